@@ -1,0 +1,43 @@
+// The engine's own, COM-free model of a file's attributes.
+//
+// Every container reader fills an AttributeSet: attribute id -> ordered list of
+// values. The COM layer (MediaItem) turns these values into VARIANT arrays and
+// back; the container writers receive the changed set and store what their
+// format can hold. Keeping this model free of COM lets the container code,
+// its tests and the fuzzers run without the platform's COM stand-in.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace medialib {
+
+// Picture bytes with their MIME type ("image/jpeg", "image/png", "text/plain", ...).
+struct PictureData {
+    std::string mime;
+    std::vector<uint8_t> bytes;
+    bool operator==(const PictureData&) const = default;
+};
+
+// A point in time as an OLE date: days since 1899-12-30, fraction = time of day.
+struct DateValue {
+    double days = 0;
+    bool operator==(const DateValue&) const = default;
+};
+
+// One attribute value. Text is UTF-16 (the library boundary's unit); numbers
+// are 32-bit signed, as the callers convert them with VT_I4.
+using Value = std::variant<std::u16string, int32_t, DateValue, std::shared_ptr<PictureData>>;
+
+using ValueList = std::vector<Value>;
+
+// Ordered by id so that GetAttributeAt enumerates in a stable order.
+using AttributeSet = std::map<uint32_t, ValueList>;
+
+bool SameValue(const Value& a, const Value& b);  // pictures compare by content
+
+}  // namespace medialib
