@@ -1,0 +1,106 @@
+#include "medialib/core/atomic_save.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace medialib {
+namespace {
+
+std::atomic<int> g_fault{0};
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+bool WriteAll(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+bool CopyContents(int from, int to) {
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+        const ssize_t r = ::read(from, buf.data(), buf.size());
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return false;
+        if (r == 0) return true;
+        if (!WriteAll(to, buf.data(), static_cast<size_t>(r))) return false;
+    }
+}
+
+bool FlushFile(const std::filesystem::path& p) {
+    Fd fd(::open(p.c_str(), O_RDWR | O_CLOEXEC));
+    return fd.get() >= 0 && ::fsync(fd.get()) == 0 && fd.Close();
+}
+
+}  // namespace
+
+void SetAtomicEditFaultForTesting(int stage) { g_fault = stage; }
+
+bool EditAtomically(const std::filesystem::path& target,
+                    const std::function<bool(const std::filesystem::path& copy)>& edit) {
+    Fd src(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (src.get() < 0 || ::fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    std::string pattern = (folder / ("." + target.filename().string() + ".cq-XXXXXX")).string();
+    Fd tmp(::mkstemp(pattern.data()));
+    if (tmp.get() < 0) return false;
+    const std::filesystem::path copy = pattern;
+    struct Cleanup {
+        const std::filesystem::path& path;
+        bool armed = true;
+        ~Cleanup() {
+            if (armed) ::unlink(path.c_str());
+        }
+    } cleanup{copy};
+
+    if (::fchmod(tmp.get(), st.st_mode & 07777) != 0) return false;
+    if (!CopyContents(src.get(), tmp.get()) || !tmp.Close()) return false;
+    if (g_fault == 1) return false;
+
+    bool ok = false;
+    try {
+        ok = edit(copy);
+    } catch (...) {
+        ok = false;
+    }
+    if (!ok || g_fault == 2) return false;
+    if (!FlushFile(copy)) return false;
+    if (std::rename(copy.c_str(), target.c_str()) != 0) return false;
+    cleanup.armed = false;
+    // Make the rename itself durable.
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+    return true;
+}
+
+}  // namespace medialib

@@ -1,0 +1,56 @@
+#include "medialib/core/dispatch.h"
+
+#include <vector>
+
+#include "medialib/mp4/mp4_file.h"
+#include "medialib/mpeg/mp3_file.h"
+#include "medialib/riff/wav_file.h"
+
+// OPENMG-HOOK: the OpenMG handler (medialib/openmg) comes first in the order;
+// it is switched on here once its open function is built.
+#if 0
+#include "medialib/openmg/openmg_file.h"
+#define CQ_HAVE_OPENMG 1
+#endif
+
+namespace medialib {
+namespace {
+
+struct Handler {
+    bool (*looks_like)(std::span<const uint8_t> head);
+    std::unique_ptr<OpenedFile> (*open)(const ByteSource& src, const std::filesystem::path& path);
+};
+
+constexpr Handler kHandlers[] = {
+#ifdef CQ_HAVE_OPENMG
+    {LooksLikeOpenMg, OpenOpenMg},
+#endif
+    {LooksLikeWav, OpenWav},
+    {LooksLikeIsoBmff, OpenMp4},
+    {LooksLikeMp3, OpenMp3},
+};
+
+}  // namespace
+
+std::unique_ptr<OpenedFile> OpenMediaSource(const ByteSource& src, const std::filesystem::path& path) {
+    try {
+        std::vector<uint8_t> head(kSniffBytes);
+        head.resize(src.ReadAt(0, head.data(), head.size()));
+        for (const Handler& h : kHandlers) {
+            if (!h.looks_like(head)) continue;
+            if (auto file = h.open(src, path)) return file;
+        }
+    } catch (...) {
+        // A parser that throws (allocation failure on absurd sizes) means the
+        // content cannot be read; the caller sees an unrecognised file.
+    }
+    return nullptr;
+}
+
+std::unique_ptr<OpenedFile> OpenMediaFile(const std::filesystem::path& path) {
+    std::unique_ptr<ByteSource> src = OpenFileSource(path);
+    if (!src) return nullptr;
+    return OpenMediaSource(*src, path);
+}
+
+}  // namespace medialib

@@ -1,0 +1,75 @@
+// ByteSource implementations: a file read with pread (no shared file position,
+// so concurrent readers do not disturb each other) and a borrowed memory span.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "medialib/core/container.h"
+
+namespace medialib {
+namespace {
+
+class FileSource final : public ByteSource {
+public:
+    FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    ~FileSource() override { ::close(fd_); }
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    uint64_t Size() const override { return size_; }
+
+    size_t ReadAt(uint64_t offset, void* buffer, size_t n) const override {
+        if (offset >= size_) return 0;
+        n = static_cast<size_t>(std::min<uint64_t>(n, size_ - offset));
+        size_t done = 0;
+        auto* out = static_cast<uint8_t*>(buffer);
+        while (done < n) {
+            ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += static_cast<size_t>(got);
+        }
+        return done;
+    }
+
+private:
+    int fd_;
+    uint64_t size_;
+};
+
+class SpanSource final : public ByteSource {
+public:
+    explicit SpanSource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+    uint64_t Size() const override { return bytes_.size(); }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t n) const override {
+        if (offset >= bytes_.size()) return 0;
+        n = std::min<size_t>(n, bytes_.size() - static_cast<size_t>(offset));
+        if (n > 0) std::memcpy(buffer, bytes_.data() + offset, n);
+        return n;
+    }
+
+private:
+    std::span<const uint8_t> bytes_;
+};
+
+}  // namespace
+
+std::unique_ptr<ByteSource> OpenFileSource(const std::filesystem::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<FileSource>(fd, static_cast<uint64_t>(st.st_size));
+}
+
+std::unique_ptr<ByteSource> MemorySource(std::span<const uint8_t> bytes) {
+    return std::make_unique<SpanSource>(bytes);
+}
+
+}  // namespace medialib

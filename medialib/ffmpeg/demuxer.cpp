@@ -1,0 +1,81 @@
+#include "medialib/ffmpeg/demuxer.h"
+
+#include <limits>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+#include <libavutil/mem.h>
+}
+
+namespace medialib::ff {
+namespace {
+
+constexpr int kIoBufferSize = 32 * 1024;
+
+struct QuietLog {
+    // The engine reports damage through its own results; FFmpeg's console
+    // warnings about damaged input would only clutter the programs' output.
+    QuietLog() { av_log_set_level(AV_LOG_QUIET); }
+};
+
+}  // namespace
+
+Demuxer::~Demuxer() {
+    format_.reset();
+    io_.reset();
+}
+
+std::unique_ptr<Demuxer> Demuxer::Open(const ByteSource& source, const char* format_name) {
+    static QuietLog quiet;
+    std::unique_ptr<Demuxer> d(new Demuxer());
+    d->cursor_ = std::make_unique<Cursor>(Cursor{&source, 0});
+
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
+    if (!buffer) return nullptr;
+    auto read = [](void* opaque, uint8_t* buf, int size) -> int {
+        auto* c = static_cast<Cursor*>(opaque);
+        const size_t got = c->source->ReadAt(c->pos, buf, static_cast<size_t>(size));
+        if (got == 0) return AVERROR_EOF;
+        c->pos += got;
+        return static_cast<int>(got);
+    };
+    auto seek = [](void* opaque, int64_t offset, int whence) -> int64_t {
+        auto* c = static_cast<Cursor*>(opaque);
+        const auto size = static_cast<int64_t>(c->source->Size());
+        if (whence & AVSEEK_SIZE) return size;
+        int64_t base = 0;
+        switch (whence & ~AVSEEK_FORCE) {
+            case SEEK_SET: base = 0; break;
+            case SEEK_CUR: base = static_cast<int64_t>(c->pos); break;
+            case SEEK_END: base = size; break;
+            default: return AVERROR(EINVAL);
+        }
+        if ((offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) || base + offset < 0)
+            return AVERROR(EINVAL);
+        c->pos = static_cast<uint64_t>(base + offset);
+        return base + offset;
+    };
+    d->io_.reset(avio_alloc_context(buffer, kIoBufferSize, 0, d->cursor_.get(), read, nullptr, seek));
+    if (!d->io_) {
+        av_free(buffer);
+        return nullptr;
+    }
+
+    AVFormatContext* fmt = avformat_alloc_context();
+    if (!fmt) return nullptr;
+    fmt->pb = d->io_.get();
+    fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
+    const AVInputFormat* forced = format_name ? av_find_input_format(format_name) : nullptr;
+    if (avformat_open_input(&fmt, nullptr, forced, nullptr) < 0) return nullptr;  // frees fmt on failure
+    d->format_.reset(fmt);
+    // Bounded analysis: the engine needs parameters, not a full scan.
+    fmt->probesize = 1 << 20;
+    fmt->max_analyze_duration = 5 * AV_TIME_BASE;
+    if (avformat_find_stream_info(fmt, nullptr) < 0) return nullptr;
+    d->audio_stream_ = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (d->audio_stream_ < 0) return nullptr;
+    return d;
+}
+
+}  // namespace medialib::ff

@@ -1,0 +1,97 @@
+#include "medialib/ffmpeg/probe.h"
+
+#include "medialib/ffmpeg/demuxer.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace medialib::ff {
+namespace {
+
+AudioCodec Classify(AVCodecID id) {
+    switch (id) {
+        case AV_CODEC_ID_MP3: return AudioCodec::Mp3;
+        case AV_CODEC_ID_MP1:
+        case AV_CODEC_ID_MP2: return AudioCodec::MpegLayer12;
+        case AV_CODEC_ID_AAC: return AudioCodec::Aac;
+        case AV_CODEC_ID_ATRAC3: return AudioCodec::Atrac3;
+        case AV_CODEC_ID_ATRAC3P: return AudioCodec::Atrac3Plus;
+        case AV_CODEC_ID_ATRAC3AL: return AudioCodec::Atrac3Al;
+        case AV_CODEC_ID_ATRAC3PAL: return AudioCodec::Atrac3PlusAl;
+        default: break;
+    }
+    if (id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT) return AudioCodec::Pcm;  // PCM block
+    return AudioCodec::Unknown;
+}
+
+// AAC with implicit SBR (or PS) says "LC" in its AudioSpecificConfig; only the
+// decoder finds the extension in the bit stream, and then reports a doubled
+// output rate or a second channel for a mono core. Decode a few packets to see.
+void DetectImplicitSbr(AVFormatContext* fmt, int stream, StreamInfo& info) {
+    const AVCodecParameters* par = fmt->streams[stream]->codecpar;
+    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+    if (!codec) return;
+    CodecContextPtr ctx(avcodec_alloc_context3(codec));
+    if (!ctx || avcodec_parameters_to_context(ctx.get(), par) < 0 || avcodec_open2(ctx.get(), codec, nullptr) < 0)
+        return;
+    PacketPtr pkt = MakePacket();
+    FramePtr frame = MakeFrame();
+    if (!pkt || !frame) return;
+    for (int packets = 0; packets < 8 && av_read_frame(fmt, pkt.get()) >= 0;) {
+        const bool ours = pkt->stream_index == stream;
+        if (ours) {
+            ++packets;
+            avcodec_send_packet(ctx.get(), pkt.get());
+        }
+        av_packet_unref(pkt.get());
+        if (!ours) continue;
+        if (avcodec_receive_frame(ctx.get(), frame.get()) == 0) {
+            if (frame->sample_rate > par->sample_rate ||
+                frame->ch_layout.nb_channels > par->ch_layout.nb_channels) {
+                info.he_aac = true;
+                info.sample_rate = frame->sample_rate;
+                info.channels = frame->ch_layout.nb_channels;
+            }
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+bool ProbeStream(const ByteSource& source, StreamInfo& info, const char* format_name) {
+    info = StreamInfo{};
+    std::unique_ptr<Demuxer> demuxer = Demuxer::Open(source, format_name);
+    if (!demuxer) return false;
+    AVFormatContext* fmt = demuxer->format();
+    const AVStream* st = fmt->streams[demuxer->audio_stream()];
+    const AVCodecParameters* par = st->codecpar;
+
+    info.codec = Classify(par->codec_id);
+    info.codec_name = avcodec_get_name(par->codec_id);
+    info.format_name = fmt->iformat && fmt->iformat->name ? fmt->iformat->name : "";
+    info.sample_rate = par->sample_rate > 0 ? par->sample_rate : 0;
+    info.channels = par->ch_layout.nb_channels > 0 ? par->ch_layout.nb_channels : 0;
+    if (info.codec == AudioCodec::Pcm) {
+        info.bits_per_sample = par->bits_per_coded_sample > 0 ? par->bits_per_coded_sample
+                                                              : av_get_bits_per_sample(par->codec_id);
+    }
+
+    if (st->duration > 0 && st->time_base.den > 0) {
+        info.duration_ms = av_rescale_q(st->duration, st->time_base, AVRational{1, 1000});
+    } else if (fmt->duration > 0) {
+        info.duration_ms = av_rescale(fmt->duration, 1000, AV_TIME_BASE);
+    }
+    info.bit_rate = par->bit_rate > 0 ? par->bit_rate : 0;
+    if (info.bit_rate == 0 && fmt->bit_rate > 0) info.bit_rate = fmt->bit_rate;
+
+    if (info.codec == AudioCodec::Aac) {
+        info.he_aac = par->profile == FF_PROFILE_AAC_HE || par->profile == FF_PROFILE_AAC_HE_V2;
+        if (!info.he_aac) DetectImplicitSbr(fmt, demuxer->audio_stream(), info);
+    }
+    return info.sample_rate > 0 && info.channels > 0;
+}
+
+}  // namespace medialib::ff

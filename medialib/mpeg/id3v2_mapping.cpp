@@ -1,0 +1,146 @@
+#include "medialib/mpeg/id3v2_mapping.h"
+
+#include <taglib/attachedpictureframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/tpropertymap.h>
+
+#include <array>
+
+#include "medialib/core/attribute_ids.h"
+#include "medialib/core/property_mapping.h"
+#include "medialib/core/technical.h"
+
+namespace medialib {
+namespace {
+
+using TagLib::ID3v2::AttachedPictureFrame;
+using PictureType = AttachedPictureFrame::Type;
+
+constexpr size_t kListSlots = 5;
+constexpr std::array<PictureType, kListSlots> kSlotTypes = {
+    AttachedPictureFrame::FrontCover, AttachedPictureFrame::BackCover, AttachedPictureFrame::Media,
+    AttachedPictureFrame::OtherFileIcon, AttachedPictureFrame::Artist};
+constexpr std::array<const char*, kListSlots> kSlotNames = {"", "Back", "Disc", "Icon", "Artist"};
+const TagLib::String kAltPrefix = "JacketAlt";
+const TagLib::String kLyricsDesc = "LyricsPicture";
+const TagLib::String kLinerDesc = "LinerNotesPicture";
+
+int SlotOfType(PictureType t) {
+    if (t == AttachedPictureFrame::FileIcon) return 3;
+    for (size_t i = 0; i < kListSlots; ++i) {
+        if (kSlotTypes[i] == t) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::shared_ptr<PictureData> ToPicture(const AttachedPictureFrame& f) {
+    auto pic = std::make_shared<PictureData>();
+    const TagLib::ByteVector data = f.picture();
+    pic->bytes.assign(data.begin(), data.end());
+    pic->mime = f.mimeType().to8Bit(true);
+    if (pic->mime.empty()) pic->mime = SniffImageMime(pic->bytes.data(), pic->bytes.size());
+    return pic;
+}
+
+ValueList Compact(const std::array<std::shared_ptr<PictureData>, kListSlots>& slots) {
+    // Lists are positional without holes: a missing kind moves later ones up.
+    ValueList out;
+    for (const auto& p : slots) {
+        if (p) out.emplace_back(p);
+    }
+    return out;
+}
+
+std::vector<std::shared_ptr<PictureData>> Pictures(const AttributeSet& tags, uint32_t id, size_t limit) {
+    std::vector<std::shared_ptr<PictureData>> out;
+    auto it = tags.find(id);
+    if (it == tags.end()) return out;
+    for (const Value& v : it->second) {
+        const auto* p = std::get_if<std::shared_ptr<PictureData>>(&v);
+        if (p && *p && out.size() < limit) out.push_back(*p);
+    }
+    return out;
+}
+
+bool IsOurs(const AttachedPictureFrame& f) {
+    const TagLib::String d = f.description();
+    if (d.startsWith(kAltPrefix) || d == kLyricsDesc || d == kLinerDesc) return true;
+    return SlotOfType(f.type()) >= 0 || f.type() == AttachedPictureFrame::Other ||
+           f.type() == AttachedPictureFrame::LeafletPage;
+}
+
+void AddPicture(TagLib::ID3v2::Tag& tag, const PictureData& pic, PictureType type, const TagLib::String& desc) {
+    auto* frame = new AttachedPictureFrame();
+    frame->setTextEncoding(TagLib::String::UTF8);
+    frame->setType(type);
+    frame->setDescription(desc);
+    frame->setMimeType(TagLib::String(pic.mime, TagLib::String::UTF8));
+    frame->setPicture(TagLib::ByteVector(reinterpret_cast<const char*>(pic.bytes.data()),
+                                         static_cast<unsigned int>(pic.bytes.size())));
+    tag.addFrame(frame);  // the tag owns the frame
+}
+
+}  // namespace
+
+void ReadId3v2(const TagLib::ID3v2::Tag& tag, const std::set<uint32_t>& storable, AttributeSet& out) {
+    ReadProperties(tag.properties(), storable, out);
+
+    std::array<std::shared_ptr<PictureData>, kListSlots> primary{}, alternative{};
+    std::shared_ptr<PictureData> lyrics, liner, other, leaflet;
+    for (TagLib::ID3v2::Frame* frame : tag.frameList("APIC")) {
+        const auto* apic = dynamic_cast<const AttachedPictureFrame*>(frame);
+        if (!apic || apic->picture().isEmpty()) continue;
+        const TagLib::String desc = apic->description();
+        const int slot = SlotOfType(apic->type());
+        if (desc == kLyricsDesc) {
+            if (!lyrics) lyrics = ToPicture(*apic);
+        } else if (desc == kLinerDesc) {
+            if (!liner) liner = ToPicture(*apic);
+        } else if (desc.startsWith(kAltPrefix)) {
+            if (slot >= 0 && !alternative[slot]) alternative[slot] = ToPicture(*apic);
+        } else if (slot >= 0) {
+            if (!primary[slot]) primary[slot] = ToPicture(*apic);
+        } else if (apic->type() == AttachedPictureFrame::Other) {
+            if (!other) other = ToPicture(*apic);
+        } else if (apic->type() == AttachedPictureFrame::LeafletPage) {
+            if (!leaflet) leaflet = ToPicture(*apic);
+        }
+    }
+    // Tools that do not set a picture type write "Other": treat it as the cover.
+    if (!primary[0]) primary[0] = other;
+    if (!liner) liner = leaflet;
+    if (storable.count(attr::Jacket)) {
+        if (ValueList v = Compact(primary); !v.empty()) out[attr::Jacket] = std::move(v);
+    }
+    if (storable.count(attr::JacketAlt)) {
+        if (ValueList v = Compact(alternative); !v.empty()) out[attr::JacketAlt] = std::move(v);
+    }
+    if (lyrics && storable.count(attr::LyricsPicture)) out[attr::LyricsPicture] = {lyrics};
+    if (liner && storable.count(attr::LinerNotesPicture)) out[attr::LinerNotesPicture] = {liner};
+}
+
+void WriteId3v2(const AttributeSet& tags, const std::set<uint32_t>& storable, TagLib::ID3v2::Tag& tag) {
+    TagLib::PropertyMap props = tag.properties();
+    WriteProperties(tags, storable, props);
+    tag.setProperties(props);
+
+    const TagLib::ID3v2::FrameList apics = tag.frameList("APIC");
+    for (TagLib::ID3v2::Frame* frame : apics) {
+        const auto* apic = dynamic_cast<const AttachedPictureFrame*>(frame);
+        if (apic && IsOurs(*apic)) tag.removeFrame(frame, true);
+    }
+    const auto primary = Pictures(tags, attr::Jacket, kListSlots);
+    for (size_t i = 0; i < primary.size(); ++i) AddPicture(tag, *primary[i], kSlotTypes[i], kSlotNames[i]);
+    const auto alternative = Pictures(tags, attr::JacketAlt, kListSlots);
+    for (size_t i = 0; i < alternative.size(); ++i) {
+        TagLib::String desc = kAltPrefix;
+        if (i > 0) desc += TagLib::String(" ") + kSlotNames[i];
+        AddPicture(tag, *alternative[i], kSlotTypes[i], desc);
+    }
+    if (auto p = Pictures(tags, attr::LyricsPicture, 1); !p.empty())
+        AddPicture(tag, *p[0], AttachedPictureFrame::Other, kLyricsDesc);
+    if (auto p = Pictures(tags, attr::LinerNotesPicture, 1); !p.empty())
+        AddPicture(tag, *p[0], AttachedPictureFrame::LeafletPage, kLinerDesc);
+}
+
+}  // namespace medialib
