@@ -1,0 +1,396 @@
+#include "medialib/openmg/openmg_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "medialib/core/attribute_ids.h"
+#include "medialib/openmg/byte_order.h"
+#include "medialib/openmg/ea3_header.h"
+#include "medialib/openmg/ea3_tag.h"
+#include "medialib/openmg/openmg_package.h"
+
+namespace medialib {
+namespace openmg {
+namespace {
+
+// Tags larger than this are treated as damaged: no OpenMG writer comes close,
+// and reading one must not cost unbounded memory.
+constexpr uint64_t kMaxTagRead = 64ull << 20;
+
+// An owned POSIX descriptor.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    bool close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+// Reads the file that is about to be rewritten. Saving re-reads the file
+// rather than trusting what Open saw, so a file changed in between is
+// handled by its current content.
+class DescriptorSource final : public ByteSource {
+public:
+    explicit DescriptorSource(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        struct stat st {};
+        if (fd_.get() >= 0 && ::fstat(fd_.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+            size_ = static_cast<uint64_t>(st.st_size);
+            mode_ = st.st_mode & 07777;
+            ok_ = true;
+        }
+    }
+    bool ok() const { return ok_; }
+    mode_t mode() const { return mode_; }
+    uint64_t Size() const override { return size_; }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t n) const override {
+        size_t done = 0;
+        while (done < n && offset + done < size_) {
+            const ssize_t r = ::pread(fd_.get(), static_cast<uint8_t*>(buffer) + done, n - done,
+                                      static_cast<off_t>(offset + done));
+            if (r <= 0) break;
+            done += static_cast<size_t>(r);
+        }
+        return done;
+    }
+
+private:
+    Fd fd_;
+    uint64_t size_ = 0;
+    mode_t mode_ = 0644;
+    bool ok_ = false;
+};
+
+struct Layout {
+    bool tagged = false;
+    std::vector<TagFrame> frames;
+    Ea3Header header;
+    uint64_t header_offset = 0;  // of the EA3 header; the payload follows it
+};
+
+std::optional<Layout> ReadLayout(const ByteSource& src) {
+    const uint64_t size = src.Size();
+    uint8_t head[kEa3HeaderSize] = {};
+    const size_t got = src.ReadAt(0, head, sizeof(head));
+    Layout layout;
+    if (const auto total = Ea3TagTotalSize(std::span(head, got))) {
+        if (*total > kMaxTagRead || *total > size || size - *total < kEa3HeaderSize) return std::nullopt;
+        std::vector<uint8_t> tag(*total);
+        if (src.ReadAt(0, tag.data(), tag.size()) != tag.size()) return std::nullopt;
+        layout.tagged = true;
+        layout.frames = SplitEa3Tag(tag);
+        layout.header_offset = *total;
+    } else if (!IsEa3Header(std::span(head, got))) {
+        return std::nullopt;
+    }
+    uint8_t header[kEa3HeaderSize];
+    if (src.ReadAt(layout.header_offset, header, sizeof(header)) != sizeof(header)) return std::nullopt;
+    const auto parsed = ParseEa3Header(header);
+    if (!parsed) return std::nullopt;
+    layout.header = *parsed;
+    return layout;
+}
+
+std::string LowerExtension(const std::filesystem::path& path) {
+    std::string ext = path.extension().string();
+    for (char& c : ext) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return ext;
+}
+
+// What each container number can store. .omg and .kdr files lack the fields
+// that the player keeps in side tags for them; the legacy package stores
+// nothing.
+std::set<uint32_t> StorableFor(int32_t container) {
+    std::set<uint32_t> ids = AllTagAttributeIds();
+    static constexpr uint32_t kOmgLacks[] = {attr::SortAlbum,     attr::TotalTracks,     attr::Import,
+                                             attr::LyricsText,    attr::LinerNotesText, attr::LyricsPicture,
+                                             attr::LinerNotesPicture};
+    static constexpr uint32_t kKdrLacks[] = {
+        attr::Subtitle,    attr::SortSubtitle,    attr::ArtistURL,      attr::AlbumArtist,   attr::SortAlbumArtist,
+        attr::Composer,    attr::Lyricist,        attr::Release,        attr::ReleaseYear,   attr::LyricsText,
+        attr::LinerNotesText, attr::LyricsPicture, attr::LinerNotesPicture};
+    if (container == container::Omg) {
+        for (uint32_t id : kOmgLacks) ids.erase(id);
+    } else if (container == container::Kdr) {
+        for (uint32_t id : kKdrLacks) ids.erase(id);
+    }
+    return ids;
+}
+
+int32_t ContainerFor(const std::filesystem::path& path, bool protected_content) {
+    const std::string ext = LowerExtension(path);
+    if (ext == ".omg") return container::Omg;
+    if (ext == ".kdr") return container::Kdr;
+    return protected_content ? container::ProtectedOma : container::Oma;
+}
+
+int32_t ClampToInt32(double v) {
+    if (!(v > 0)) return 0;
+    return v >= INT32_MAX ? INT32_MAX : static_cast<int32_t>(std::llround(v));
+}
+
+void SetFileAttributes(AttributeSet& a, uint64_t size, const std::filesystem::path& path) {
+    a[attr::Size] = {static_cast<int32_t>(std::min<uint64_t>(size, INT32_MAX))};
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(path, ec);
+    a[attr::Location] = {(ec ? path : full).lexically_normal().u16string()};
+    const std::string ext = LowerExtension(path);
+    a[attr::Extension] = {std::u16string(ext.begin(), ext.end())};
+}
+
+void SetStreamAttributes(AttributeSet& a, const StreamInfo& s) {
+    if (s.seconds > 0) {
+        a[attr::Duration] = {ClampToInt32(s.seconds)};
+        a[attr::MilliSecond] = {ClampToInt32(s.seconds * 1000.0)};
+    }
+    if (s.codec >= 0) a[attr::Codec] = {s.codec};
+    if (s.bit_rate > 0) a[attr::BitRate] = {s.bit_rate};
+    if (s.base_bit_rate > 0) a[attr::BitRateAlt] = {s.base_bit_rate};
+    if (s.sample_rate > 0) a[attr::Frequency] = {s.sample_rate};
+    if (s.bits_per_sample > 0) {
+        a[attr::BitDepth] = {s.bits_per_sample};
+        a[attr::BitDepthAlt] = {s.bits_per_sample};
+    }
+    if (s.channels > 0) a[attr::Channel] = {s.channels};
+}
+
+void SetText(AttributeSet& a, uint32_t id, const std::u16string& text, uint32_t alt = 0) {
+    if (text.empty()) return;
+    a[id] = {text};
+    if (alt != 0) a[alt] = {text};
+}
+
+class OpenMgFile final : public OpenedFile {
+public:
+    int32_t Container() const override { return container_; }
+    int32_t Codec() const override { return codec_; }
+    const AttributeSet& Attributes() const override { return attributes_; }
+    bool CanStore(uint32_t id) const override { return storable_.count(id) != 0; }
+    bool Decodable() const override { return decodable_; }
+    bool Save(const std::filesystem::path& path, const AttributeSet& tags) override;
+
+    // Fills this object from a file with the ea3/EA3 layout; false when the
+    // stream description fails.
+    bool LoadEa3(const ByteSource& src, const Layout& layout, const std::filesystem::path& path);
+    // Fills this object from a legacy package.
+    void LoadPackage(const ByteSource& src, const PackageInfo& info, const std::filesystem::path& path);
+
+private:
+    int32_t container_ = container::Oma;
+    int32_t codec_ = -1;
+    bool decodable_ = false;
+    bool read_only_ = false;
+    std::set<uint32_t> storable_;
+    AttributeSet attributes_;
+};
+
+bool OpenMgFile::LoadEa3(const ByteSource& src, const Layout& layout, const std::filesystem::path& path) {
+    const auto stream = DescribeStream(src, layout.header_offset + kEa3HeaderSize, layout.header);
+    if (!stream) return false;
+    const bool protected_content = !IsPlainEid(layout.header.eid);
+    container_ = ContainerFor(path, protected_content);
+    codec_ = stream->codec;
+    decodable_ = stream->decodable;
+    storable_ = StorableFor(container_);
+    AttributeSet a;
+    std::vector<bool> owned;
+    ReadTagAttributes(layout.frames, storable_, a, owned);
+    SetStreamAttributes(a, *stream);
+    a[attr::Format] = {container_};
+    SetFileAttributes(a, src.Size(), path);
+    attributes_ = std::move(a);
+    return true;
+}
+
+void OpenMgFile::LoadPackage(const ByteSource& src, const PackageInfo& info, const std::filesystem::path& path) {
+    container_ = container::Omg;
+    decodable_ = false;
+    read_only_ = true;
+    AttributeSet a;
+    SetText(a, attr::Title, info.title);
+    SetText(a, attr::Artist, info.artist);
+    SetText(a, attr::Album, info.album, attr::AlbumAlt);
+    SetText(a, attr::Genre, info.genre);
+    if (info.track_number > 0) {
+        a[attr::TrackNumber] = {info.track_number};
+        a[attr::TrackNumberAlt] = {info.track_number};
+    }
+    if (info.rendition_format == "audio/atrac3") {
+        // The header sequence gives the ATRAC3 payload length and frame size;
+        // packages carry 44.1 kHz stereo ATRAC3 (1024 samples per frame).
+        codec_ = codec::Atrac3;
+        StreamInfo s;
+        s.codec = codec_;
+        s.bits_per_sample = 16;
+        if (info.frame_size > 0 && info.frame_size <= 0x3FF * 8) {
+            s.sample_rate = 44100;
+            s.channels = 2;
+            s.total_samples = static_cast<int64_t>(info.audio_length / info.frame_size) * 1024;
+            s.seconds = static_cast<double>(s.total_samples) / s.sample_rate;
+            s.bit_rate = static_cast<int32_t>(44100LL * info.frame_size * 8 / 1024);
+        }
+        SetStreamAttributes(a, s);
+    }
+    a[attr::Format] = {container_};
+    SetFileAttributes(a, src.Size(), path);
+    attributes_ = std::move(a);
+}
+
+// Writes all of `src` from `offset` to the end into `fd`.
+bool CopyRange(const ByteSource& src, uint64_t offset, int fd) {
+    std::vector<uint8_t> buffer(1 << 20);
+    const uint64_t size = src.Size();
+    while (offset < size) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - offset));
+        if (src.ReadAt(offset, buffer.data(), want) != want) return false;
+        size_t done = 0;
+        while (done < want) {
+            const ssize_t w = ::write(fd, buffer.data() + done, want - done);
+            if (w <= 0) return false;
+            done += static_cast<size_t>(w);
+        }
+        offset += want;
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, data, n);
+        if (w <= 0) return false;
+        data += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+// Writes `tag` and then the bytes of `src` from `payload_offset` on into a
+// new file beside `target` and renames it over `target`.
+bool ReplaceFile(const std::filesystem::path& target, const std::vector<uint8_t>& tag, const ByteSource& src,
+                 uint64_t payload_offset, mode_t mode) {
+    std::string name = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::vector<char> templ(name.begin(), name.end());
+    templ.push_back('\0');
+    Fd fd(::mkostemp(templ.data(), O_CLOEXEC));
+    if (fd.get() < 0) return false;
+    const std::string temp(templ.data());
+    const bool written = ::fchmod(fd.get(), mode) == 0 && WriteAll(fd.get(), tag.data(), tag.size()) &&
+                         CopyRange(src, payload_offset, fd.get()) && ::fsync(fd.get()) == 0;
+    if (!fd.close() || !written || ::rename(temp.c_str(), target.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool OpenMgFile::Save(const std::filesystem::path& path, const AttributeSet& tags) {
+    if (read_only_) return false;
+    try {
+        std::error_code ec;
+        std::filesystem::path target = std::filesystem::canonical(path, ec);
+        if (ec) return false;
+        if (::access(target.c_str(), W_OK) != 0) return false;  // a read-only file stays as it is
+        std::optional<std::vector<uint8_t>> tag;
+        {
+            DescriptorSource src(target);
+            if (!src.ok()) return false;
+            const auto layout = ReadLayout(src);
+            if (!layout) return false;
+            AttributeSet current;
+            std::vector<bool> owned;
+            ReadTagAttributes(layout->frames, storable_, current, owned);
+            std::vector<TagFrame> kept;
+            for (size_t i = 0; i < layout->frames.size(); ++i) {
+                if (!owned[i]) kept.push_back(layout->frames[i]);
+            }
+            tag = RenderEa3Tag(tags, storable_, kept);
+            if (!tag || !ReplaceFile(target, *tag, src, layout->header_offset, src.mode())) return false;
+        }
+        // Show what the file now holds.
+        DescriptorSource written(target);
+        if (written.ok()) {
+            if (const auto layout = ReadLayout(written)) LoadEa3(written, *layout, path);
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace
+
+bool WriteDemoOma(const std::filesystem::path& path, double seconds, const DemoOmaOptions& options) {
+    if (!(seconds >= 0) || seconds > 3600) return false;
+    const auto tag = RenderEa3Tag(options.tags, AllTagAttributeIds(), {});
+    if (!tag) return false;
+    Ea3Header header;
+    header.codec_id = static_cast<uint8_t>(OmaCodec::Lpcm);
+    const auto header_bytes = RenderEa3Header(header);
+
+    const int64_t frames = std::llround(seconds * 44100);
+    std::vector<uint8_t> pcm(static_cast<size_t>(frames) * 4);
+    const double step = 2 * std::numbers::pi * options.frequency / 44100;
+    const double scale = std::clamp(options.amplitude, 0.0, 1.0) * 32767;
+    for (int64_t i = 0; i < frames; ++i) {
+        const auto v = static_cast<int16_t>(std::lround(std::sin(step * static_cast<double>(i)) * scale));
+        WriteBe16(&pcm[static_cast<size_t>(i) * 4], static_cast<uint16_t>(v));
+        WriteBe16(&pcm[static_cast<size_t>(i) * 4 + 2], static_cast<uint16_t>(v));
+    }
+
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    return fd.get() >= 0 && WriteAll(fd.get(), tag->data(), tag->size()) &&
+           WriteAll(fd.get(), header_bytes.data(), header_bytes.size()) && WriteAll(fd.get(), pcm.data(), pcm.size()) &&
+           fd.close();
+}
+
+}  // namespace openmg
+
+bool LooksLikeOpenMg(std::span<const uint8_t> head) {
+    if (head.size() >= openmg::kTagHeaderSize && openmg::Ea3TagTotalSize(head)) return true;
+    if (head.size() >= 6 && std::memcmp(head.data(), "EA3", 3) == 0 && head[4] == 0 && head[5] == 0x60) return true;
+    return openmg::LooksLikeOpenMgPackage(head);
+}
+
+std::unique_ptr<OpenedFile> OpenOpenMg(const ByteSource& src, const std::filesystem::path& path) {
+    try {
+        uint8_t head[64] = {};
+        const size_t got = src.ReadAt(0, head, sizeof(head));
+        auto file = std::make_unique<openmg::OpenMgFile>();
+        if (openmg::LooksLikeOpenMgPackage(std::span(head, got))) {
+            const auto info = openmg::ParseOpenMgPackage(src);
+            if (!info) return nullptr;
+            file->LoadPackage(src, *info, path);
+            return file;
+        }
+        const auto layout = openmg::ReadLayout(src);
+        if (!layout || !file->LoadEa3(src, *layout, path)) return nullptr;
+        return file;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+}  // namespace medialib

@@ -1,0 +1,52 @@
+// OpenMG content (.oma, .omg, .aa3, .kdr): detection, opening and tag writing.
+//
+// Three layouts share the handler: an "ea3" tag followed by the 96-byte "EA3"
+// audio header and the payload (SonicStage and most writers), the bare "EA3"
+// header at offset 0 (encoders that write no tag), and the legacy OpenMG
+// package (a BER structure with trailing XML, read-only). Detection is by
+// content; the file name's extension only chooses between the container
+// numbers that share one layout (OMA 9 or protected OMA 6, OMG 1, KDR 10).
+//
+// Technical values are computed from the real stream (see ea3_header.h).
+// Saving rewrites the tag only: it re-reads the file at save time, keeps the
+// frames that no attribute owns, writes tag + original EA3 header + original
+// payload bytes to a temporary file in the same folder, and renames it over
+// the original; any failure leaves the original untouched.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <span>
+
+#include "medialib/core/attributes.h"
+#include "medialib/core/container.h"
+
+namespace medialib {
+
+// Cheap check on the first bytes of a file (pass at least 16 bytes when the
+// file has them): an "ea3" tag header, a bare "EA3" header, or the start of a
+// legacy OpenMG package. Never reads beyond `head`.
+bool LooksLikeOpenMg(std::span<const uint8_t> head);
+
+// Parses OpenMG content read through `src` (borrowed for the call only; the
+// result keeps no reference to it). `path` gives the Location and Extension
+// attributes and picks the container number. Returns null for content that
+// is not OpenMG or is damaged beyond reading; never throws.
+std::unique_ptr<OpenedFile> OpenOpenMg(const ByteSource& src, const std::filesystem::path& path);
+
+namespace openmg {
+
+// Options of the demo writer.
+struct DemoOmaOptions {
+    double frequency = 440.0;  // sine tone in Hz
+    double amplitude = 0.5;    // of full scale
+    AttributeSet tags;         // stored in the ea3 tag (OMA capabilities)
+};
+
+// Writes a plain OMA file: "ea3" tag, EA3 header with codec 4 (LPCM,
+// 44.1 kHz, stereo, 16-bit big-endian) and `seconds` of a sine tone.
+// Replaces `path`; returns false when the file cannot be written.
+bool WriteDemoOma(const std::filesystem::path& path, double seconds, const DemoOmaOptions& options = {});
+
+}  // namespace openmg
+}  // namespace medialib
