@@ -358,8 +358,9 @@ void ReadTagAttributes(const std::vector<TagFrame>& frames, const std::set<uint3
         if (auto* user = dynamic_cast<id3::UserTextIdentificationFrame*>(frame.get())) {
             const Row* row = FindUserRow(user->description().to8Bit(true));
             if (row == nullptr) continue;
-            const TagLib::StringList values = user->fieldList();
-            const std::u16string text = values.isEmpty() ? std::u16string() : ToU16(values.front());
+            // TagLib lists the description as the first field, the value second.
+            const TagLib::StringList fields = user->fieldList();
+            const std::u16string text = fields.size() < 2 ? std::u16string() : ToU16(fields[1]);
             if (row->kind == Kind::Number) {
                 claim(*row, ParseNumber(text));
             } else if (row->kind == Kind::Date) {
