@@ -1,0 +1,70 @@
+#include "medialib/com/content.h"
+
+#include <unicode/unistr.h>
+
+#include <string>
+
+#include "medialib/com/classes.h"
+#include "medialib/core/attribute_ids.h"
+#include "medialib/core/container.h"
+
+namespace medialib {
+namespace {
+
+class Content final : public platform::ComObject<Content, MediaContent> {
+public:
+    explicit Content(std::u16string path) : path_(std::move(path)) {}
+
+    HRESULT CreatePlayer(REFIID, void** player) override {
+        if (!player) return E_POINTER;
+        *player = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT Reserved3() override { return E_NOTIMPL; }
+    HRESULT Reserved4() override { return E_NOTIMPL; }
+    HRESULT Reserved5() override { return E_NOTIMPL; }
+    HRESULT Reserved6() override { return E_NOTIMPL; }
+    HRESULT Reserved7() override { return E_NOTIMPL; }
+    HRESULT Reserved8() override { return E_NOTIMPL; }
+    HRESULT Reserved9() override { return E_NOTIMPL; }
+
+private:
+    std::u16string path_;
+};
+
+}  // namespace
+
+// Paths cross the library boundary as UTF-16 and name UTF-8 files here.
+std::filesystem::path FilePathOf(LPCWSTR path) {
+    icu::UnicodeString text(false, path, -1);
+    std::string utf8;
+    text.toUTF8String(utf8);
+    return std::filesystem::path(utf8);
+}
+
+bool IsKnownFormatId(LONG format_id) {
+    switch (format_id) {
+        case container::Omg: case container::ProtectedOma: case container::Oma: case container::Kdr:
+        case container::Mp3: case container::Wav: case container::ThreeGp: case container::Wma:
+            return true;
+        default:
+            return false;
+    }
+}
+
+HRESULT OpenContentObject(LPCWSTR path, REFIID riid, void** content, LONG* format_id, LONG* status) {
+    if (!*path) return E_INVALIDARG;
+    std::unique_ptr<OpenedFile> file = OpenMediaFile(FilePathOf(path));
+    if (!file) {
+        if (status) *status = -1;
+        return MEDIALIB_E_UNKNOWNFORMAT;
+    }
+    auto* object = new Content(std::u16string(path));
+    HRESULT hr = object->QueryInterface(riid, content);
+    object->Release();
+    if (FAILED(hr)) return hr;
+    if (format_id) *format_id = file->Container();
+    return S_OK;
+}
+
+}  // namespace medialib

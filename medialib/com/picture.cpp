@@ -1,0 +1,150 @@
+// MediaPicture: picture bytes with a MIME type (property 0x2201), saved to and
+// loaded from files byte for byte.
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <system_error>
+
+#include "medialib/com/classes.h"
+#include "medialib/com/content.h"
+
+namespace medialib {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The MIME type of picture bytes by their signature; empty when unknown.
+std::string SniffMime(const std::vector<uint8_t>& b) {
+    auto starts = [&](std::initializer_list<uint8_t> sig) {
+        if (b.size() < sig.size()) return false;
+        size_t i = 0;
+        for (uint8_t c : sig)
+            if (b[i++] != c) return false;
+        return true;
+    };
+    if (starts({0xFF, 0xD8, 0xFF})) return "image/jpeg";
+    if (starts({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) return "image/png";
+    if (starts({'G', 'I', 'F', '8'})) return "image/gif";
+    if (starts({'B', 'M'})) return "image/bmp";
+    if (starts({'I', 'I', 0x2A, 0x00}) || starts({'M', 'M', 0x00, 0x2A})) return "image/tiff";
+    return {};
+}
+
+class Picture final : public platform::ComObject<Picture, MediaPicture> {
+public:
+    explicit Picture(std::shared_ptr<PictureData> data) : data_(std::move(data)) {}
+
+    HRESULT GetProperty(ULONG id, VARIANT* value) override {
+        if (!value) return E_POINTER;
+        if (id != kPictureMimeProperty) return E_INVALIDARG;
+        std::lock_guard lock(mutex_);
+        VariantClear(value);
+        value->bstrVal = platform::AllocBstr(std::u16string(data_->mime.begin(), data_->mime.end()));
+        if (!value->bstrVal) return E_OUTOFMEMORY;
+        value->vt = VT_BSTR;
+        return S_OK;
+    }
+
+    HRESULT SetProperty(ULONG id, const VARIANT* value) override {
+        if (!value) return E_POINTER;
+        if (id != kPictureMimeProperty) return E_INVALIDARG;
+        platform::Variant text;
+        if (FAILED(VariantChangeType(text.Get(), value, 0, VT_BSTR))) return DISP_E_TYPEMISMATCH;
+        std::u16string_view m = platform::BstrView(text->bstrVal);
+        std::string mime;
+        for (char16_t c : m) {
+            if (c >= 0x80) return E_INVALIDARG;  // MIME types are ASCII
+            mime.push_back(static_cast<char>(c));
+        }
+        std::lock_guard lock(mutex_);
+        data_->mime = std::move(mime);
+        return S_OK;
+    }
+
+    HRESULT GetData(ULONG* size, BYTE** data) override {
+        if (!size || !data) return E_POINTER;
+        std::lock_guard lock(mutex_);
+        *size = 0;
+        *data = nullptr;
+        auto* copy = static_cast<BYTE*>(CoTaskMemAlloc(data_->bytes.size()));
+        if (!copy) return E_OUTOFMEMORY;
+        if (!data_->bytes.empty()) std::memcpy(copy, data_->bytes.data(), data_->bytes.size());
+        *size = static_cast<ULONG>(data_->bytes.size());
+        *data = copy;
+        return S_OK;
+    }
+
+    HRESULT SetData(ULONG size, const BYTE* data) override {
+        if (size && !data) return E_POINTER;
+        std::lock_guard lock(mutex_);
+        data_->bytes.assign(data, data + size);
+        return S_OK;
+    }
+
+    HRESULT Save(LPCWSTR path) override {
+        if (!path || !*path) return E_INVALIDARG;
+        const fs::path target = FilePathOf(path);
+        std::vector<uint8_t> bytes;
+        {
+            std::lock_guard lock(mutex_);
+            bytes = data_->bytes;
+        }
+        // Written beside the target and renamed over it, so that a failed
+        // write never leaves a half-written picture.
+        fs::path temp = target;
+        temp += ".medialib-tmp";
+        {
+            std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+            if (!out) return STG_E_WRITEFAULT;
+            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            out.flush();
+            if (!out) {
+                out.close();
+                std::error_code ec;
+                fs::remove(temp, ec);
+                return STG_E_WRITEFAULT;
+            }
+        }
+        std::error_code ec;
+        fs::rename(temp, target, ec);
+        if (ec) {
+            fs::remove(temp, ec);
+            return STG_E_WRITEFAULT;
+        }
+        return S_OK;
+    }
+
+    HRESULT Load(LPCWSTR path) override {
+        if (!path || !*path) return E_INVALIDARG;
+        std::ifstream in(FilePathOf(path), std::ios::binary);
+        if (!in) return STG_E_FILENOTFOUND;
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+        if (in.bad()) return STG_E_READFAULT;
+        std::lock_guard lock(mutex_);
+        data_->mime = SniffMime(bytes);
+        data_->bytes = std::move(bytes);
+        return S_OK;
+    }
+
+private:
+    std::mutex mutex_;
+    std::shared_ptr<PictureData> data_;
+};
+
+}  // namespace
+
+MediaPicture* NewPictureObject(std::shared_ptr<PictureData> data) {
+    if (!data) data = std::make_shared<PictureData>();
+    return new Picture(std::move(data));
+}
+
+HRESULT CreatePictureObject(REFIID riid, void** object) {
+    MediaPicture* picture = NewPictureObject(nullptr);
+    HRESULT hr = picture->QueryInterface(riid, object);
+    picture->Release();
+    return hr;
+}
+
+}  // namespace medialib

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include "platform/registry/registry.h"
+#include "support/test_support.h"
+
+namespace {
+
+class Registry : public ::testing::Test {
+protected:
+    void SetUp() override { setenv("CQ_REGISTRY_FILE", (dir_ / "registry.reg").c_str(), 1); }
+    void TearDown() override {
+        unsetenv("CQ_REGISTRY_FILE");
+        EXPECT_EQ(platform::OpenRegistryKeyCount(), 0) << "every opened key is closed";
+    }
+    void Write(const std::string& text) { testsupport::WriteText(dir_ / "registry.reg", text); }
+    bool Exists(const char16_t* path) {
+        HKEY key = nullptr;
+        LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
+        if (rc == ERROR_SUCCESS) RegCloseKey(key);
+        return rc == ERROR_SUCCESS;
+    }
+    testsupport::ScopedTempDir dir_;
+};
+
+TEST_F(Registry, SectionsAndTheirParentsExistWithoutRegardToCase) {
+    Write("Windows Registry Editor Version 5.00\r\n\r\n"
+          "; a comment\r\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Sony Corporation\\OpenMG\\PC\\{5081AA38-1446-4FA6-91E0-4D63C710B409}\\11D]\r\n"
+          "\"Name\"=\"Sonic\\\\Stage \\\"V\\\"\"\r\n"
+          "\"Number\"=dword:0000011d\r\n");
+    EXPECT_TRUE(Exists(u"SOFTWARE\\Sony Corporation\\OpenMG\\PC\\{5081AA38-1446-4FA6-91E0-4D63C710B409}\\11D"));
+    EXPECT_TRUE(Exists(u"software\\sony corporation\\openmg\\pc\\{5081aa38-1446-4fa6-91e0-4d63c710b409}\\11d"));
+    EXPECT_TRUE(Exists(u"SOFTWARE\\Sony Corporation\\OpenMG")) << "a parent of a section exists";
+    EXPECT_FALSE(Exists(u"SOFTWARE\\Sony Corporation\\OpenMG\\PC\\{5081AA38-1446-4FA6-91E0-4D63C710B409}\\129"));
+    EXPECT_FALSE(Exists(u"SOFTWARE\\Sony Corporation\\Open"));
+
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                            u"SOFTWARE\\Sony Corporation\\OpenMG\\PC\\{5081AA38-1446-4FA6-91E0-4D63C710B409}\\11D", 0,
+                            KEY_READ, &key),
+              ERROR_SUCCESS);
+    DWORD type = 0, size = 0;
+    ASSERT_EQ(RegQueryValueExW(key, u"name", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_SZ);
+    std::u16string expected = u"Sonic\\Stage \"V\"";
+    EXPECT_EQ(size, (expected.size() + 1) * 2);
+    std::vector<BYTE> small(4);
+    DWORD small_size = 4;
+    EXPECT_EQ(RegQueryValueExW(key, u"Name", nullptr, &type, small.data(), &small_size), ERROR_MORE_DATA);
+    EXPECT_EQ(small_size, size);
+    std::u16string buffer(expected.size() + 1, u'x');
+    ASSERT_EQ(RegQueryValueExW(key, u"Name", nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(buffer.c_str()), expected);
+    DWORD number = 0, number_size = sizeof number;
+    ASSERT_EQ(RegQueryValueExW(key, u"Number", nullptr, &type, reinterpret_cast<BYTE*>(&number), &number_size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_DWORD);
+    EXPECT_EQ(number, 0x11Du);
+    EXPECT_EQ(RegQueryValueExW(key, u"Absent", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
+    RegCloseKey(key);
+}
+
+TEST_F(Registry, IsReadOnlyAndEmptyWhenTheFileIsMissing) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(key, nullptr);
+    Write("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n");
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\X", 0, 0x20006 /* KEY_WRITE */, &key),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegOpenKeyExW(nullptr, u"SOFTWARE\\X", 0, KEY_READ, &key), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(Registry, OpensRelativeToAnOpenKeyAndReadsUtf16Files) {
+    std::u16string text = u"\uFEFFWindows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ünï\\Sub]\r\n";
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    Write(bytes);
+    HKEY parent = nullptr, child = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\ÜNÏ", 0, KEY_READ, &parent), ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyExW(parent, u"sub", 0, KEY_READ, &child), ERROR_SUCCESS);
+    RegCloseKey(child);
+    RegCloseKey(parent);
+}
+
+TEST_F(Registry, DeletionSectionsAndGarbageLinesAreIgnored) {
+    Write("REGEDIT4\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\n\"x\"=\"y\"\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kept]\n"
+          "garbage line\n\"unterminated=\"\n[broken\n");
+    EXPECT_FALSE(Exists(u"SOFTWARE\\Gone"));
+    EXPECT_TRUE(Exists(u"SOFTWARE\\Kept"));
+}
+
+TEST_F(Registry, InprocServerPathsResolveAgainstTheFileFolder) {
+    Write("REGEDIT4\n[HKEY_CLASSES_ROOT\\CLSID\\{787EB924-DF0E-4E88-8310-78305419C70C}\\InprocServer32]\n"
+          "@=\"medialib.so\"\n");
+    std::string module;
+    ASSERT_TRUE(platform::FindInprocServer(platform::MakeGuid("{787EB924-DF0E-4E88-8310-78305419C70C}"), &module));
+    EXPECT_EQ(module, (dir_ / "medialib.so").string());
+    EXPECT_FALSE(platform::FindInprocServer(GUID_NULL, &module));
+}
+
+}  // namespace
