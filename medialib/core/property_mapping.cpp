@@ -89,6 +89,13 @@ void ReadDate(const std::string& text, const std::set<uint32_t>& storable, Attri
 
 }  // namespace
 
+std::vector<std::string> MappedPropertyKeys() {
+    std::vector<std::string> keys;
+    for (const TextRow& row : kTextRows) keys.emplace_back(row.key);
+    for (const char* k : {"ALBUM", "TRACKNUMBER", "DATE", "IMPORTDATE"}) keys.emplace_back(k);
+    return keys;
+}
+
 int32_t FirstNumber(const AttributeSet& tags, uint32_t id) {
     auto it = tags.find(id);
     if (it == tags.end() || it->second.empty()) return 0;

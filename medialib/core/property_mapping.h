@@ -15,6 +15,8 @@
 #pragma once
 
 #include <set>
+#include <string>
+#include <vector>
 
 #include "medialib/core/attributes.h"
 
@@ -30,6 +32,9 @@ void ReadProperties(const TagLib::PropertyMap& props, const std::set<uint32_t>& 
 // Sets or erases every key of the table whose attribute is in `storable` so that
 // `props` holds exactly `tags`; keys outside the table are left alone.
 void WriteProperties(const AttributeSet& tags, const std::set<uint32_t>& storable, TagLib::PropertyMap& props);
+
+// Every property key the table uses.
+std::vector<std::string> MappedPropertyKeys();
 
 // First value of an attribute as a positive number (int32 or decimal text); 0 if none.
 int32_t FirstNumber(const AttributeSet& tags, uint32_t id);

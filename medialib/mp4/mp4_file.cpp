@@ -21,6 +21,7 @@ namespace {
 constexpr size_t kListSlots = 5;
 // Pictures without a standard item: freeform items holding the picture bytes,
 // one data atom per list position. The MIME type is found from the bytes again.
+const char* const kFreeformPrefix = "----:com.apple.iTunes:";
 const char* const kAltKey = "----:com.apple.iTunes:JacketAlt";
 const char* const kLyricsKey = "----:com.apple.iTunes:LyricsPicture";
 const char* const kLinerKey = "----:com.apple.iTunes:LinerNotesPicture";
@@ -110,6 +111,19 @@ void WritePictures(const AttributeSet& tags, const std::set<uint32_t>& storable,
     binary(kLinerKey, attr::LinerNotesPicture, 1);
 }
 
+// TagLib's property map plus the freeform text items of our keys that it
+// leaves out.
+TagLib::PropertyMap PropertiesWithFreeform(const TagLib::MP4::Tag& tag) {
+    TagLib::PropertyMap props = tag.properties();
+    const TagLib::MP4::ItemMap& items = tag.itemMap();
+    for (const std::string& key : MappedPropertyKeys()) {
+        if (props.contains(key)) continue;
+        auto it = items.find(kFreeformPrefix + TagLib::String(key));
+        if (it != items.end() && !it->second.toStringList().isEmpty()) props.insert(key, it->second.toStringList());
+    }
+    return props;
+}
+
 bool SaveWith(const std::filesystem::path& copy, const AttributeSet& tags, const std::set<uint32_t>& storable,
               bool is_3gp) {
     if (is_3gp && !RetireAssetBoxes(copy)) return false;
@@ -118,7 +132,18 @@ bool SaveWith(const std::filesystem::path& copy, const AttributeSet& tags, const
     TagLib::MP4::Tag& tag = *file.tag();
     TagLib::PropertyMap props = tag.properties();
     WriteProperties(tags, storable, props);
-    tag.setProperties(props);
+    // TagLib has no standard atom for some keys and refuses them; those are
+    // stored as freeform items, the usual place for such fields in MP4.
+    const TagLib::PropertyMap refused = tag.setProperties(props);
+    for (const std::string& key : MappedPropertyKeys()) {
+        const TagLib::String freeform = kFreeformPrefix + TagLib::String(key);
+        auto it = refused.find(key);
+        if (it != refused.end()) {
+            tag.setItem(freeform, TagLib::MP4::Item(it->second));
+        } else if (!props.contains(key)) {
+            tag.removeItem(freeform);
+        }
+    }
     WritePictures(tags, storable, tag);
     return file.save();
 }
@@ -165,7 +190,7 @@ std::unique_ptr<OpenedFile> OpenMp4(const ByteSource& src, const std::filesystem
         auto stream = MakeTagLibStream(src);
         TagLib::MP4::File file(stream.get(), false);
         if (file.isValid() && file.tag()) {
-            ReadProperties(file.tag()->properties(), storable, attrs);
+            ReadProperties(PropertiesWithFreeform(*file.tag()), storable, attrs);
             ReadPictures(*file.tag(), storable, attrs);
         }
     }
