@@ -26,6 +26,17 @@ AudioCodec Classify(AVCodecID id) {
     return AudioCodec::Unknown;
 }
 
+// The first audio object type of an AudioSpecificConfig: 5 (SBR) and 29 (PS)
+// mark explicitly signalled HE-AAC (v1/v2). FFmpeg only fills the profile when
+// its decoder could open the stream, so the config is read here directly.
+bool SignalsSbrOrPs(const AVCodecParameters* par) {
+    if (!par->extradata || par->extradata_size < 2) return false;
+    const uint8_t* d = par->extradata;
+    int aot = d[0] >> 3;
+    if (aot == 31) aot = 32 + (((d[0] & 7) << 3) | (d[1] >> 5));
+    return aot == 5 || aot == 29;
+}
+
 // AAC with implicit SBR (or PS) says "LC" in its AudioSpecificConfig; only the
 // decoder finds the extension in the bit stream, and then reports a doubled
 // output rate or a second channel for a mono core. Decode a few packets to see.
@@ -88,7 +99,8 @@ bool ProbeStream(const ByteSource& source, StreamInfo& info, const char* format_
     if (info.bit_rate == 0 && fmt->bit_rate > 0) info.bit_rate = fmt->bit_rate;
 
     if (info.codec == AudioCodec::Aac) {
-        info.he_aac = par->profile == FF_PROFILE_AAC_HE || par->profile == FF_PROFILE_AAC_HE_V2;
+        info.he_aac = par->profile == FF_PROFILE_AAC_HE || par->profile == FF_PROFILE_AAC_HE_V2 ||
+                      SignalsSbrOrPs(par);
         if (!info.he_aac) DetectImplicitSbr(fmt, demuxer->audio_stream(), info);
     }
     return info.sample_rate > 0 && info.channels > 0;

@@ -1,0 +1,101 @@
+// RIFF/WAVE specifics: Sony's ATRAC3 .at3 file, RIFF INFO fallback and mirror.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "container_fixtures.h"
+#include "medialib/core/dispatch.h"
+#include "medialib/ffmpeg/decoder.h"
+#include "medialib/riff/wav_file.h"
+
+namespace {
+
+using namespace medialib;
+namespace fs = std::filesystem;
+
+std::map<std::string, std::string> FfprobeStream(const fs::path& p) {
+    std::map<std::string, std::string> out;
+    std::istringstream in(fixtures::Capture(
+        "ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels,bit_rate,duration "
+        "-of default=nw=1 '" + p.string() + "'"));
+    for (std::string line; std::getline(in, line);) {
+        const size_t eq = line.find('=');
+        if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return out;
+}
+
+TEST(RiffAtrac3, RealSampleOpensWithTheValuesFfprobeReports) {
+    CQ_REQUIRE_SAMPLE(sample, "atracdencU_sine1k_at3tool_atrac3_66k_riff.at3");
+    CQ_REQUIRE_FFMPEG();
+    auto file = OpenMediaFile(sample);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->Container(), container::Wav);
+    EXPECT_EQ(file->Codec(), codec::Atrac3);
+    const auto probe = FfprobeStream(sample);
+    ASSERT_EQ(probe.at("codec_name"), "atrac3");
+    EXPECT_EQ(fixtures::Int(*file, attr::Frequency), std::stoi(probe.at("sample_rate")));
+    EXPECT_EQ(fixtures::Int(*file, attr::Channel), std::stoi(probe.at("channels")));
+    EXPECT_EQ(fixtures::Int(*file, attr::BitRate), std::stoi(probe.at("bit_rate")));
+    EXPECT_NEAR(fixtures::Int(*file, attr::MilliSecond), std::stod(probe.at("duration")) * 1000, 1.0);
+    EXPECT_EQ(fixtures::Int(*file, attr::Duration), 5);
+    EXPECT_EQ(fixtures::Int(*file, attr::BitDepth), -1) << "a lossy stream has no bit depth";
+    EXPECT_TRUE(file->Decodable());
+    auto src = OpenFileSource(sample);
+    auto audio = ff::DecodeAll(*src);
+    ASSERT_TRUE(audio);
+    EXPECT_NEAR(static_cast<double>(audio->samples.size()) / audio->channels / audio->sample_rate, 5.0, 0.1);
+}
+
+TEST(RiffAtrac3, TagsWrittenIntoACopyLeaveTheAtracStreamIntact) {
+    CQ_REQUIRE_SAMPLE(sample, "atracdencU_sine1k_at3tool_atrac3_66k_riff.at3");
+    testsupport::ScopedTempDir dir;
+    const fs::path copy = dir / "sine.at3";
+    fs::copy_file(sample, copy);
+    auto before = ff::DecodeAll(*OpenFileSource(copy));
+    auto file = OpenMediaFile(copy);
+    ASSERT_TRUE(file);
+    AttributeSet tags;
+    tags[attr::Title] = {u"Sine"};
+    tags[attr::Jacket] = {fixtures::Picture("image/png", fixtures::PngBytes(9))};
+    ASSERT_TRUE(file->Save(copy, tags));
+    auto reopened = OpenMediaFile(copy);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->Codec(), codec::Atrac3);
+    fixtures::ExpectStored(*reopened, tags);
+    auto after = ff::DecodeAll(*OpenFileSource(copy));
+    ASSERT_TRUE(before && after);
+    EXPECT_TRUE(before->samples == after->samples);
+}
+
+TEST(RiffInfo, IsReadWithoutAnId3ChunkAndMirroredOnSave) {
+    CQ_REQUIRE_FFMPEG();
+    testsupport::ScopedTempDir dir;
+    const fs::path wav = dir / "info.wav";
+    ASSERT_TRUE(fixtures::MakeTone(wav, "-c:a pcm_s16le -metadata title=InfoTitle -metadata artist=InfoArtist"));
+    auto file = OpenMediaFile(wav);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(fixtures::Text(*file, attr::Title), u"InfoTitle");
+    EXPECT_EQ(fixtures::Text(*file, attr::Artist), u"InfoArtist");
+
+    AttributeSet tags;
+    tags[attr::Title] = {u"New title"};
+    ASSERT_TRUE(file->Save(wav, tags));
+    // Other readers of RIFF INFO see the new title and no stale artist.
+    const std::string probed = fixtures::Capture("ffprobe -v error -show_entries format_tags -of default=nw=1 '" +
+                                                 wav.string() + "'");
+    EXPECT_NE(probed.find("title=New title"), std::string::npos) << probed;
+    EXPECT_EQ(probed.find("InfoArtist"), std::string::npos) << probed;
+}
+
+TEST(RiffCheck, NeedsRiffAndWave) {
+    const uint8_t good[] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
+    const uint8_t avi[] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'A', 'V', 'I', ' '};
+    EXPECT_TRUE(LooksLikeWav(good));
+    EXPECT_FALSE(LooksLikeWav(avi));
+    EXPECT_FALSE(LooksLikeWav(std::span<const uint8_t>(good, 8)));
+    auto src = MemorySource(good);
+    EXPECT_FALSE(OpenMediaSource(*src, "x.wav")) << "a bare header is not a readable file";
+}
+
+}  // namespace
