@@ -274,3 +274,56 @@ TEST(WsprintfTest, OutputStopsAt1023Units) {
 }
 
 }  // namespace
+
+namespace {
+
+// Arbitrary bytes and units never crash a converter, and the size query
+// always agrees with the conversion itself.
+TEST(CodePageTest, ArbitraryInputIsHandledInEveryCodePage) {
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 16;
+    };
+    for (UINT cp : {UINT{CP_UTF8}, UINT{932}, UINT{1252}}) {
+        for (int round = 0; round < 300; ++round) {
+            std::string bytes(1 + next() % 24, '\0');
+            for (char& b : bytes) b = static_cast<char>(next());
+            for (DWORD flags : {DWORD{0}, MB_ERR_INVALID_CHARS}) {
+                int need = MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+                if (need == 0) {
+                    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
+                    continue;
+                }
+                std::u16string wide(static_cast<size_t>(need), u'\0');
+                EXPECT_EQ(need, MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()),
+                                                    wide.data(), need));
+            }
+            std::u16string units(1 + next() % 24, u'\0');
+            for (char16_t& u : units) u = static_cast<char16_t>(next());
+            BOOL used = FALSE;
+            BOOL* used_out = cp == CP_UTF8 ? nullptr : &used;
+            int need = WideCharToMultiByte(cp, 0, units.data(), static_cast<int>(units.size()), nullptr, 0, nullptr,
+                                           used_out);
+            ASSERT_GT(need, 0);
+            std::string out(static_cast<size_t>(need), '\0');
+            EXPECT_EQ(need, WideCharToMultiByte(cp, 0, units.data(), static_cast<int>(units.size()), out.data(),
+                                                need, nullptr, used_out));
+        }
+    }
+}
+
+TEST(CodePageTest, ByteOrderMarkAndNulAreKept) {
+    // A UTF-8 byte order mark is a character like any other, as on Windows.
+    EXPECT_EQ(u"\uFEFFa", Wide(CP_UTF8, "\xEF\xBB\xBF"
+                                        "a"));
+    // -1 on an empty string converts just the NUL.
+    char16_t wide[2] = {u'x', u'x'};
+    EXPECT_EQ(1, MultiByteToWideChar(CP_UTF8, 0, "", -1, wide, 2));
+    EXPECT_EQ(0, wide[0]);
+    char narrow[2] = {'x', 'x'};
+    EXPECT_EQ(1, WideCharToMultiByte(CP_UTF8, 0, u"", -1, narrow, 2, nullptr, nullptr));
+    EXPECT_EQ(0, narrow[0]);
+}
+
+}  // namespace
