@@ -1,0 +1,113 @@
+#include "tool/commands/entry.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "library/identity.h"
+#include "platform/com/apartment.h"
+#include "platform/text/text.h"
+#include "tool/commands/console_output.h"
+#include "tool/commands/dispatch.h"
+
+#if CQ_TOOL_HAS_IMAGING
+#include "platform/imaging/gdiplus.h"
+#endif
+
+namespace quillet {
+
+CLSID JpegEncoderClsid{};
+
+#if CQ_TOOL_HAS_IMAGING
+uintptr_t StartPictureServices() {
+    ULONG_PTR token = 0;
+    Gdiplus::GdiplusStartupInput input;  // version 1, no callback, nothing suppressed
+    GdiplusStartup(&token, &input, nullptr);
+
+    UINT count = 0;
+    UINT size = 0;
+    GdipGetImageEncodersSize(&count, &size);
+    if (size != 0) {
+        // The entries' strings live in the same buffer, after the array.
+        std::vector<std::max_align_t> buffer((size + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
+        std::memset(buffer.data(), 0, buffer.size() * sizeof(std::max_align_t));
+        auto* encoders = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+        if (GdipGetImageEncoders(count, size, encoders) == Gdiplus::Ok) {
+            for (UINT i = 0; i < count; ++i) {
+                if (encoders[i].MimeType && lstrcmpiW(encoders[i].MimeType, u"image/jpeg") == 0)
+                    JpegEncoderClsid = encoders[i].Clsid;
+            }
+        }
+    }
+    return token;
+}
+
+void StopPictureServices(uintptr_t token) { GdiplusShutdown(token); }
+#else
+// Built without the picture services: no encoder is found, and pictures that
+// need one fail where they are made.
+uintptr_t StartPictureServices() { return 0; }
+void StopPictureServices(uintptr_t) {}
+#endif
+
+std::vector<std::u16string> DecodeArguments(int argc, char** argv) {
+    std::vector<std::u16string> words;
+    for (int i = 0; i < argc; ++i) {
+        const int length = static_cast<int>(std::strlen(argv[i]));
+        std::u16string word;
+        if (length > 0) {
+            const int units = MultiByteToWideChar(CP_ACP, 0, argv[i], length, nullptr, 0);
+            if (units > 0) {
+                word.resize(static_cast<size_t>(units));
+                MultiByteToWideChar(CP_ACP, 0, argv[i], length, word.data(), units);
+            }
+        }
+        words.push_back(std::move(word));
+    }
+    return words;
+}
+
+LONG RunCommandLine(const std::vector<std::u16string>& words) {
+    MediaLibrary* root = nullptr;
+    int version = 0;
+    if (!library::CreateLibraryRoot(&root, &version)) return 1;
+
+    library::ApplicationIdentity identity;
+    library::FillApplicationIdentity(identity);
+    LONG exit_code = 0;
+
+    // The words come from the process arguments, already split by the shell
+    // that started the program, so the splitting of a Windows command line
+    // (and its failure, which would end the run here without "EOS.") has no
+    // counterpart. An empty list is still handled as such a failure.
+    if (words.empty()) {
+        root->Release();
+        return 0;
+    }
+    if (words.size() == 1) {
+        WriteLine(FormatLine(u"%s", kVersionLine));
+    } else {
+        const std::vector<std::u16string> arguments(words.begin() + 1, words.end());
+        DispatchArguments(arguments, root, identity, exit_code, version);
+    }
+    WriteLine(FormatLine(u"EOS."));
+
+    identity.Reset();
+    root->Release();
+    return exit_code;
+}
+
+LONG ProcessEntry(const std::vector<std::u16string>& words) {
+    InitConsoleOutput();
+    WriteLine(FormatLine(u"%s", kVersionLine));
+    WriteLine(FormatLine(u"Type \"--Version\" or \"--Help\" or \"--Exit\"."));
+    WriteLine(FormatLine(u"EOS."));
+
+    if (FAILED(CoInitialize(nullptr))) return 1;
+    const uintptr_t pictures = StartPictureServices();
+    const LONG exit_code = RunCommandLine(words);
+    StopPictureServices(pictures);
+    CoUninitialize();
+    return exit_code;
+}
+
+}  // namespace quillet
