@@ -1,0 +1,173 @@
+// The playhost program end to end, against the test component.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "support/test_support.h"
+
+namespace {
+
+using testsupport::ScopedTempDir;
+
+struct RunResult {
+    int code = -1;
+    std::string out;
+    bool Has(const std::string& line) const { return ("\n" + out).find("\n" + line + "\n") != std::string::npos; }
+};
+
+std::string Quote(const std::string& word) {
+    std::string out = "'";
+    for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+class Playhost : public ::testing::Test {
+protected:
+    ScopedTempDir dir;
+
+    // Runs playhost with the test component and this test's profile; stdout
+    // is captured, stderr discarded.
+    RunResult Run(const std::string& args, bool with_component = true) {
+        std::string command = Quote((testsupport::BinDir() / "playhost").string());
+        if (with_component) command += " --component " + Quote((testsupport::BinDir() / "playhost_testcomponent.so").string());
+        command += " --profile " + Quote((dir / "profile").string()) + " " + args + " 2>/dev/null";
+        RunResult result;
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (!pipe) return result;
+        std::array<char, 4096> buffer{};
+        size_t n;
+        while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.out.append(buffer.data(), n);
+        const int status = ::pclose(pipe);
+        result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return result;
+    }
+};
+
+TEST_F(Playhost, ComponentsListsIdentityTypesAndTheSettingsTree) {
+    const RunResult r = Run("components");
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(r.Has("component.0.file=playhost_testcomponent.so"));
+    EXPECT_TRUE(r.Has("component.0.name=Playhost Test Component"));
+    EXPECT_TRUE(r.Has("component.0.version=1.0"));
+    EXPECT_TRUE(r.Has("component.0.about=Exercises the host.\\nThe second line of the about text."));
+    EXPECT_TRUE(r.Has("component.0.installed_correctly=true"));
+    EXPECT_TRUE(r.Has("component.0.debug=false"));
+    EXPECT_TRUE(r.Has("component.0.filetype.0.name=Test Files"));
+    EXPECT_TRUE(r.Has("component.0.filetype.0.mask=*.TST;*.TXT"));
+    EXPECT_TRUE(r.Has("component.0.filetype.0.associatable=true"));
+    // The tree: the branch first, then its entries by priority.
+    EXPECT_TRUE(r.Has("component.0.setting.0.kind=branch"));
+    EXPECT_TRUE(r.Has("component.0.setting.0.parent={904C272B-2317-4C3C-B2FF-C5A0125E2CC2}"));
+    EXPECT_TRUE(r.Has("component.0.setting.1.name=Claim every extension"));
+    EXPECT_TRUE(r.Has("component.0.setting.1.kind=checkbox"));
+    EXPECT_TRUE(r.Has("component.0.setting.1.guid={1D5B9E70-3C28-4F6A-8A13-E92C0D74B5F6}"));
+    EXPECT_TRUE(r.Has("component.0.setting.1.parent={6A0F3D12-8B47-4C5E-9E21-D7B3A45C0F18}"));
+    EXPECT_TRUE(r.Has("component.0.setting.1.priority=1"));
+    EXPECT_TRUE(r.Has("component.0.setting.1.depth=1"));
+    EXPECT_TRUE(r.Has("component.0.setting.1.setting=claim_all"));
+    EXPECT_TRUE(r.Has("component.0.setting.1.state=off"));
+    EXPECT_TRUE(r.Has("component.0.setting.2.name=Fail opens with \"I/O error\""));
+    EXPECT_TRUE(r.Has("component.0.setting.2.kind=radio"));
+    EXPECT_TRUE(r.Has("component.0.setting.3.kind=radio"));
+    EXPECT_TRUE(r.Has("components=1"));
+}
+
+TEST_F(Playhost, SettingsPersistAcrossRuns) {
+    RunResult r = Run("config claim_all on");
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(r.out, "claim_all=on\n");
+    const auto saved = testsupport::ReadBytes(dir / "profile/settings.cfg");
+    EXPECT_NE(std::string(saved.begin(), saved.end()).find("{1D5B9E70-3C28-4F6A-8A13-E92C0D74B5F6}=01\n"),
+              std::string::npos);
+
+    r = Run("config");
+    ASSERT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "claim_all=on\nfail_io=off\nfail_data=off\n");
+    r = Run("components");
+    EXPECT_TRUE(r.Has("component.0.setting.1.state=on"));
+
+    // Addressed by GUID as well; back off, and that persists too.
+    r = Run("config {1d5b9e70-3c28-4f6a-8a13-e92c0d74b5f6} off");
+    ASSERT_EQ(r.code, 0);
+    r = Run("config");
+    EXPECT_TRUE(r.Has("claim_all=off"));
+}
+
+TEST_F(Playhost, RadioItemsExcludeEachOther) {
+    ASSERT_EQ(Run("config fail_io on").code, 0);
+    const RunResult r = Run("config fail_data on");
+    ASSERT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "fail_data=on\nfail_io=off\n");
+    EXPECT_EQ(Run("config").out, "claim_all=off\nfail_io=off\nfail_data=on\n");
+    // Switching a radio off touches nothing else.
+    EXPECT_EQ(Run("config fail_data off").out, "fail_data=off\n");
+}
+
+TEST_F(Playhost, OpenPrintsStatsOfAllThreeObjects) {
+    testsupport::WriteText(dir / "song.tst", "0123456789");
+    for (const std::string& path : {(dir / "song.tst").string(), "file://" + (dir / "song.tst").string()}) {
+        const RunResult r = Run("open " + Quote(path));
+        ASSERT_EQ(r.code, 0) << r.out;
+        EXPECT_TRUE(r.Has("path=" + path));
+        EXPECT_TRUE(r.Has("input=playhost_testcomponent.so"));
+        EXPECT_TRUE(r.Has("decode.size=10"));
+        EXPECT_TRUE(r.Has("info_read.size=10"));
+        EXPECT_TRUE(r.Has("info_write.size=10"));
+        EXPECT_NE(r.out.find("decode.timestamp=1"), std::string::npos);  // after 1601 + 300 years
+    }
+}
+
+TEST_F(Playhost, OpenFailuresPrintTheExceptionText) {
+    testsupport::WriteText(dir / "song.tst", "x");
+    testsupport::WriteText(dir / "song.wav", "x");
+    RunResult r = Run("open " + Quote((dir / "missing.tst").string()));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.Has("error=Object not found"));
+
+    r = Run("open " + Quote((dir / "song.wav").string()));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.Has("error=Unsupported file format"));
+
+    ASSERT_EQ(Run("config fail_io on").code, 0);
+    r = Run("open " + Quote((dir / "song.tst").string()));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.Has("error=I/O error"));
+    EXPECT_EQ(r.out.find("decode.size"), std::string::npos);
+
+    ASSERT_EQ(Run("config claim_all on").code, 0);
+    ASSERT_EQ(Run("config fail_io off").code, 0);
+    r = Run("open " + Quote((dir / "song.wav").string()));
+    EXPECT_EQ(r.code, 0) << r.out;
+}
+
+TEST_F(Playhost, UsageErrorsAndBadModules) {
+    EXPECT_EQ(Run("").code, 2);
+    EXPECT_EQ(Run("frobnicate").code, 2);
+    EXPECT_EQ(Run("--bogus components").code, 2);
+    EXPECT_EQ(Run("open").code, 2);
+    EXPECT_EQ(Run("config claim_all maybe").code, 2);
+    EXPECT_EQ(Run("components extra").code, 2);
+    const RunResult unknown = Run("config no_such_setting on");
+    EXPECT_EQ(unknown.code, 1);
+    EXPECT_TRUE(unknown.Has("error=unknown setting: no_such_setting"));
+
+    const RunResult help = Run("--help", false);
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("components"), std::string::npos);
+    EXPECT_NE(help.out.find("open PATH"), std::string::npos);
+
+    const RunResult bad = Run("--component " + Quote((testsupport::BinDir() / "playhost_notacomponent.so").string()) +
+                                  " components",
+                              false);
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_NE(bad.out.find("error=not a component"), std::string::npos);
+    const RunResult missing = Run("--component " + Quote((dir / "nothing.so").string()) + " components", false);
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.out.find("error=cannot load component"), std::string::npos);
+}
+
+}  // namespace
