@@ -32,7 +32,7 @@ bool FolderExists(const std::string& path) {
 // swallows a SIGPIPE that the guarded writes raised, so a vanished reader
 // shows as EPIPE only.
 class SigpipeGuard {
-public:
+  public:
     SigpipeGuard() {
         sigemptyset(&pipe_set_);
         sigaddset(&pipe_set_, SIGPIPE);
@@ -51,7 +51,7 @@ public:
     }
     void raised() { raised_ = true; }
 
-private:
+  private:
     sigset_t pipe_set_;
     sigset_t old_mask_;
     bool was_pending_ = false;
@@ -156,9 +156,10 @@ int FdOf(HANDLE handle) {
 BOOL SeekFile(HANDLE hFile, LONGLONG distance, LONGLONG* newPosition, DWORD moveMethod) {
     auto file = LookupHandleAs<FileObject>(hFile);
     if (!file) return FALSE;
-    int whence = moveMethod == FILE_BEGIN ? SEEK_SET : moveMethod == FILE_CURRENT ? SEEK_CUR
-                                                   : moveMethod == FILE_END   ? SEEK_END
-                                                                              : -1;
+    int whence = moveMethod == FILE_BEGIN     ? SEEK_SET
+                 : moveMethod == FILE_CURRENT ? SEEK_CUR
+                 : moveMethod == FILE_END     ? SEEK_END
+                                              : -1;
     if (whence < 0 || file->is_stream()) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -241,7 +242,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     // The specific rights FILE_READ_DATA (1) and FILE_WRITE_DATA / FILE_APPEND_DATA (2, 4) count too.
     const bool want_read = (dwDesiredAccess & (GENERIC_READ | GENERIC_ALL | 0x1)) != 0;
     const bool want_write = (dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL | 0x2 | 0x4)) != 0;
-    const bool truncates = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING;
+    const bool truncates =
+        dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING;
     if (dwCreationDisposition == TRUNCATE_EXISTING && !want_write) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -310,7 +312,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     auto object = std::make_shared<FileObject>(fd, true, want_read, want_write);
     if (dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE) object->set_delete_on_close(path);
     HANDLE handle = platform::RegisterHandle(std::move(object));
-    const bool reports_existence = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS;
+    const bool reports_existence =
+        dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS;
     SetLastError(reports_existence && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
 }
@@ -410,11 +413,12 @@ DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
 }
 
 DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
-    LONGLONG distance = lpDistanceToMoveHigh
-                            ? static_cast<LONGLONG>((static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh))
-                                                     << 32) |
-                                                    static_cast<uint32_t>(lDistanceToMove))
-                            : lDistanceToMove;
+    LONGLONG distance =
+        lpDistanceToMoveHigh
+            ? static_cast<LONGLONG>(
+                  (static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32) |
+                  static_cast<uint32_t>(lDistanceToMove))
+            : lDistanceToMove;
     LONGLONG position = 0;
     if (!platform::SeekFile(hFile, distance, &position, dwMoveMethod)) return INVALID_SET_FILE_POINTER;
     if (lpDistanceToMoveHigh) {
@@ -427,7 +431,8 @@ DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveH
     return static_cast<DWORD>(position);
 }
 
-BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime, LPFILETIME lpLastWriteTime) {
+BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                 LPFILETIME lpLastWriteTime) {
     auto file = LookupHandleAs<FileObject>(hFile);
     if (!file) return FALSE;
     struct statx sx {};
@@ -437,7 +442,9 @@ BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAcces
     }
     const statx_timestamp& birth = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_mtime;
     if (lpCreationTime) *lpCreationTime = platform::UnixToFileTime(birth.tv_sec, birth.tv_nsec);
-    if (lpLastAccessTime) *lpLastAccessTime = platform::UnixToFileTime(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
-    if (lpLastWriteTime) *lpLastWriteTime = platform::UnixToFileTime(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+    if (lpLastAccessTime)
+        *lpLastAccessTime = platform::UnixToFileTime(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
+    if (lpLastWriteTime)
+        *lpLastWriteTime = platform::UnixToFileTime(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
     return TRUE;
 }

@@ -12,7 +12,7 @@
 namespace platform {
 
 class FileObject : public KernelObject {
-public:
+  public:
     FileObject(int fd, bool owned, bool readable, bool writable);
     ~FileObject() override;
     FileObject(const FileObject&) = delete;
@@ -33,7 +33,7 @@ public:
     std::mutex console_lock;
     char16_t pending_high_surrogate = 0;
 
-private:
+  private:
     int fd_;
     bool owned_;
     bool readable_;

@@ -151,13 +151,16 @@ BOOL SetEndOfFile(HANDLE hFile);
 DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
 // Any of the three may be null.
-BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime, LPFILETIME lpLastWriteTime);
+BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
+                 LPFILETIME lpLastWriteTime);
 
 namespace platform {
 BOOL SeekFile(HANDLE hFile, LONGLONG distance, LONGLONG* newPosition, DWORD moveMethod);
 BOOL FileSize(HANDLE hFile, LONGLONG* size);
 template <class T>
-concept QuadPartInteger = requires(T value) { value.QuadPart; };
+concept QuadPartInteger = requires(T value) {
+    value.QuadPart;
+};
 }  // namespace platform
 
 // SetFilePointerEx and GetFileSizeEx take LARGE_INTEGER from whichever

@@ -26,7 +26,7 @@ using DirPtr = std::unique_ptr<DIR, DirCloser>;
 
 // Closes a descriptor when it goes out of scope.
 class Fd {
-public:
+  public:
     explicit Fd(int fd = -1) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) close(fd_);
@@ -44,7 +44,7 @@ public:
         return fd;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -92,7 +92,8 @@ int CopyIntoPlace(const std::string& source, const std::string& target, bool rep
         }
         if (n == 0) break;
         size_t written = 0;
-        if (int error = platform::WriteAll(out.get(), buffer, static_cast<size_t>(n), &written)) return fail(error);
+        if (int error = platform::WriteAll(out.get(), buffer, static_cast<size_t>(n), &written))
+            return fail(error);
     }
     fchmod(out.get(), st.st_mode & 07777);
     struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -107,7 +108,8 @@ int CopyIntoPlace(const std::string& source, const std::string& target, bool rep
     return 0;
 }
 
-void ListInto(const std::u16string& folder, bool recursive, std::vector<platform::FolderEntry>& out, bool& ok) {
+void ListInto(const std::u16string& folder, bool recursive, std::vector<platform::FolderEntry>& out,
+              bool& ok) {
     std::string native = platform::NativePath(folder);
     DirPtr dir(opendir(native.c_str()));
     if (!dir) {
@@ -189,7 +191,8 @@ int SHCreateDirectory(HWND, LPCWSTR pszPath) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
 
     struct stat st {};
-    if (stat(path.c_str(), &st) == 0) return result(S_ISDIR(st.st_mode) ? ERROR_ALREADY_EXISTS : ERROR_FILE_EXISTS);
+    if (stat(path.c_str(), &st) == 0)
+        return result(S_ISDIR(st.st_mode) ? ERROR_ALREADY_EXISTS : ERROR_FILE_EXISTS);
 
     // Create each missing folder from the top down.
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
@@ -199,7 +202,8 @@ int SHCreateDirectory(HWND, LPCWSTR pszPath) {
             if (error == EEXIST) {
                 if (stat(part.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return result(ERROR_PATH_NOT_FOUND);
             } else {
-                return result(error == ENOTDIR || error == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(error));
+                return result(error == ENOTDIR || error == ENOENT ? ERROR_PATH_NOT_FOUND
+                                                                  : ErrorFromErrno(error));
             }
         }
         if (slash == std::string::npos) break;
@@ -215,8 +219,9 @@ BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) {
     std::string path = platform::NativePath(lpPathName);
     if (mkdir(path.c_str(), 0777) != 0) {
         int error = errno;
-        SetLastError(error == EEXIST ? ERROR_ALREADY_EXISTS : error == ENOENT ? ERROR_PATH_NOT_FOUND
-                                                                                : ErrorFromErrno(error, path));
+        SetLastError(error == EEXIST   ? ERROR_ALREADY_EXISTS
+                     : error == ENOENT ? ERROR_PATH_NOT_FOUND
+                                       : ErrorFromErrno(error, path));
         return FALSE;
     }
     return TRUE;
@@ -239,7 +244,7 @@ BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
 BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
     if (!lpExistingFileName || !lpNewFileName || (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT)) {
         SetLastError(lpNewFileName || !(dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) ? ERROR_INVALID_PARAMETER
-                                                                                 : ERROR_NOT_SUPPORTED);
+                                                                               : ERROR_NOT_SUPPORTED);
         return FALSE;
     }
     if (!*lpExistingFileName || !*lpNewFileName) {

@@ -28,7 +28,7 @@ namespace platform {
 
 // Base of everything a handle can stand for.
 class KernelObject {
-public:
+  public:
     virtual ~KernelObject() = default;
 };
 

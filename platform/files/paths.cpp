@@ -231,8 +231,10 @@ errno_t _wsplitpath_s(LPCWSTR path, LPWSTR drive, size_t driveNumberOfElements, 
         return EINVAL;
     }
     platform::PathParts parts = platform::SplitWindowsPath(path);
-    if (!CopyPart(parts.drive, drive, driveNumberOfElements) || !CopyPart(parts.folder, dir, dirNumberOfElements) ||
-        !CopyPart(parts.name, fname, nameNumberOfElements) || !CopyPart(parts.extension, ext, extNumberOfElements)) {
+    if (!CopyPart(parts.drive, drive, driveNumberOfElements) ||
+        !CopyPart(parts.folder, dir, dirNumberOfElements) ||
+        !CopyPart(parts.name, fname, nameNumberOfElements) ||
+        !CopyPart(parts.extension, ext, extNumberOfElements)) {
         clear();
         return ERANGE;
     }

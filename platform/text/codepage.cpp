@@ -32,7 +32,8 @@ std::string LocaleCodeset() {
         codeset = nl_langinfo_l(CODESET, loc.get());
     } else {
         // The environment names a locale that is not installed: C rules apply.
-        std::unique_ptr<std::remove_pointer_t<locale_t>, LocaleFreer> c(newlocale(LC_CTYPE_MASK, "C", nullptr));
+        std::unique_ptr<std::remove_pointer_t<locale_t>, LocaleFreer> c(
+            newlocale(LC_CTYPE_MASK, "C", nullptr));
         if (c) return nl_langinfo_l(CODESET, c.get());
     }
     return codeset && *codeset ? codeset : "US-ASCII";
@@ -153,7 +154,8 @@ bool FromUnicode(UConverter* conv, FromUnicodeState& state, std::u16string_view 
         err = U_ZERO_ERROR;
         state.used_default = false;
         state.failed = false;
-        int32_t n = ucnv_fromUChars(conv, out.data(), room, src.data(), static_cast<int32_t>(src.size()), &err);
+        int32_t n =
+            ucnv_fromUChars(conv, out.data(), room, src.data(), static_cast<int32_t>(src.size()), &err);
         if (err == U_BUFFER_OVERFLOW_ERROR && !state.failed) {
             room = n + 16;
             continue;
@@ -190,8 +192,8 @@ bool ToUnicode(UConverter* conv, ToUnicodeState& state, std::string_view src, st
 
 }  // namespace
 
-int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
-                        int cchWideChar) {
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar) {
     if (!lpMultiByteStr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
         (cchWideChar > 0 && !lpWideCharStr)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -219,8 +221,9 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
     return static_cast<int>(out.size());
 }
 
-int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
-                        int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                        LPBOOL lpUsedDefaultChar) {
     if (!lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
         (cbMultiByte > 0 && !lpMultiByteStr)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -281,7 +284,8 @@ UINT GetACP() {
     UErrorCode err = U_ZERO_ERROR;
     const char* windows = ucnv_getStandardName(name.c_str(), "WINDOWS", &err);
     if (U_SUCCESS(err) && windows) {
-        if (std::strncmp(windows, "windows-", 8) == 0) return static_cast<UINT>(std::strtoul(windows + 8, nullptr, 10));
+        if (std::strncmp(windows, "windows-", 8) == 0)
+            return static_cast<UINT>(std::strtoul(windows + 8, nullptr, 10));
         if (ucnv_compareNames(windows, "us-ascii") == 0) return 20127;
     }
     err = U_ZERO_ERROR;

@@ -20,7 +20,7 @@ struct Spec {
 };
 
 class Output {
-public:
+  public:
     explicit Output(LPWSTR out) : out_(out) {}
     void Put(char16_t c) {
         if (count_ < kWsprintfLimit - 1) out_[count_++] = c;
@@ -36,7 +36,7 @@ public:
         return count_;
     }
 
-private:
+  private:
     LPWSTR out_;
     int count_ = 0;
 };
@@ -101,7 +101,8 @@ int wvsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, va_list args) {
         if (*p == u'.') {
             ++p;
             spec.precision = 0;
-            while (*p >= u'0' && *p <= u'9' && spec.precision < 10000) spec.precision = spec.precision * 10 + (*p++ - u'0');
+            while (*p >= u'0' && *p <= u'9' && spec.precision < 10000)
+                spec.precision = spec.precision * 10 + (*p++ - u'0');
         }
         bool wide64 = false, narrow = false, wide = false;
         if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {

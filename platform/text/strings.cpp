@@ -57,7 +57,9 @@ std::u16string_view View(LPCWSTR s) { return s ? std::u16string_view(s) : std::u
 
 }  // namespace
 
-int lstrlenW(LPCWSTR lpString) { return lpString ? static_cast<int>(std::char_traits<char16_t>::length(lpString)) : 0; }
+int lstrlenW(LPCWSTR lpString) {
+    return lpString ? static_cast<int>(std::char_traits<char16_t>::length(lpString)) : 0;
+}
 
 int lstrcmpW(LPCWSTR lpString1, LPCWSTR lpString2) {
     if (!lpString1 || !lpString2) return lpString1 == lpString2 ? 0 : (lpString1 ? 1 : -1);

@@ -62,7 +62,8 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
 // CP_UTF8 both must be null, and a lone surrogate becomes U+FFFD (or fails with
 // WC_ERR_INVALID_CHARS). Result and failures as MultiByteToWideChar.
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
-                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
+                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                        LPBOOL lpUsedDefaultChar);
 
 // The number of the calling thread's ANSI code page (1252, 932, 65001 for
 // UTF-8, 20127 for US-ASCII; 0 when the codeset has no Windows number).

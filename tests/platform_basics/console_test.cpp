@@ -1,17 +1,17 @@
 // Standard handles and the two console writing paths: a terminal gets UTF-8
 // through WriteConsoleW, a pipe or file gets raw bytes through WriteFile.
 
+#include "platform/console/console.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <string>
 
-#include "platform/console/console.h"
 #include "platform/text/text.h"
 #include "support/test_support.h"
 
@@ -21,7 +21,9 @@ namespace {
 std::string Drain(int fd) {
     std::string out;
     for (;;) {
-        struct pollfd p {fd, POLLIN, 0};
+        struct pollfd p {
+            fd, POLLIN, 0
+        };
         if (poll(&p, 1, out.empty() ? 2000 : 50) <= 0 || !(p.revents & POLLIN)) break;
         char buf[256];
         ssize_t n = read(fd, buf, sizeof buf);
@@ -33,7 +35,7 @@ std::string Drain(int fd) {
 
 // A pseudo-terminal whose slave side is the console for one test.
 class PtyConsole : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(0, openpty(&master_, &slave_, nullptr, nullptr, nullptr));
         // Raw mode: the bytes arrive exactly as written (no "\n" → "\r\n").
@@ -139,7 +141,8 @@ TEST(RedirectedOutputTest, FilesAndDevices) {
     DWORD written = 0;
     ASSERT_TRUE(WriteFile(file, "EOS.\n", 5, &written, nullptr));
     EXPECT_TRUE(CloseHandle(file));
-    EXPECT_EQ("EOS.\n", std::string(reinterpret_cast<const char*>(testsupport::ReadBytes(dir / "out.txt").data()), 5));
+    EXPECT_EQ("EOS.\n",
+              std::string(reinterpret_cast<const char*>(testsupport::ReadBytes(dir / "out.txt").data()), 5));
 
     // The null device is a character device but no console, as NUL on Windows.
     int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);

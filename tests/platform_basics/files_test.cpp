@@ -1,18 +1,18 @@
 // Files, attributes, paths, folders and moves of the file stand-in.
 
+#include "platform/files/files.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
-#include "platform/files/files.h"
 #include "platform/text/text.h"
 #include "support/test_support.h"
 
@@ -135,8 +135,8 @@ TEST(FileIoTest, CreateWriteSeekRead) {
     testsupport::ScopedTempDir dir;
     std::u16string path = W(dir / "\xE6\x97\xA5\xE6\x9C\xAC.txt");  // 日本.txt
 
-    HandleCloser h{CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr)};
+    HandleCloser h{CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)};
     ASSERT_NE(INVALID_HANDLE_VALUE, h.h);
     // The UTF-16 name is a UTF-8 name on disk.
     EXPECT_TRUE(fs::exists(dir / "\xE6\x97\xA5\xE6\x9C\xAC.txt"));
@@ -181,8 +181,8 @@ TEST(FileIoTest, DispositionsAndTheirErrors) {
     testsupport::WriteText(dir / "f.bin", "old content");
 
     SetLastError(0);
-    EXPECT_EQ(INVALID_HANDLE_VALUE,
-              CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
     EXPECT_EQ(ERROR_FILE_EXISTS, GetLastError());
 
     {
@@ -206,8 +206,8 @@ TEST(FileIoTest, DispositionsAndTheirErrors) {
 
     SetLastError(0);
     std::u16string missing = W(dir / "missing.bin");
-    EXPECT_EQ(INVALID_HANDLE_VALUE,
-              CreateFileW(missing.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(missing.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
     std::u16string no_folder = W(dir / "no" / "such" / "file.bin");
     EXPECT_EQ(INVALID_HANDLE_VALUE,
@@ -283,7 +283,8 @@ TEST(AttributesTest, ReadOnlyFollowsTheWriteBitsAndIsEnforced) {
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
     EXPECT_EQ("keep", ReadAll(file));
     // Reading is fine.
-    HandleCloser h{CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
+    HandleCloser h{
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
     EXPECT_NE(INVALID_HANDLE_VALUE, h.h);
 
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL));
@@ -331,7 +332,8 @@ TEST(AttributesTest, HiddenIsAnExtendedAttribute) {
 
     // A file created hidden.
     std::u16string other = W(dir / "other.jpg");
-    HandleCloser h{CreateFileW(other.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr)};
+    HandleCloser h{
+        CreateFileW(other.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr)};
     ASSERT_NE(INVALID_HANDLE_VALUE, h.h);
     EXPECT_TRUE(GetFileAttributesW(other.c_str()) & FILE_ATTRIBUTE_HIDDEN);
 }
@@ -350,7 +352,8 @@ TEST(FolderTest, ShCreateDirectoryWithParentsAndItsCodes) {
 
     testsupport::WriteText(dir / "file", "x");
     EXPECT_EQ(static_cast<int>(ERROR_FILE_EXISTS), SHCreateDirectory(nullptr, W(dir / "file").c_str()));
-    EXPECT_EQ(static_cast<int>(ERROR_PATH_NOT_FOUND), SHCreateDirectory(nullptr, W(dir / "file" / "sub").c_str()));
+    EXPECT_EQ(static_cast<int>(ERROR_PATH_NOT_FOUND),
+              SHCreateDirectory(nullptr, W(dir / "file" / "sub").c_str()));
     EXPECT_EQ(static_cast<int>(ERROR_BAD_PATHNAME), SHCreateDirectory(nullptr, u"relative/folder"));
     EXPECT_EQ(static_cast<int>(ERROR_BAD_PATHNAME), SHCreateDirectory(nullptr, u""));
     EXPECT_EQ(static_cast<int>(ERROR_BAD_PATHNAME), SHCreateDirectory(nullptr, nullptr));
@@ -411,7 +414,8 @@ TEST(FileTimeTest, WindowsScaleSince1601) {
     struct timespec times[2] = {{946684800, 0}, {946684800, 0}};
     ASSERT_EQ(0, utimensat(AT_FDCWD, file.c_str(), times, 0));
 
-    HandleCloser h{CreateFileW(W(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
+    HandleCloser h{
+        CreateFileW(W(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
     ASSERT_NE(INVALID_HANDLE_VALUE, h.h);
     FILETIME creation{}, access{}, write{};
     ASSERT_TRUE(GetFileTime(h.h, &creation, &access, &write));
@@ -426,7 +430,7 @@ TEST(FileTimeTest, WindowsScaleSince1601) {
 }
 
 class MoveTest : public ::testing::Test {
-protected:
+  protected:
     testsupport::ScopedTempDir dir;
 };
 
@@ -461,7 +465,8 @@ TEST_F(MoveTest, ReplaceOnlyWhenAsked) {
 }
 
 TEST_F(MoveTest, AcrossFileSystemsCopiesOnlyWhenAllowed) {
-    struct stat shm {}, tmp {};
+    struct stat shm {
+    }, tmp{};
     if (stat("/dev/shm", &shm) != 0 || stat(dir.path().c_str(), &tmp) != 0 || shm.st_dev == tmp.st_dev ||
         access("/dev/shm", W_OK) != 0) {
         GTEST_SKIP() << "/dev/shm is not a separate, writable file system here";

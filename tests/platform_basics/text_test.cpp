@@ -1,5 +1,7 @@
 // Code pages, case rules, comparisons and wsprintfW of the text stand-in.
 
+#include "platform/text/text.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -7,18 +9,16 @@
 #include <thread>
 #include <vector>
 
-#include "platform/text/text.h"
-
 namespace {
 
 // Pins the thread's ANSI code page for one test and restores the locale's.
 class PinnedCodePage {
-public:
+  public:
     explicit PinnedCodePage(const char* name) { ok_ = platform::SetThreadAnsiCodePage(name); }
     ~PinnedCodePage() { platform::SetThreadAnsiCodePage(nullptr); }
     bool ok() const { return ok_; }
 
-private:
+  private:
     bool ok_;
 };
 
@@ -26,8 +26,8 @@ std::string Narrow(UINT cp, std::u16string_view text, BOOL* used = nullptr, cons
     int n = WideCharToMultiByte(cp, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, def, used);
     std::string out(static_cast<size_t>(n), '\0');
     if (n > 0) {
-        EXPECT_EQ(n, WideCharToMultiByte(cp, 0, text.data(), static_cast<int>(text.size()), out.data(), n, def,
-                                         used));
+        EXPECT_EQ(n, WideCharToMultiByte(cp, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                                         def, used));
     }
     return out;
 }
@@ -36,7 +36,8 @@ std::u16string Wide(UINT cp, std::string_view bytes, DWORD flags = 0) {
     int n = MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     std::u16string out(static_cast<size_t>(n), u'\0');
     if (n > 0) {
-        EXPECT_EQ(n, MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), out.data(), n));
+        EXPECT_EQ(
+            n, MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), out.data(), n));
     }
     return out;
 }
@@ -150,17 +151,20 @@ TEST(CodePageTest, SurrogatePairsAndLoneSurrogates) {
     std::u16string lone = u"a";
     lone.push_back(static_cast<char16_t>(0xD800));
     lone.push_back(u'b');
-    EXPECT_EQ("a\xEF\xBF\xBD"
-              "b",
-              Narrow(CP_UTF8, lone));
+    EXPECT_EQ(
+        "a\xEF\xBF\xBD"
+        "b",
+        Narrow(CP_UTF8, lone));
     char bytes[16];
     SetLastError(0);
-    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone.data(), 3, bytes, 16, nullptr, nullptr));
+    EXPECT_EQ(
+        0, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone.data(), 3, bytes, 16, nullptr, nullptr));
     EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
 
     // Invalid UTF-8 input: U+FFFD, or a failure with MB_ERR_INVALID_CHARS.
-    EXPECT_EQ(u"a\uFFFDb", Wide(CP_UTF8, "a\xFF"
-                                         "b"));
+    EXPECT_EQ(u"a\uFFFDb", Wide(CP_UTF8,
+                                "a\xFF"
+                                "b"));
     char16_t wide[8];
     SetLastError(0);
     EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF", 2, wide, 8));
@@ -184,12 +188,12 @@ TEST(CodePageTest, PinBelongsToTheThread) {
 
 TEST(CaseTest, CaseInsensitiveComparison) {
     EXPECT_EQ(0, lstrcmpiW(u"Title", u"TITLE"));
-    EXPECT_EQ(0, lstrcmpiW(u"\u00C4rger \u00D6l", u"\u00E4RGER \u00F6L"));      // Ärger Öl
-    EXPECT_EQ(0, lstrcmpiW(u"\u0416\u0443\u043A", u"\u0436\u0423\u041A"));      // Жук
-    EXPECT_EQ(0, lstrcmpiW(u"\u03A3\u0399\u03A3", u"\u03C3\u03B9\u03C2"));      // final sigma folds too
-    EXPECT_EQ(0, lstrcmpiW(u"\U00010400", u"\U00010428"));                      // Deseret, a surrogate pair
-    EXPECT_NE(0, lstrcmpiW(u"stra\u00DFe", u"STRASSE"));                        // no length-changing folds
-    EXPECT_NE(0, lstrcmpiW(u"a", u"\uFF41"));                                   // width matters
+    EXPECT_EQ(0, lstrcmpiW(u"\u00C4rger \u00D6l", u"\u00E4RGER \u00F6L"));  // Ärger Öl
+    EXPECT_EQ(0, lstrcmpiW(u"\u0416\u0443\u043A", u"\u0436\u0423\u041A"));  // Жук
+    EXPECT_EQ(0, lstrcmpiW(u"\u03A3\u0399\u03A3", u"\u03C3\u03B9\u03C2"));  // final sigma folds too
+    EXPECT_EQ(0, lstrcmpiW(u"\U00010400", u"\U00010428"));                  // Deseret, a surrogate pair
+    EXPECT_NE(0, lstrcmpiW(u"stra\u00DFe", u"STRASSE"));                    // no length-changing folds
+    EXPECT_NE(0, lstrcmpiW(u"a", u"\uFF41"));                               // width matters
     EXPECT_LT(lstrcmpiW(u"apple", u"Banana"), 0);
     EXPECT_GT(lstrcmpiW(u"abc", u"AB"), 0);
     EXPECT_TRUE(platform::EqualsNoCase(u"d:\\music\\track.oma", u"D:\\MUSIC\\TRACK.OMA"));
@@ -290,7 +294,8 @@ TEST(CodePageTest, ArbitraryInputIsHandledInEveryCodePage) {
             std::string bytes(1 + next() % 24, '\0');
             for (char& b : bytes) b = static_cast<char>(next());
             for (DWORD flags : {DWORD{0}, MB_ERR_INVALID_CHARS}) {
-                int need = MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+                int need =
+                    MultiByteToWideChar(cp, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
                 if (need == 0) {
                     EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, GetLastError());
                     continue;
@@ -303,20 +308,21 @@ TEST(CodePageTest, ArbitraryInputIsHandledInEveryCodePage) {
             for (char16_t& u : units) u = static_cast<char16_t>(next());
             BOOL used = FALSE;
             BOOL* used_out = cp == CP_UTF8 ? nullptr : &used;
-            int need = WideCharToMultiByte(cp, 0, units.data(), static_cast<int>(units.size()), nullptr, 0, nullptr,
-                                           used_out);
+            int need = WideCharToMultiByte(cp, 0, units.data(), static_cast<int>(units.size()), nullptr, 0,
+                                           nullptr, used_out);
             ASSERT_GT(need, 0);
             std::string out(static_cast<size_t>(need), '\0');
-            EXPECT_EQ(need, WideCharToMultiByte(cp, 0, units.data(), static_cast<int>(units.size()), out.data(),
-                                                need, nullptr, used_out));
+            EXPECT_EQ(need, WideCharToMultiByte(cp, 0, units.data(), static_cast<int>(units.size()),
+                                                out.data(), need, nullptr, used_out));
         }
     }
 }
 
 TEST(CodePageTest, ByteOrderMarkAndNulAreKept) {
     // A UTF-8 byte order mark is a character like any other, as on Windows.
-    EXPECT_EQ(u"\uFEFFa", Wide(CP_UTF8, "\xEF\xBB\xBF"
-                                        "a"));
+    EXPECT_EQ(u"\uFEFFa", Wide(CP_UTF8,
+                               "\xEF\xBB\xBF"
+                               "a"));
     // -1 on an empty string converts just the NUL.
     char16_t wide[2] = {u'x', u'x'};
     EXPECT_EQ(1, MultiByteToWideChar(CP_UTF8, 0, "", -1, wide, 2));
