@@ -12,6 +12,8 @@
 #include <cmath>
 #include <memory>
 #include <new>
+#include <optional>
+#include <utility>
 #include <strings.h>
 
 #include "platform/imaging/objects.h"
@@ -160,6 +162,44 @@ bool LayOut(cairo_t* cr, const WCHAR* text, INT length, const std::string& famil
     return true;
 }
 
+// Pango draws underlines and strike-through lines when it shows a layout but
+// leaves them out of its outlines; they are added here as rectangles at the
+// positions the font's metrics give, one per line.
+void AddLineDecorations(const PlacedText& placed, INT style, GpPath& path) {
+    if (!(style & (FontStyleUnderline | FontStyleStrikeout))) return;
+    PangoLayout* layout = placed.layout.get();
+    PangoContext* context = pango_layout_get_context(layout);
+    const PangoFontDescription* desc = pango_layout_get_font_description(layout);
+    std::unique_ptr<PangoFontMetrics, void (*)(PangoFontMetrics*)> metrics(
+        pango_context_get_metrics(context, desc, nullptr), pango_font_metrics_unref);
+    if (!metrics) return;
+    struct Line {
+        int position, thickness;
+    };
+    std::vector<Line> lines;
+    if (style & FontStyleUnderline)
+        lines.push_back({pango_font_metrics_get_underline_position(metrics.get()),
+                         pango_font_metrics_get_underline_thickness(metrics.get())});
+    if (style & FontStyleStrikeout)
+        lines.push_back({pango_font_metrics_get_strikethrough_position(metrics.get()),
+                         pango_font_metrics_get_strikethrough_thickness(metrics.get())});
+    std::unique_ptr<PangoLayoutIter, LayoutIterFree> iter(pango_layout_get_iter(layout));
+    do {
+        PangoRectangle logical;
+        pango_layout_iter_get_line_extents(iter.get(), nullptr, &logical);
+        if (logical.width <= 0) continue;
+        const double baseline = static_cast<double>(pango_layout_iter_get_baseline(iter.get()));
+        const auto left = static_cast<float>(placed.x + static_cast<double>(logical.x) / PANGO_SCALE);
+        const auto right = static_cast<float>(left + static_cast<double>(logical.width) / PANGO_SCALE);
+        for (const Line& line : lines) {
+            // Positions are above the baseline (an underline's is negative).
+            const auto top = static_cast<float>(placed.y + (baseline - line.position) / PANGO_SCALE);
+            const auto bottom = static_cast<float>(top + static_cast<double>(line.thickness) / PANGO_SCALE);
+            path.points.insert(path.points.end(), {{left, top}, {right, top}, {right, bottom}, {left, bottom}});
+        }
+    } while (pango_layout_iter_next_line(iter.get()));
+}
+
 double PixelsFor(const GpFont& font, double dpi) {
     switch (font.unit) {
         case UnitPoint: return font.size * dpi / 72.0;
@@ -170,9 +210,10 @@ double PixelsFor(const GpFont& font, double dpi) {
     }
 }
 
-// A 1 x 1 surface for layouts that are only measured or turned into paths.
+// A surface for layouts that are only measured or turned into paths. It is
+// unbounded: Pango leaves out glyphs that fall outside a surface's extents.
 struct Scratch {
-    SurfacePtr surface{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1)};
+    SurfacePtr surface{cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, nullptr)};
     ContextPtr cr{cairo_create(surface.get())};
 };
 
@@ -376,13 +417,22 @@ Status GdipAddPathString(GpPath* path, const WCHAR* text, INT length, const GpFo
     std::unique_ptr<cairo_path_t, PathDestroy> flat(cairo_copy_path_flat(cr));
     if (!flat || flat->status != CAIRO_STATUS_SUCCESS) return OutOfMemory;
     try {
+        // A move is kept only when a line follows it, so the point that placed
+        // the layout does not count as part of the outline.
+        std::optional<GpPath::Point> start;
         for (int i = 0; i < flat->num_data; i += flat->data[i].header.length) {
             const cairo_path_data_t& d = flat->data[i];
-            if (d.header.type == CAIRO_PATH_MOVE_TO || d.header.type == CAIRO_PATH_LINE_TO) {
-                path->points.push_back({static_cast<float>(flat->data[i + 1].point.x),
-                                        static_cast<float>(flat->data[i + 1].point.y)});
+            if (d.header.type != CAIRO_PATH_MOVE_TO && d.header.type != CAIRO_PATH_LINE_TO) continue;
+            const GpPath::Point p{static_cast<float>(flat->data[i + 1].point.x),
+                                  static_cast<float>(flat->data[i + 1].point.y)};
+            if (d.header.type == CAIRO_PATH_MOVE_TO) {
+                start = p;
+                continue;
             }
+            if (start) path->points.push_back(*std::exchange(start, std::nullopt));
+            path->points.push_back(p);
         }
+        AddLineDecorations(placed, style, *path);
     } catch (const std::bad_alloc&) {
         return OutOfMemory;
     }

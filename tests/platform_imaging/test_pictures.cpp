@@ -17,22 +17,6 @@ using namespace Gdiplus;
 namespace imaging_test {
 namespace {
 
-// Starts the library once for every test of the executable.
-class ImagingEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        GdiplusStartupInput input;
-        ASSERT_EQ(GdiplusStartup(&token_, &input, nullptr), Ok);
-    }
-    void TearDown() override { GdiplusShutdown(token_); }
-
-private:
-    ULONG_PTR token_ = 0;
-};
-
-[[maybe_unused]] ::testing::Environment* const g_environment =
-    ::testing::AddGlobalTestEnvironment(new ImagingEnvironment);
-
 void Put16(Bytes& b, uint32_t v) {
     b.push_back(static_cast<uint8_t>(v));
     b.push_back(static_cast<uint8_t>(v >> 8));
