@@ -1,0 +1,114 @@
+// The engine's shared core: value comparison, dates, UTF conversion, byte
+// sources, atomic edits and dispatch of unknown content.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+#include "container_fixtures.h"
+#include "medialib/core/atomic_save.h"
+#include "medialib/core/dates.h"
+#include "medialib/core/dispatch.h"
+#include "medialib/core/text_utf.h"
+
+namespace {
+
+using namespace medialib;
+namespace fs = std::filesystem;
+
+TEST(SameValue, ComparesPicturesByContentAndTypesStrictly) {
+    auto a = fixtures::Picture("image/png", fixtures::PngBytes(1));
+    auto b = fixtures::Picture("image/png", fixtures::PngBytes(1));
+    auto c = fixtures::Picture("image/jpeg", fixtures::PngBytes(1));
+    EXPECT_TRUE(SameValue(Value{a}, Value{b}));
+    EXPECT_FALSE(SameValue(Value{a}, Value{c}));
+    EXPECT_FALSE(SameValue(Value{a}, Value{std::shared_ptr<PictureData>()}));
+    EXPECT_TRUE(SameValue(Value{std::shared_ptr<PictureData>()}, Value{std::shared_ptr<PictureData>()}));
+    EXPECT_FALSE(SameValue(Value{int32_t{1}}, Value{std::u16string(u"1")}));
+    EXPECT_TRUE(SameValue(Value{DateValue{36526.5}}, Value{DateValue{36526.5}}));
+}
+
+TEST(Dates, ConvertBetweenOleDaysAndText) {
+    EXPECT_DOUBLE_EQ(fixtures::Date(1899, 12, 30).days, 0.0);
+    EXPECT_DOUBLE_EQ(fixtures::Date(2000, 1, 1).days, 36526.0);
+    EXPECT_DOUBLE_EQ(fixtures::Date(2000, 1, 1, 12).days, 36526.5);
+    EXPECT_EQ(FormatIsoDate(fixtures::Date(1999, 5, 6)), "1999-05-06");
+    EXPECT_EQ(FormatIsoDate(fixtures::Date(2024, 2, 29, 10, 20, 30)), "2024-02-29T10:20:30");
+    const auto t = ParseDateText("2005/01/01 00:00:00");
+    ASSERT_TRUE(t);
+    EXPECT_TRUE(t->has_time);
+    EXPECT_EQ(t->year, 2005);
+    const auto y = ParseDateText("1999");
+    ASSERT_TRUE(y);
+    EXPECT_FALSE(y->has_month);
+    for (const char* bad : {"", "99", "199x", "1999-13", "1999-02-30", "1999-05-06T25:00", "2000-01-01T10:00:6"}) {
+        EXPECT_FALSE(ParseDateText(bad)) << bad;
+    }
+    // Not-a-number and absurd values give some date, never a crash.
+    (void)FromDateValue(DateValue{std::nan("")});
+    (void)FromDateValue(DateValue{1e300});
+}
+
+TEST(TextUtf, RoundTripsAndReplacesInvalidSequences) {
+    const std::u16string s = u"a\u00e9\u6b4c\U0001F3B5";
+    EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(s)), s);
+    EXPECT_EQ(Utf8ToUtf16("\xC3"), u"\uFFFD");
+    EXPECT_EQ(Utf8ToUtf16("\xE0\x80\x80"), u"\uFFFD\uFFFD\uFFFD") << "overlong forms are refused";
+    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80x"), u"\uFFFD\uFFFD\uFFFDx") << "encoded surrogates are refused";
+    EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t{0xD800})), "\xEF\xBF\xBD");
+}
+
+TEST(ByteSources, ReadAtAnyOffsetAndStopAtTheEnd) {
+    const std::vector<uint8_t> bytes = {1, 2, 3, 4, 5};
+    auto mem = MemorySource(bytes);
+    uint8_t buf[8] = {};
+    EXPECT_EQ(mem->Size(), 5u);
+    EXPECT_EQ(mem->ReadAt(3, buf, 8), 2u);
+    EXPECT_EQ(buf[0], 4);
+    EXPECT_EQ(mem->ReadAt(5, buf, 8), 0u);
+    EXPECT_EQ(mem->ReadAt(UINT64_MAX, buf, 8), 0u);
+
+    testsupport::ScopedTempDir dir;
+    testsupport::WriteBytes(dir / "f", bytes);
+    auto file = OpenFileSource(dir / "f");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->Size(), 5u);
+    EXPECT_EQ(file->ReadAt(1, buf, 2), 2u);
+    EXPECT_EQ(buf[1], 3);
+    EXPECT_FALSE(OpenFileSource(dir / "missing"));
+    EXPECT_FALSE(OpenFileSource(dir.path())) << "a folder is not a file";
+}
+
+TEST(AtomicEdit, ReplacesOnlyOnSuccessAndKeepsPermissions) {
+    testsupport::ScopedTempDir dir;
+    const fs::path f = dir / "data.bin";
+    testsupport::WriteText(f, "original");
+    fs::permissions(f, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_FALSE(EditAtomically(f, [](const fs::path& copy) {
+        testsupport::WriteText(copy, "half");
+        return false;
+    }));
+    EXPECT_EQ(testsupport::ReadBytes(f), std::vector<uint8_t>({'o', 'r', 'i', 'g', 'i', 'n', 'a', 'l'}));
+    EXPECT_FALSE(EditAtomically(f, [](const fs::path&) -> bool { throw std::runtime_error("boom"); }));
+    EXPECT_TRUE(EditAtomically(f, [](const fs::path& copy) {
+        testsupport::WriteText(copy, "new");
+        return true;
+    }));
+    EXPECT_EQ(testsupport::ReadBytes(f).size(), 3u);
+    EXPECT_EQ(fs::status(f).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    EXPECT_FALSE(EditAtomically(dir / "missing", [](const fs::path&) { return true; }));
+}
+
+TEST(Dispatch, UnknownOrEmptyContentGivesNull) {
+    testsupport::ScopedTempDir dir;
+    testsupport::WriteText(dir / "text.mp3", "just some text, not audio at all\n");
+    testsupport::WriteBytes(dir / "empty.wav", {});
+    EXPECT_FALSE(OpenMediaFile(dir / "text.mp3"));
+    EXPECT_FALSE(OpenMediaFile(dir / "empty.wav"));
+    EXPECT_FALSE(OpenMediaFile(dir / "missing.wav"));
+    EXPECT_FALSE(OpenMediaFile(dir.path()));
+}
+
+}  // namespace
