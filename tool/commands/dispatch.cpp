@@ -154,17 +154,21 @@ void AddSourceFile(const std::u16string& word, CommandOptions& options) {
 }
 
 // "--TempPath": a folder (or a name that is not there yet) is listed itself;
-// an existing file stands for its folder, if that folder exists.
+// an existing file stands for its folder, if that folder exists. A folder is
+// listed once, by its first spelling.
 void AddTempFolder(const std::u16string& value, CommandOptions& options) {
+    auto add = [&](const std::u16string& folder) {
+        if (!options.temp_folders.Find(folder)) options.temp_folders.Append(folder, folder);
+    };
     if (IsMissingOrFolder(value.c_str())) {
-        options.temp_folders.Set(value, value);
+        add(value);
         return;
     }
     std::u16string folder;
     if (SplitPath(value.c_str(), nullptr, &folder, nullptr, nullptr) == 0 || folder.empty()) return;
     const DWORD attributes = GetFileAttributesW(folder.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        options.temp_folders.Set(folder, folder);
+        add(folder);
 }
 
 // "--Release" with a four-character year of 1000 or more stands for 1 January.
