@@ -17,7 +17,7 @@ namespace {
 Host* g_current = nullptr;
 
 class MemoryReader final : public stream_reader {
-public:
+  public:
     explicit MemoryReader(const std::vector<uint8_t>& data) : m_data(data) {}
     size_t read(void* out, size_t bytes, abort_callback&) override {
         const size_t n = std::min(bytes, m_data.size() - m_pos);
@@ -26,13 +26,13 @@ public:
         return n;
     }
 
-private:
+  private:
     const std::vector<uint8_t>& m_data;
     size_t m_pos = 0;
 };
 
 class MemoryWriter final : public stream_writer {
-public:
+  public:
     void write(const void* data, size_t bytes, abort_callback&) override {
         const auto* p = static_cast<const uint8_t*>(data);
         buffer.insert(buffer.end(), p, p + bytes);
@@ -111,10 +111,13 @@ const ComponentModule& Host::LoadComponent(const std::filesystem::path& path) {
     std::unique_ptr<void, DlCloser> handle(::dlopen(module->path.c_str(), RTLD_NOW | RTLD_LOCAL));
     if (!handle) {
         const char* why = ::dlerror();
-        throw std::runtime_error("cannot load component " + module->path.string() + ": " + (why ? why : "unknown"));
+        throw std::runtime_error("cannot load component " + module->path.string() + ": " +
+                                 (why ? why : "unknown"));
     }
-    auto entry = reinterpret_cast<foobar2000_get_interface_t>(::dlsym(handle.get(), "foobar2000_get_interface"));
-    if (!entry) throw std::runtime_error("not a component (no foobar2000_get_interface): " + module->path.string());
+    auto entry =
+        reinterpret_cast<foobar2000_get_interface_t>(::dlsym(handle.get(), "foobar2000_get_interface"));
+    if (!entry)
+        throw std::runtime_error("not a component (no foobar2000_get_interface): " + module->path.string());
     foobar2000_client* client = entry(this, handle.get());
     if (!client) throw std::runtime_error("component gave no client object: " + module->path.string());
     if (client->get_version() != foobar2000_client::FOOBAR2000_CLIENT_VERSION) {

@@ -39,7 +39,7 @@ struct ComponentModule {
 };
 
 class Host final : public foobar2000_api {
-public:
+  public:
     // Creates `profile_dir` (with parents) when missing and loads the settings
     // file in it. Throws std::runtime_error when the folder cannot be made or
     // another Host exists.
@@ -89,7 +89,7 @@ public:
     bool service_enum_create(service_ptr& out, const GUID& class_guid, size_t index) override;
     const char* get_profile_path() override { return m_profile_host_path.c_str(); }
 
-private:
+  private:
     void UnloadAll();
 
     std::filesystem::path m_profile_dir;

@@ -36,7 +36,8 @@ namespace {
 }
 
 uint64_t TimestampOf(const struct stat& st) {
-    return fb2k::windows_file_time(static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec));
+    return fb2k::windows_file_time(static_cast<int64_t>(st.st_mtim.tv_sec),
+                                   static_cast<int64_t>(st.st_mtim.tv_nsec));
 }
 
 t_filestats StatsOf(const struct stat& st) {
@@ -48,7 +49,7 @@ t_filestats StatsOf(const struct stat& st) {
 
 // Owns one descriptor.
 class Descriptor {
-public:
+  public:
     explicit Descriptor(int fd) : m_fd(fd) {}
     ~Descriptor() {
         if (m_fd >= 0) ::close(m_fd);
@@ -57,12 +58,12 @@ public:
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const { return m_fd; }
 
-private:
+  private:
     int m_fd;
 };
 
 class LocalFile : public file {
-public:
+  public:
     explicit LocalFile(int fd) : m_fd(fd) {}
 
     size_t read(void* buffer, size_t bytes, abort_callback& abort) override {
@@ -113,9 +114,9 @@ public:
     }
     t_filestats get_stats(abort_callback&) override { return StatsOf(stat_now()); }
 
-private:
+  private:
     struct stat stat_now() const {
-        struct stat st{};
+        struct stat st {};
         if (::fstat(m_fd.get(), &st) != 0) ThrowErrno(errno);
         return st;
     }
@@ -127,7 +128,7 @@ struct DirCloser {
 };
 
 class LocalFilesystem : public filesystem {
-public:
+  public:
     bool is_our_path(const char* path) override {
         if (!path) return false;
         const std::string_view text = path;
@@ -156,7 +157,7 @@ public:
         const int fd = ::open(native.c_str(), flags, 0666);
         if (fd < 0) ThrowErrno(errno);
         auto object = fb2k::service_new<LocalFile>(fd);
-        struct stat st{};
+        struct stat st {};
         if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) throw exception_io_denied();
         out = object.get_ptr();
     }
@@ -177,7 +178,7 @@ public:
     void get_stats(const char* path, t_filestats& stats, bool& is_writeable, abort_callback& abort) override {
         abort.check();
         const std::string native = fb2k::host_path_to_native(path);
-        struct stat st{};
+        struct stat st {};
         if (::stat(native.c_str(), &st) != 0) ThrowErrno(errno);
         stats = StatsOf(st);
         is_writeable = ::access(native.c_str(), W_OK) == 0;
@@ -201,14 +202,15 @@ public:
         while (const dirent* d = ::readdir(dir.get())) {
             const std::string name = d->d_name;
             if (name == "." || name == "..") continue;
-            struct stat st{};
+            struct stat st {};
             const std::string child = (folder == "/" ? "" : folder) + "/" + name;
             if (::stat(child.c_str(), &st) != 0) continue;  // vanished or a dangling link
             entries.push_back({name, S_ISDIR(st.st_mode), StatsOf(st)});
         }
         dir.reset();
         // A stable order, whatever order the disk returns entries in.
-        std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+        std::sort(entries.begin(), entries.end(),
+                  [](const Entry& a, const Entry& b) { return a.name < b.name; });
         for (const Entry& e : entries) {
             const std::string child = (folder == "/" ? "" : folder) + "/" + e.name;
             const std::string host = host_form ? fb2k::native_path_to_host(child) : child;

@@ -20,7 +20,7 @@
 namespace playhost {
 
 class SettingsStore {
-public:
+  public:
     explicit SettingsStore(std::filesystem::path file);
 
     // Reads the file; a missing file gives an empty store. Lines that are not
@@ -39,7 +39,7 @@ public:
     const std::map<GUID, std::vector<uint8_t>>& values() const { return m_values; }
     const std::filesystem::path& file() const { return m_file; }
 
-private:
+  private:
     std::filesystem::path m_file;
     std::map<GUID, std::vector<uint8_t>> m_values;
 };

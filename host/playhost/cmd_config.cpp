@@ -14,7 +14,8 @@ int RunConfig(Session& session, const std::vector<std::string>& args) {
     std::vector<SettingNode> settings = CollectSettings(session.host);
     if (args.empty()) {
         for (const SettingNode& node : settings) {
-            if (node.checkbox) WriteKeyValue(session.out, node.address(), node.checkbox->get_state() ? "on" : "off");
+            if (node.checkbox)
+                WriteKeyValue(session.out, node.address(), node.checkbox->get_state() ? "on" : "off");
         }
         return kExitOk;
     }

@@ -25,7 +25,8 @@ void PrintUsage(std::ostream& out) {
            "  --component PATH  component module to load (default: corvina.so beside playhost)\n"
            "  --profile DIR     profile folder holding the settings (default: ~/.playhost)\n"
            "commands:\n";
-    for (const CommandSpec& spec : Commands()) out << "  " << spec.synopsis << "\n      " << spec.help << '\n';
+    for (const CommandSpec& spec : Commands())
+        out << "  " << spec.synopsis << "\n      " << spec.help << '\n';
 }
 
 std::filesystem::path ProgramDir() {

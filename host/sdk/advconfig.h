@@ -19,7 +19,7 @@
 #include "host/sdk/service.h"
 
 class advconfig_entry : public service_base {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{E5A8D2F4-1B73-4C69-90AE-6D3F8B21C7E0}");
     using t_interface_parent = service_base;
     using t_interface_entrypoint = advconfig_entry;
@@ -39,13 +39,13 @@ public:
 };
 
 class advconfig_branch : public advconfig_entry {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{0B7C94E1-58D2-4A3F-86B9-F21E4D07A5C3}");
     using t_interface_parent = advconfig_entry;
 };
 
 class advconfig_entry_checkbox : public advconfig_entry {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{4D19F6A3-E2C8-4B57-A06D-8C3E5B91F2D7}");
     using t_interface_parent = advconfig_entry;
 
@@ -56,7 +56,7 @@ public:
 };
 
 class advconfig_entry_checkbox_v2 : public advconfig_entry_checkbox {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{93E0B5C7-2A64-4F18-BD3A-57C1E8F06D29}");
     using t_interface_parent = advconfig_entry_checkbox;
 
@@ -67,7 +67,7 @@ public:
 
 // A branch with fixed name, GUID, parent and priority.
 class advconfig_branch_impl : public advconfig_branch {
-public:
+  public:
     advconfig_branch_impl(const char* name, const GUID& guid, const GUID& parent, double priority)
         : m_name(name), m_guid(guid), m_parent(parent), m_priority(priority) {}
     void get_name(std::string& out) override { out = m_name; }
@@ -76,7 +76,7 @@ public:
     void reset() override {}
     double get_sort_priority() override { return m_priority; }
 
-private:
+  private:
     std::string m_name;
     GUID m_guid;
     GUID m_parent;
@@ -85,9 +85,9 @@ private:
 
 // A check box (or radio item) whose state is a saved setting.
 class advconfig_entry_checkbox_impl : public advconfig_entry_checkbox_v2 {
-public:
-    advconfig_entry_checkbox_impl(const char* name, const char* setting_name, const GUID& guid, const GUID& parent,
-                                  double priority, bool initial, bool radio)
+  public:
+    advconfig_entry_checkbox_impl(const char* name, const char* setting_name, const GUID& guid,
+                                  const GUID& parent, double priority, bool initial, bool radio)
         : m_name(name),
           m_setting_name(setting_name ? setting_name : ""),
           m_guid(guid),
@@ -110,7 +110,7 @@ public:
     // Current state, for the component's own code.
     bool current_state() const { return m_state.get(); }
 
-private:
+  private:
     std::string m_name;
     std::string m_setting_name;
     GUID m_guid;
@@ -123,26 +123,26 @@ private:
 
 // Registers a branch: `static advconfig_branch_factory g_branch(name, guid, parent, priority);`
 class advconfig_branch_factory {
-public:
+  public:
     advconfig_branch_factory(const char* name, const GUID& guid, const GUID& parent, double priority)
         : m_factory(name, guid, parent, priority) {}
 
-private:
+  private:
     service_factory_single_t<advconfig_branch_impl> m_factory;
 };
 
 // Registers a check box (or, with `radio` true, a radio item) and holds its
 // state; read it with get() at the moment of use.
 class advconfig_checkbox_factory {
-public:
-    advconfig_checkbox_factory(const char* name, const char* setting_name, const GUID& guid, const GUID& parent,
-                               double priority, bool initial, bool radio = false)
+  public:
+    advconfig_checkbox_factory(const char* name, const char* setting_name, const GUID& guid,
+                               const GUID& parent, double priority, bool initial, bool radio = false)
         : m_factory(name, setting_name, guid, parent, priority, initial, radio) {}
 
     bool get() const { return m_factory.get_static_instance().current_state(); }
     void set(bool state) { m_factory.get_static_instance().set_state(state); }
     operator bool() const { return get(); }
 
-private:
+  private:
     service_factory_single_t<advconfig_entry_checkbox_impl> m_factory;
 };

@@ -25,7 +25,7 @@ inline constexpr GUID artist = platform::MakeGuid("{9A654042-ACD1-43F7-BFCF-D3EC
 }  // namespace album_art_ids
 
 class album_art_data : public service_base {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{D84B26E1-0F37-4C9A-B5E2-7A61C3F98D04}");
     using t_interface_parent = service_base;
 
@@ -37,7 +37,7 @@ using album_art_data_ptr = service_ptr_t<album_art_data>;
 
 // Picture data held in memory.
 class album_art_data_impl : public album_art_data {
-public:
+  public:
     const void* get_ptr() const override { return m_data.data(); }
     size_t get_size() const override { return m_data.size(); }
     void set_data(const void* data, size_t size) {
@@ -47,12 +47,12 @@ public:
     // A new object holding a copy of `size` bytes at `data`.
     static album_art_data_ptr g_create(const void* data, size_t size);
 
-private:
+  private:
     std::vector<uint8_t> m_data;
 };
 
 class album_art_extractor_instance : public service_base {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{62E9A0D3-4B58-4F71-8C06-E93D2B7F15A4}");
     using t_interface_parent = service_base;
 
@@ -63,7 +63,7 @@ using album_art_extractor_instance_ptr = service_ptr_t<album_art_extractor_insta
 
 // An instance that answers from pictures stored in it.
 class album_art_extractor_instance_simple : public album_art_extractor_instance {
-public:
+  public:
     void set(const GUID& what, const album_art_data_ptr& data) { m_content[what] = data; }
     bool have_item(const GUID& what) const { return m_content.count(what) != 0; }
     album_art_data_ptr query(const GUID& what, abort_callback&) override {
@@ -72,12 +72,12 @@ public:
         return it->second;
     }
 
-private:
+  private:
     std::map<GUID, album_art_data_ptr> m_content;
 };
 
 class album_art_editor_instance : public album_art_extractor_instance {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{AF57C3B8-9D12-4E60-B7A4-0C8E2F6D91B5}");
     using t_interface_parent = album_art_extractor_instance;
 
@@ -90,7 +90,7 @@ public:
 using album_art_editor_instance_ptr = service_ptr_t<album_art_editor_instance>;
 
 class album_art_extractor : public service_base {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{13B8F4C2-E07A-4D95-A236-5F9C1B8E04D7}");
     using t_interface_parent = service_base;
     using t_interface_entrypoint = album_art_extractor;
@@ -102,7 +102,7 @@ public:
 };
 
 class album_art_editor : public service_base {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{5C0D7E93-A8B4-4F26-91E7-3D6A0B5C82F1}");
     using t_interface_parent = service_base;
     using t_interface_entrypoint = album_art_editor;

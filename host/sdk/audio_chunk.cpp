@@ -13,7 +13,8 @@ void convert_from_int32(const int32_t* in, size_t count, audio_sample* out, audi
     // Computed in double: an int32 does not fit a float's mantissa, and the
     // product must be rounded once, not twice.
     const double factor = static_cast<double>(scale) / 2147483648.0;
-    for (size_t i = 0; i < count; ++i) out[i] = static_cast<audio_sample>(static_cast<double>(in[i]) * factor);
+    for (size_t i = 0; i < count; ++i)
+        out[i] = static_cast<audio_sample>(static_cast<double>(in[i]) * factor);
 }
 
 }  // namespace audio_math

@@ -22,7 +22,7 @@ void convert_from_int32(const int32_t* in, size_t count, audio_sample* out, audi
 }  // namespace audio_math
 
 class audio_chunk {
-public:
+  public:
     // Speaker flags of the channel mask.
     static constexpr unsigned channel_front_left = 1 << 0;
     static constexpr unsigned channel_front_right = 1 << 1;
@@ -62,10 +62,10 @@ public:
     // values; with neither sign flag, 8-bit is unsigned and the rest signed)
     // and stores the result. A trailing partial frame is dropped. Zero channels
     // or zero bits give an empty chunk.
-    void set_data_fixedpoint_ex(const void* data, size_t bytes, unsigned srate, unsigned channels, unsigned bps,
-                                unsigned flags, unsigned channel_config);
+    void set_data_fixedpoint_ex(const void* data, size_t bytes, unsigned srate, unsigned channels,
+                                unsigned bps, unsigned flags, unsigned channel_config);
 
-protected:
+  protected:
     audio_chunk() = default;
     ~audio_chunk() = default;
     audio_chunk(const audio_chunk&) = default;
@@ -73,7 +73,7 @@ protected:
 };
 
 class audio_chunk_impl final : public audio_chunk {
-public:
+  public:
     const audio_sample* get_data() const override { return m_data.data(); }
     size_t get_sample_count() const override { return m_samples; }
     unsigned get_channels() const override { return m_channels; }
@@ -83,7 +83,7 @@ public:
                   unsigned channel_config) override;
     void reset() override;
 
-private:
+  private:
     std::vector<audio_sample> m_data;
     size_t m_samples = 0;
     unsigned m_channels = 0;

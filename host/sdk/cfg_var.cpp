@@ -19,7 +19,7 @@ void SkipBytes(stream_reader* stream, size_t size, abort_callback& abort) {
 
 // Counts what a variable writes, so the record's size can precede its data.
 class CollectingWriter final : public stream_writer {
-public:
+  public:
     void write(const void* data, size_t bytes, abort_callback&) override {
         const auto* p = static_cast<const uint8_t*>(data);
         buffer.insert(buffer.end(), p, p + bytes);
@@ -29,7 +29,7 @@ public:
 
 // Hands a variable at most `size` bytes of the underlying stream.
 class LimitedReader final : public stream_reader {
-public:
+  public:
     LimitedReader(stream_reader* inner, size_t size) : m_inner(inner), m_left(size) {}
     size_t read(void* data, size_t bytes, abort_callback& abort) override {
         const size_t n = bytes < m_left ? bytes : m_left;
@@ -40,7 +40,7 @@ public:
     }
     size_t left() const { return m_left; }
 
-private:
+  private:
     stream_reader* m_inner;
     size_t m_left;
 };

@@ -16,7 +16,7 @@
 #include "platform/com/guid.h"
 
 class cfg_var {
-public:
+  public:
     cfg_var(const cfg_var&) = delete;
     cfg_var& operator=(const cfg_var&) = delete;
 
@@ -35,11 +35,11 @@ public:
     // Reads records until the stream ends and restores the settings they name.
     static void config_read_all(stream_reader* stream, abort_callback& abort);
 
-protected:
+  protected:
     explicit cfg_var(const GUID& guid) noexcept;
     ~cfg_var() = default;
 
-private:
+  private:
     GUID m_guid;
     cfg_var* m_next;
 };
@@ -49,7 +49,7 @@ template <typename T>
 class cfg_int_t final : public cfg_var {
     static_assert(std::is_integral_v<T> || std::is_enum_v<T>, "cfg_int_t holds integers");
 
-public:
+  public:
     cfg_int_t(const GUID& guid, T initial) noexcept : cfg_var(guid), m_value(initial) {}
 
     T get() const noexcept { return m_value; }
@@ -81,7 +81,7 @@ public:
             m_value = static_cast<T>(raw);
     }
 
-private:
+  private:
     using unsigned_type = std::conditional_t<(sizeof(T) > 4), uint64_t, uint32_t>;
     static unsigned_type to_unsigned(T v) { return static_cast<unsigned_type>(v); }
     static void skip(stream_reader* stream, size_t size, abort_callback& abort) {

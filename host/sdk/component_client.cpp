@@ -8,7 +8,7 @@
 namespace {
 
 class ComponentClient final : public foobar2000_client {
-public:
+  public:
     uint32_t get_version() override { return FOOBAR2000_CLIENT_VERSION; }
     service_factory_base* get_service_list() override { return service_factory_base::list_head(); }
     void get_config(stream_writer* stream, abort_callback& abort) override {

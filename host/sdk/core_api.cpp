@@ -25,7 +25,8 @@ constinit service_factory_base* g_factory_list_head = nullptr;
 constinit service_factory_base* g_factory_list_tail = nullptr;
 }  // namespace
 
-service_factory_base::service_factory_base(const GUID& class_guid) noexcept : m_class(class_guid), m_next(nullptr) {
+service_factory_base::service_factory_base(const GUID& class_guid) noexcept
+    : m_class(class_guid), m_next(nullptr) {
     if (g_factory_list_tail)
         g_factory_list_tail->m_next = this;
     else

@@ -20,7 +20,7 @@
 #include "host/sdk/stream.h"
 
 class foobar2000_api {
-public:
+  public:
     // Sets `out` to instance `index` (0-based) of the services registered under
     // entry-point class `class_guid` and returns true; false past the end.
     virtual bool service_enum_create(service_ptr& out, const GUID& class_guid, size_t index) = 0;
@@ -28,12 +28,12 @@ public:
     // trailing separator; valid while the host runs.
     virtual const char* get_profile_path() = 0;
 
-protected:
+  protected:
     ~foobar2000_api() = default;
 };
 
 class foobar2000_client {
-public:
+  public:
     static constexpr uint32_t FOOBAR2000_CLIENT_VERSION = 77;
 
     virtual uint32_t get_version() = 0;
@@ -52,7 +52,7 @@ public:
     virtual void services_init(bool ready) = 0;
     virtual bool is_debug() = 0;
 
-protected:
+  protected:
     ~foobar2000_client() = default;
 };
 
@@ -85,7 +85,7 @@ void set_services_available(bool ready);
 // that implements T, in registration order.
 template <typename T>
 class service_enum_t {
-public:
+  public:
     // Sets `out` to the next service and returns true, or returns false at the end.
     bool next(service_ptr_t<T>& out) {
         foobar2000_api* api = core_api::get_api();
@@ -98,7 +98,7 @@ public:
     }
     void reset() { m_index = 0; }
 
-private:
+  private:
     size_t m_index = 0;
 };
 

@@ -39,7 +39,7 @@ struct replaygain_info {
 };
 
 class file_info {
-public:
+  public:
     static constexpr size_t npos = static_cast<size_t>(-1);
 
     // --- metadata -------------------------------------------------------------
@@ -96,7 +96,7 @@ public:
     // Replaces the whole content with a copy of `source`.
     void copy(const file_info& source);
 
-protected:
+  protected:
     file_info() = default;
     ~file_info() = default;
     file_info(const file_info&) = default;
@@ -105,7 +105,7 @@ protected:
 
 // The host's implementation, a plain value type.
 class file_info_impl final : public file_info {
-public:
+  public:
     file_info_impl() = default;
     file_info_impl(const file_info_impl& other) = default;
     file_info_impl& operator=(const file_info_impl& other) = default;
@@ -137,7 +137,7 @@ public:
     double get_length() const override { return m_length; }
     void set_length(double seconds) override { m_length = seconds; }
 
-private:
+  private:
     struct MetaField {
         std::string name;
         std::vector<std::string> values;

@@ -48,7 +48,8 @@ void filesystem::g_open(file_ptr& out, const char* path, t_open_mode mode, abort
     g_get_interface(path)->open(out, path, mode, abort);
 }
 
-void filesystem::g_get_stats(const char* path, t_filestats& stats, bool& is_writeable, abort_callback& abort) {
+void filesystem::g_get_stats(const char* path, t_filestats& stats, bool& is_writeable,
+                             abort_callback& abort) {
     g_get_interface(path)->get_stats(path, stats, is_writeable, abort);
 }
 
@@ -56,7 +57,9 @@ void filesystem::g_list_directory(const char* path, directory_callback& callback
     g_get_interface(path)->list_directory(path, callback, abort);
 }
 
-void filesystem::g_remove(const char* path, abort_callback& abort) { g_get_interface(path)->remove(path, abort); }
+void filesystem::g_remove(const char* path, abort_callback& abort) {
+    g_get_interface(path)->remove(path, abort);
+}
 
 void filesystem::g_create_directory(const char* path, abort_callback& abort) {
     g_get_interface(path)->create_directory(path, abort);
@@ -75,7 +78,7 @@ bool filesystem::g_exists(const char* path, abort_callback& abort) {
 
 namespace {
 class FirstEntry final : public directory_callback {
-public:
+  public:
     bool on_entry(filesystem*, abort_callback&, const char*, bool, const t_filestats&) override {
         found = true;
         return false;

@@ -31,7 +31,7 @@ struct t_filestats {
 
 // An open file: a byte stream with a position.
 class file : public service_base {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{6C1E47A2-93D8-4F05-B2C7-1E8A5D4F0B36}");
     using t_interface_parent = service_base;
 
@@ -63,19 +63,19 @@ class filesystem;
 
 // Receives folder entries from list_directory.
 class directory_callback {
-public:
+  public:
     // One entry: its host path, whether it is a folder, and its stats. Return
     // false to stop the listing.
     virtual bool on_entry(filesystem* owner, abort_callback& abort, const char* path, bool is_subdirectory,
                           const t_filestats& stats) = 0;
 
-protected:
+  protected:
     ~directory_callback() = default;
 };
 
 // Collects the files of a folder (and of its subfolders when recursive).
 class directory_callback_impl final : public directory_callback {
-public:
+  public:
     struct entry {
         std::string path;
         t_filestats stats;
@@ -86,13 +86,13 @@ public:
     const std::vector<entry>& get_files() const { return m_files; }
     size_t get_count() const { return m_files.size(); }
 
-private:
+  private:
     bool m_recursive;
     std::vector<entry> m_files;
 };
 
 class filesystem : public service_base {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{A3E5B9C1-2F47-4D86-8E0B-5C9A71D3F428}");
     using t_interface_parent = service_base;
     using t_interface_entrypoint = filesystem;
@@ -111,7 +111,8 @@ public:
     virtual void create_directory(const char* path, abort_callback& abort) = 0;
     // Stats of a file (a folder reports size filesize_invalid) and whether it
     // can be written.
-    virtual void get_stats(const char* path, t_filestats& stats, bool& is_writeable, abort_callback& abort) = 0;
+    virtual void get_stats(const char* path, t_filestats& stats, bool& is_writeable,
+                           abort_callback& abort) = 0;
     // Calls `callback` for each entry of the folder, sorted by name; entries
     // carry host paths in the same form (with or without "file://") as `path`.
     virtual void list_directory(const char* path, directory_callback& callback, abort_callback& abort) = 0;

@@ -24,7 +24,7 @@ enum t_input_open_reason {
 };
 
 class input_info_reader : public service_base {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{2B8C0E6F-4A13-4C9D-A57E-93F0D21B6C84}");
     using t_interface_parent = service_base;
 
@@ -38,7 +38,7 @@ public:
 };
 
 class input_decoder : public input_info_reader {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{5E9D3A71-C06B-4F28-9B14-7A2E8C5D03F9}");
     using t_interface_parent = input_info_reader;
 
@@ -57,7 +57,7 @@ public:
 };
 
 class input_info_writer : public input_info_reader {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{8F41D6B2-7C05-4E93-A1D8-2C6B0F9E457A}");
     using t_interface_parent = input_info_reader;
 
@@ -68,7 +68,7 @@ public:
 };
 
 class input_entry : public service_base {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{C4A72E19-86F3-4B0D-9E65-31D8A7C2F0B4}");
     using t_interface_parent = service_base;
     using t_interface_entrypoint = input_entry;
@@ -78,8 +78,8 @@ public:
     virtual bool is_our_path(const char* path, const char* extension) = 0;
     // Each open sets `out` to a new object bound to `path`, or throws (and
     // leaves `out` untouched). `filehint` may be empty.
-    virtual void open_for_decoding(service_ptr_t<input_decoder>& out, const file_ptr& filehint, const char* path,
-                                   abort_callback& abort) = 0;
+    virtual void open_for_decoding(service_ptr_t<input_decoder>& out, const file_ptr& filehint,
+                                   const char* path, abort_callback& abort) = 0;
     virtual void open_for_info_read(service_ptr_t<input_info_reader>& out, const file_ptr& filehint,
                                     const char* path, abort_callback& abort) = 0;
     virtual void open_for_info_write(service_ptr_t<input_info_writer>& out, const file_ptr& filehint,
@@ -97,7 +97,7 @@ public:
 // The file types an input offers the user (names and masks for dialogs and
 // associations).
 class input_file_type : public service_base {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{71B3F0A8-D529-4E6C-8B02-E45A9C1D76F3}");
     using t_interface_parent = service_base;
     using t_interface_entrypoint = input_file_type;
@@ -111,7 +111,7 @@ public:
 
 // One file type with fixed name and mask.
 class input_file_type_impl : public input_file_type {
-public:
+  public:
     input_file_type_impl(const char* name, const char* mask, bool associatable)
         : m_name(name), m_mask(mask), m_associatable(associatable) {}
     unsigned get_count() override { return 1; }
@@ -127,7 +127,7 @@ public:
     }
     bool is_associatable(unsigned index) override { return index == 0 && m_associatable; }
 
-private:
+  private:
     std::string m_name;
     std::string m_mask;
     bool m_associatable;
@@ -135,10 +135,10 @@ private:
 
 // Registers: `static input_file_type_factory g_type("Name", "*.A;*.B", true);`
 class input_file_type_factory {
-public:
+  public:
     input_file_type_factory(const char* name, const char* mask, bool associatable)
         : m_factory(name, mask, associatable) {}
 
-private:
+  private:
     service_factory_single_t<input_file_type_impl> m_factory;
 };

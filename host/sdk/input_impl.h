@@ -35,7 +35,7 @@
 
 template <typename I>
 class input_wrapper_singletrack_t {
-public:
+  public:
     input_wrapper_singletrack_t() = default;
 
     void open(const file_ptr& filehint, const char* path, t_input_open_reason reason, abort_callback& abort) {
@@ -68,12 +68,16 @@ public:
     }
     void retag_commit(abort_callback&) {}
 
-    static bool g_is_our_content_type(const char* content_type) { return I::g_is_our_content_type(content_type); }
-    static bool g_is_our_path(const char* path, const char* extension) { return I::g_is_our_path(path, extension); }
+    static bool g_is_our_content_type(const char* content_type) {
+        return I::g_is_our_content_type(content_type);
+    }
+    static bool g_is_our_path(const char* path, const char* extension) {
+        return I::g_is_our_path(path, extension);
+    }
 
     I& get_instance() { return m_instance; }
 
-private:
+  private:
     static void check_subsong(uint32_t subsong) {
         if (subsong != 0) throw exception_io_data();
     }
@@ -85,7 +89,7 @@ namespace input_detail {
 // The part common to the three kinds: the reader operations.
 template <typename I, typename Interface>
 class reader_base : public Interface {
-public:
+  public:
     void open(const file_ptr& filehint, const char* path, t_input_open_reason reason, abort_callback& abort) {
         m_wrapper.open(filehint, path, reason, abort);
     }
@@ -96,7 +100,7 @@ public:
     }
     t_filestats get_file_stats(abort_callback& abort) override { return m_wrapper.get_file_stats(abort); }
 
-protected:
+  protected:
     input_wrapper_singletrack_t<I> m_wrapper;
 };
 
@@ -106,17 +110,20 @@ template <typename I, typename Interface>
 class input_impl_interface_wrapper_t;
 
 template <typename I>
-class input_impl_interface_wrapper_t<I, input_info_reader> : public input_detail::reader_base<I, input_info_reader> {};
+class input_impl_interface_wrapper_t<I, input_info_reader>
+    : public input_detail::reader_base<I, input_info_reader> {};
 
 template <typename I>
 class input_impl_interface_wrapper_t<I, input_decoder> : public input_detail::reader_base<I, input_decoder> {
     using base = input_detail::reader_base<I, input_decoder>;
 
-public:
+  public:
     void initialize(uint32_t subsong, unsigned flags, abort_callback& abort) override {
         base::m_wrapper.decode_initialize(subsong, flags, abort);
     }
-    bool run(audio_chunk& chunk, abort_callback& abort) override { return base::m_wrapper.decode_run(chunk, abort); }
+    bool run(audio_chunk& chunk, abort_callback& abort) override {
+        return base::m_wrapper.decode_run(chunk, abort);
+    }
     void seek(double seconds, abort_callback& abort) override { base::m_wrapper.decode_seek(seconds, abort); }
     bool can_seek() override { return base::m_wrapper.decode_can_seek(); }
     bool get_dynamic_info(file_info& out, double& delta) override {
@@ -129,10 +136,11 @@ public:
 };
 
 template <typename I>
-class input_impl_interface_wrapper_t<I, input_info_writer> : public input_detail::reader_base<I, input_info_writer> {
+class input_impl_interface_wrapper_t<I, input_info_writer>
+    : public input_detail::reader_base<I, input_info_writer> {
     using base = input_detail::reader_base<I, input_info_writer>;
 
-public:
+  public:
     void set_info(uint32_t subsong, const file_info& info, abort_callback& abort) override {
         base::m_wrapper.retag_set_info(subsong, info, abort);
     }
@@ -141,7 +149,7 @@ public:
 
 template <typename I>
 class input_entry_impl_t : public input_entry {
-public:
+  public:
     bool is_our_content_type(const char* content_type) override {
         return input_wrapper_singletrack_t<I>::g_is_our_content_type(content_type);
     }
@@ -156,8 +164,8 @@ public:
                             abort_callback& abort) override {
         open_as<input_info_reader>(out, filehint, path, input_open_info_read, abort);
     }
-    void open_for_info_write(service_ptr_t<input_info_writer>& out, const file_ptr& filehint, const char* path,
-                             abort_callback& abort) override {
+    void open_for_info_write(service_ptr_t<input_info_writer>& out, const file_ptr& filehint,
+                             const char* path, abort_callback& abort) override {
         open_as<input_info_writer>(out, filehint, path, input_open_info_write, abort);
     }
     void get_extended_data(const file_ptr&, const char*, const GUID&, std::vector<uint8_t>& out,
@@ -166,7 +174,7 @@ public:
     }
     unsigned get_flags() override { return 0; }
 
-private:
+  private:
     template <typename Interface>
     static void open_as(service_ptr_t<Interface>& out, const file_ptr& filehint, const char* path,
                         t_input_open_reason reason, abort_callback& abort) {
@@ -181,9 +189,9 @@ private:
 // Registers the input entry of `I`.
 template <typename I>
 class input_singletrack_factory_t {
-public:
+  public:
     input_singletrack_factory_t() = default;
 
-private:
+  private:
     service_factory_single_t<input_entry_impl_t<I>> m_factory;
 };

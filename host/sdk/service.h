@@ -24,7 +24,7 @@ class service_base;
 // Holds one reference to a service; empty by default.
 template <typename T>
 class service_ptr_t {
-public:
+  public:
     service_ptr_t() noexcept = default;
     service_ptr_t(std::nullptr_t) noexcept {}
     // Takes a new reference on `p` (may be null).
@@ -78,7 +78,7 @@ public:
     template <typename U>
     bool service_query_t(service_ptr_t<U>& out) const;
 
-private:
+  private:
     T* m_ptr = nullptr;
 };
 
@@ -86,7 +86,7 @@ using service_ptr = service_ptr_t<service_base>;
 
 // Root of every service interface.
 class service_base {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{7A4F3C20-5D1B-4E8A-9C36-0B2E7D91F4A5}");
     using t_interface_parent = void;
 
@@ -97,7 +97,7 @@ public:
     // or returns false leaving `out` untouched.
     virtual bool service_query(service_ptr& out, const GUID& guid) = 0;
 
-protected:
+  protected:
     service_base() = default;
     ~service_base() = default;
     service_base(const service_base&) = default;
@@ -138,7 +138,7 @@ bool query_chain(Impl* self, const GUID& guid, service_ptr& out) {
 // deleted when the count falls to zero; create it with `fb2k::service_new`.
 template <typename T>
 class service_impl_t final : public T {
-public:
+  public:
     template <typename... Args>
     explicit service_impl_t(Args&&... args) : T(std::forward<Args>(args)...) {}
 
@@ -152,7 +152,7 @@ public:
         return service_detail::query_chain<T>(this, guid, out);
     }
 
-private:
+  private:
     std::atomic<int> m_count{0};
 };
 
@@ -160,7 +160,7 @@ private:
 // that keeps the count at 1 (used for the one instance a factory hands out).
 template <typename T>
 class service_impl_single_t final : public T {
-public:
+  public:
     template <typename... Args>
     explicit service_impl_single_t(Args&&... args) : T(std::forward<Args>(args)...) {}
     int service_release() noexcept override { return 1; }
@@ -182,7 +182,7 @@ service_ptr_t<T> service_new(Args&&... args) {
 // static objects; each links itself into its module's list when constructed,
 // and the module's client object hands the head of that list to the host.
 class service_factory_base {
-public:
+  public:
     service_factory_base(const service_factory_base&) = delete;
     service_factory_base& operator=(const service_factory_base&) = delete;
 
@@ -194,11 +194,11 @@ public:
     // Head of the list of this module's factories (null when none).
     static service_factory_base* list_head() noexcept;
 
-protected:
+  protected:
     explicit service_factory_base(const GUID& class_guid) noexcept;
     ~service_factory_base() = default;
 
-private:
+  private:
     GUID m_class;
     service_factory_base* m_next;
 };
@@ -206,24 +206,25 @@ private:
 // Registers one static instance of T under T's entry-point class.
 template <typename T>
 class service_factory_single_t final : public service_factory_base {
-public:
+  public:
     template <typename... Args>
     explicit service_factory_single_t(Args&&... args)
-        : service_factory_base(T::t_interface_entrypoint::class_guid), m_object(std::forward<Args>(args)...) {}
+        : service_factory_base(T::t_interface_entrypoint::class_guid),
+          m_object(std::forward<Args>(args)...) {}
     void instance_create(service_ptr& out) override {
         out = static_cast<service_base*>(static_cast<typename T::t_interface_entrypoint*>(&m_object));
     }
     T& get_static_instance() noexcept { return m_object; }
     const T& get_static_instance() const noexcept { return m_object; }
 
-private:
+  private:
     service_impl_single_t<T> m_object;
 };
 
 // Registers T under its entry-point class; every request makes a new object.
 template <typename T>
 class service_factory_t final : public service_factory_base {
-public:
+  public:
     service_factory_t() noexcept : service_factory_base(T::t_interface_entrypoint::class_guid) {}
     void instance_create(service_ptr& out) override {
         service_ptr_t<T> p = fb2k::service_new<T>();

@@ -7,21 +7,21 @@
 #include "host/sdk/abort_callback.h"
 
 class stream_writer {
-public:
+  public:
     // Writes all `bytes` bytes or throws exception_io.
     virtual void write(const void* data, size_t bytes, abort_callback& abort) = 0;
 
-protected:
+  protected:
     ~stream_writer() = default;
 };
 
 class stream_reader {
-public:
+  public:
     // Reads up to `bytes` bytes; returns how many were read (0 at the end).
     virtual size_t read(void* data, size_t bytes, abort_callback& abort) = 0;
     // Reads exactly `bytes` bytes or throws exception_io_data.
     void read_object(void* data, size_t bytes, abort_callback& abort);
 
-protected:
+  protected:
     ~stream_reader() = default;
 };

@@ -10,21 +10,21 @@
 // Lets a tag writer ask for a temporary file when it has to rebuild a file;
 // the dummy declines, so the writer works in place.
 class tag_write_callback {
-public:
+  public:
     // Sets `out` to a new temporary file and returns true, or returns false.
     virtual bool open_temp_file(file_ptr& out, abort_callback& abort) = 0;
 
-protected:
+  protected:
     ~tag_write_callback() = default;
 };
 
 class tag_write_callback_dummy final : public tag_write_callback {
-public:
+  public:
     bool open_temp_file(file_ptr&, abort_callback&) override { return false; }
 };
 
 class tag_processor_id3v2 : public service_base {
-public:
+  public:
     static constexpr GUID class_guid = platform::MakeGuid("{25B0D20D-9BA3-4A7B-8D0E-89FAF75F916F}");
     using t_interface_parent = service_base;
     using t_interface_entrypoint = tag_processor_id3v2;

@@ -1,17 +1,18 @@
 // Integer PCM to the host's float samples, at the extremes of every width.
+#include "host/sdk/audio_chunk.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
-
-#include "host/sdk/audio_chunk.h"
 
 namespace {
 
 constexpr unsigned kLeSigned = audio_chunk::FLAG_LITTLE_ENDIAN | audio_chunk::FLAG_SIGNED;      // 5
 constexpr unsigned kLeUnsigned = audio_chunk::FLAG_LITTLE_ENDIAN | audio_chunk::FLAG_UNSIGNED;  // 9
 
-std::vector<audio_sample> Convert(const std::vector<uint8_t>& bytes, unsigned bps, unsigned channels, unsigned flags) {
+std::vector<audio_sample> Convert(const std::vector<uint8_t>& bytes, unsigned bps, unsigned channels,
+                                  unsigned flags) {
     audio_chunk_impl chunk;
     chunk.set_data_fixedpoint_ex(bytes.data(), bytes.size(), 48000, channels, bps, flags, 3);
     return {chunk.get_data(), chunk.get_data() + chunk.get_sample_count() * chunk.get_channels()};
@@ -20,7 +21,8 @@ std::vector<audio_sample> Convert(const std::vector<uint8_t>& bytes, unsigned bp
 TEST(AudioChunk, FlagValuesAreTheHostsOwn) {
     EXPECT_EQ(kLeSigned, 5u);
     EXPECT_EQ(kLeUnsigned, 9u);
-    EXPECT_EQ(audio_chunk::channel_front_left | audio_chunk::channel_front_right | audio_chunk::channel_lfe, 11u);
+    EXPECT_EQ(audio_chunk::channel_front_left | audio_chunk::channel_front_right | audio_chunk::channel_lfe,
+              11u);
 }
 
 TEST(AudioChunk, EightBitIsUnsignedAround128) {
@@ -107,7 +109,8 @@ TEST(AudioChunk, DegenerateInputGivesAnEmptyChunk) {
 }
 
 TEST(AudioChunk, BigEndianSigned16) {
-    const auto out = Convert({0x80, 0x00, 0x40, 0x00}, 16, 1, audio_chunk::FLAG_BIG_ENDIAN | audio_chunk::FLAG_SIGNED);
+    const auto out =
+        Convert({0x80, 0x00, 0x40, 0x00}, 16, 1, audio_chunk::FLAG_BIG_ENDIAN | audio_chunk::FLAG_SIGNED);
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[0], -1.0f);
     EXPECT_EQ(out[1], 0.5f);

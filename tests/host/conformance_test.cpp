@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
@@ -54,7 +54,7 @@ TEST(ComponentConformance, ExportsOnlyTheEntryPoint) {
     void* handle = ::dlopen(Module().c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(handle, nullptr) << ::dlerror();
     EXPECT_NE(::dlsym(handle, "foobar2000_get_interface"), nullptr);
-    EXPECT_EQ(::dlsym(handle, "_ZN8core_api7get_apiEv"), nullptr);  // core_api::get_api()
+    EXPECT_EQ(::dlsym(handle, "_ZN8core_api7get_apiEv"), nullptr);   // core_api::get_api()
     EXPECT_EQ(::dlsym(handle, "_ZN6cfg_var9list_headEv"), nullptr);  // cfg_var::list_head()
     ::dlclose(handle);
 }

@@ -1,7 +1,8 @@
 // file_info semantics and the UTF-8 comparison it relies on.
+#include "host/sdk/file_info.h"
+
 #include <gtest/gtest.h>
 
-#include "host/sdk/file_info.h"
 #include "host/sdk/text.h"
 
 namespace {
@@ -9,8 +10,8 @@ namespace {
 TEST(StricmpUtf8, ComparesWithoutCaseAcrossScripts) {
     EXPECT_EQ(stricmp_utf8("oma", "OMA"), 0);
     EXPECT_EQ(stricmp_utf8("OmG", "omg"), 0);
-    EXPECT_EQ(stricmp_utf8("Ärger", "äRGER"), 0);         // Latin-1 letters
-    EXPECT_EQ(stricmp_utf8("ΑΛΦΑ", "αλφα"), 0);           // Greek
+    EXPECT_EQ(stricmp_utf8("Ärger", "äRGER"), 0);  // Latin-1 letters
+    EXPECT_EQ(stricmp_utf8("ΑΛΦΑ", "αλφα"), 0);    // Greek
     EXPECT_LT(stricmp_utf8("abc", "abd"), 0);
     EXPECT_GT(stricmp_utf8("abcd", "ABC"), 0);
     EXPECT_LT(stricmp_utf8("", "a"), 0);

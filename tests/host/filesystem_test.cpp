@@ -1,11 +1,12 @@
 // The host's file system over host paths, with and without "file://".
+#include "host/sdk/filesystem.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <string>
 
 #include "host/core/host.h"
-#include "host/sdk/filesystem.h"
 #include "support/test_support.h"
 
 namespace {
@@ -13,7 +14,7 @@ namespace {
 using testsupport::ScopedTempDir;
 
 class HostFilesystem : public ::testing::Test {
-protected:
+  protected:
     ScopedTempDir dir;
     playhost::Host host{dir / "profile"};
     abort_callback_dummy abort;
@@ -34,7 +35,7 @@ TEST(HostPaths, PrefixAndSeparators) {
 TEST(HostPaths, WindowsFileTime) {
     EXPECT_EQ(fb2k::windows_file_time(0, 0), 116444736000000000ULL);  // 1970-01-01
     EXPECT_EQ(fb2k::windows_file_time(1, 500), 116444736010000005ULL);
-    EXPECT_EQ(fb2k::windows_file_time(-11644473600LL, 0), 0ULL);       // 1601-01-01
+    EXPECT_EQ(fb2k::windows_file_time(-11644473600LL, 0), 0ULL);  // 1601-01-01
 }
 
 TEST_F(HostFilesystem, WriteReadSeekBothPathForms) {
@@ -87,7 +88,8 @@ TEST_F(HostFilesystem, StatsSizeAndTimestamp) {
 TEST_F(HostFilesystem, MissingObjectsAndExistence) {
     t_filestats stats;
     bool writeable;
-    EXPECT_THROW(filesystem::g_get_stats(Url("none").c_str(), stats, writeable, abort), exception_io_not_found);
+    EXPECT_THROW(filesystem::g_get_stats(Url("none").c_str(), stats, writeable, abort),
+                 exception_io_not_found);
     file_ptr f;
     EXPECT_THROW(filesystem::g_open_read(f, Url("none").c_str(), abort), exception_io_not_found);
     EXPECT_TRUE(f.is_empty());
@@ -136,7 +138,8 @@ TEST_F(HostFilesystem, FoldersCreateListEmptyRemove) {
 
     EXPECT_THROW(filesystem::g_remove(Url("store/0A").c_str(), abort), exception_io);  // not empty
     directory_callback_impl missing(true);
-    EXPECT_THROW(filesystem::g_list_directory(Url("nothing").c_str(), missing, abort), exception_io_not_found);
+    EXPECT_THROW(filesystem::g_list_directory(Url("nothing").c_str(), missing, abort),
+                 exception_io_not_found);
 }
 
 TEST_F(HostFilesystem, AbortStopsOperations) {

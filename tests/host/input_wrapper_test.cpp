@@ -2,11 +2,11 @@
 // class defined here.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
-#include <cstring>
-
 #include "host/sdk/album_art.h"
+#include "host/sdk/callstack.h"
 #include "host/sdk/component.h"
 #include "host/sdk/input_impl.h"
 
@@ -23,7 +23,7 @@ struct Counters {
 Counters g_counters;
 
 class input_fake {
-public:
+  public:
     input_fake() { ++g_counters.constructed; }
     ~input_fake() { ++g_counters.destroyed; }
     void open(const file_ptr&, const char* path, t_input_open_reason reason, abort_callback&) {
@@ -45,12 +45,12 @@ public:
     static bool g_is_our_content_type(const char*) { return false; }
     static bool g_is_our_path(const char*, const char* ext) { return std::string(ext) == "fak"; }
 
-private:
+  private:
     std::string m_path;
 };
 
 class InputWrapper : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { g_counters = {}; }
     service_impl_single_t<input_entry_impl_t<input_fake>> entry;
     abort_callback_dummy abort;
@@ -183,6 +183,23 @@ TEST(AlbumArtData, MemoryImplementationCopiesBytes) {
     abort_callback_dummy abort;
     EXPECT_EQ(instance.query(album_art_ids::cover_front, abort).get_ptr(), data.get_ptr());
     EXPECT_THROW(instance.query(album_art_ids::cover_back, abort), exception_album_art_not_found);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CallStackTracker, FollowsScopes) {
+    EXPECT_TRUE(uCallStackTracker::g_get_stack().empty());
+    {
+        TRACK_CALL_TEXT("outer");
+        {
+            uCallStackTracker inner("inner");
+            EXPECT_EQ(uCallStackTracker::g_get_stack(), (std::vector<std::string>{"outer", "inner"}));
+        }
+        EXPECT_EQ(uCallStackTracker::g_get_stack(), std::vector<std::string>{"outer"});
+    }
+    EXPECT_TRUE(uCallStackTracker::g_get_stack().empty());
 }
 
 }  // namespace

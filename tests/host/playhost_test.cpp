@@ -16,7 +16,9 @@ using testsupport::ScopedTempDir;
 struct RunResult {
     int code = -1;
     std::string out;
-    bool Has(const std::string& line) const { return ("\n" + out).find("\n" + line + "\n") != std::string::npos; }
+    bool Has(const std::string& line) const {
+        return ("\n" + out).find("\n" + line + "\n") != std::string::npos;
+    }
 };
 
 std::string Quote(const std::string& word) {
@@ -26,21 +28,24 @@ std::string Quote(const std::string& word) {
 }
 
 class Playhost : public ::testing::Test {
-protected:
+  protected:
     ScopedTempDir dir;
 
     // Runs playhost with the test component and this test's profile; stdout
     // is captured, stderr discarded.
     RunResult Run(const std::string& args, bool with_component = true) {
         std::string command = Quote((testsupport::BinDir() / "playhost").string());
-        if (with_component) command += " --component " + Quote((testsupport::BinDir() / "playhost_testcomponent.so").string());
+        if (with_component)
+            command +=
+                " --component " + Quote((testsupport::BinDir() / "playhost_testcomponent.so").string());
         command += " --profile " + Quote((dir / "profile").string()) + " " + args + " 2>/dev/null";
         RunResult result;
         FILE* pipe = ::popen(command.c_str(), "r");
         if (!pipe) return result;
         std::array<char, 4096> buffer{};
         size_t n;
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.out.append(buffer.data(), n);
+        while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+            result.out.append(buffer.data(), n);
         const int status = ::pclose(pipe);
         result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         return result;
@@ -160,12 +165,14 @@ TEST_F(Playhost, UsageErrorsAndBadModules) {
     EXPECT_NE(help.out.find("components"), std::string::npos);
     EXPECT_NE(help.out.find("open PATH"), std::string::npos);
 
-    const RunResult bad = Run("--component " + Quote((testsupport::BinDir() / "playhost_notacomponent.so").string()) +
-                                  " components",
-                              false);
+    const RunResult bad =
+        Run("--component " + Quote((testsupport::BinDir() / "playhost_notacomponent.so").string()) +
+                " components",
+            false);
     EXPECT_EQ(bad.code, 1);
     EXPECT_NE(bad.out.find("error=not a component"), std::string::npos);
-    const RunResult missing = Run("--component " + Quote((dir / "nothing.so").string()) + " components", false);
+    const RunResult missing =
+        Run("--component " + Quote((dir / "nothing.so").string()) + " components", false);
     EXPECT_EQ(missing.code, 1);
     EXPECT_NE(missing.out.find("error=cannot load component"), std::string::npos);
 }

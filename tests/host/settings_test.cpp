@@ -18,7 +18,7 @@ cfg_int_t<bool> g_flag(kFlag, false);
 cfg_int_t<int32_t> g_number(kNumber, 7);
 
 class VectorWriter final : public stream_writer {
-public:
+  public:
     void write(const void* data, size_t bytes, abort_callback&) override {
         const auto* p = static_cast<const uint8_t*>(data);
         bytes_.insert(bytes_.end(), p, p + bytes);
@@ -27,7 +27,7 @@ public:
 };
 
 class VectorReader final : public stream_reader {
-public:
+  public:
     explicit VectorReader(std::vector<uint8_t> data) : data_(std::move(data)) {}
     size_t read(void* out, size_t bytes, abort_callback&) override {
         // Hands out at most 3 bytes at a time to exercise short reads.
@@ -37,7 +37,7 @@ public:
         return n;
     }
 
-private:
+  private:
     std::vector<uint8_t> data_;
     size_t pos_ = 0;
 };
@@ -51,7 +51,7 @@ void AppendRecord(std::vector<uint8_t>& out, const GUID& guid, std::vector<uint8
 }
 
 class CfgVarStream : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         g_flag = false;
         g_number = 7;
@@ -148,8 +148,8 @@ TEST(SettingsStore, MissingFileIsEmptyAndBadLinesAreSkipped) {
                            "# comment\n"
                            "{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}=01\r\n"
                            "not a line\n"
-                           "{11111111-2222-3333-4444-555555555555}=0\n"     // odd hex
-                           "{11111111-2222-3333-4444-55555555555}=00\n"     // short GUID
+                           "{11111111-2222-3333-4444-555555555555}=0\n"  // odd hex
+                           "{11111111-2222-3333-4444-55555555555}=00\n"  // short GUID
                            "{99999999-8888-7777-6666-555555555555}=zz\n"
                            "\n");
     store.Load();

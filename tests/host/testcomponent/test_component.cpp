@@ -32,15 +32,16 @@ input_file_type_factory g_file_type("Test Files", "*.TST;*.TXT", true);
 
 advconfig_branch_factory g_branch("Playhost test component", kBranch, advconfig_entry::guid_branch_tools, 0);
 advconfig_checkbox_factory cfg_claim_all("Claim every extension", "claim_all", kClaimAll, kBranch, 1, false);
-advconfig_checkbox_factory cfg_fail_io("Fail opens with \"I/O error\"", "fail_io", kFailIo, kBranch, 2, false, true);
-advconfig_checkbox_factory cfg_fail_data("Fail opens with a data error", "fail_data", kFailData, kBranch, 3, false,
-                                         true);
+advconfig_checkbox_factory cfg_fail_io("Fail opens with \"I/O error\"", "fail_io", kFailIo, kBranch, 2, false,
+                                       true);
+advconfig_checkbox_factory cfg_fail_data("Fail opens with a data error", "fail_data", kFailData, kBranch, 3,
+                                         false, true);
 
 cfg_int_t<int32_t> cfg_init_count(kInitCount, 0);
 cfg_int_t<int32_t> cfg_quit_count(kQuitCount, 0);
 
 class CTestInitQuit : public initquit {
-public:
+  public:
     void on_init() override {
         // The host must have announced its services and offer a profile folder.
         if (core_api::are_services_available() && !core_api::get_profile_path().empty()) {
@@ -52,7 +53,7 @@ public:
 initquit_factory_t<CTestInitQuit> g_initquit;
 
 class input_test {
-public:
+  public:
     void open(const file_ptr&, const char* path, t_input_open_reason, abort_callback& abort) {
         if (cfg_fail_io.get()) throw exception_io();
         if (cfg_fail_data.get()) throw exception_io_data();
@@ -77,12 +78,15 @@ public:
         if (m_block >= kBlocks) return false;
         int16_t pcm[kFrames * 2];
         for (int i = 0; i < kFrames * 2; ++i) pcm[i] = static_cast<int16_t>(m_block * 1000 + i);
-        chunk.set_data_fixedpoint_ex(pcm, sizeof(pcm), kRate, 2, 16, audio_chunk::FLAG_LITTLE_ENDIAN | audio_chunk::FLAG_SIGNED,
+        chunk.set_data_fixedpoint_ex(pcm, sizeof(pcm), kRate, 2, 16,
+                                     audio_chunk::FLAG_LITTLE_ENDIAN | audio_chunk::FLAG_SIGNED,
                                      audio_chunk::channel_front_left | audio_chunk::channel_front_right);
         ++m_block;
         return true;
     }
-    void decode_seek(double seconds, abort_callback&) { m_block = static_cast<int>(seconds * kRate / kFrames); }
+    void decode_seek(double seconds, abort_callback&) {
+        m_block = static_cast<int>(seconds * kRate / kFrames);
+    }
     bool decode_can_seek() { return true; }
     bool decode_get_dynamic_info(file_info&, double&) { return false; }
     bool decode_get_dynamic_info_track(file_info&, double&) { return false; }
@@ -94,7 +98,7 @@ public:
         return cfg_claim_all.get() || stricmp_utf8(extension, "tst") == 0;
     }
 
-private:
+  private:
     static constexpr int kBlocks = 3;
     static constexpr int kFrames = 64;
     static constexpr unsigned kRate = 44100;
