@@ -129,86 +129,87 @@ std::optional<StreamInfo> DescribeStream(const ByteSource& src, uint64_t audio_s
     info.bits_per_sample = 16;
 
     switch (h.codec_id) {
-    case static_cast<uint8_t>(OmaCodec::Atrac3):
-    case static_cast<uint8_t>(OmaCodec::Atrac3Plus): {
-        const auto atrac = DescribeAtrac(h.codec_id, h.params);
-        if (!atrac) return std::nullopt;
-        info.codec = atrac->codec;
-        info.sample_rate = atrac->rate;
-        info.channels = atrac->channels;
-        info.frame_size = atrac->frame_size;
-        info.total_samples = static_cast<int64_t>(payload / atrac->frame_size) * atrac->samples_per_frame;
-        info.bit_rate = static_cast<int32_t>(static_cast<int64_t>(atrac->rate) * atrac->frame_size * 8 /
-                                             atrac->samples_per_frame);
-        info.decodable = plain;
-        break;
-    }
-    case static_cast<uint8_t>(OmaCodec::Lpcm):
-        info.codec = codec::Pcm;
-        info.sample_rate = kLpcmRate;
-        info.channels = kLpcmChannels;
-        info.frame_size = kLpcmChannels * 2;
-        info.total_samples = static_cast<int64_t>(payload / info.frame_size);
-        info.bit_rate = kLpcmRate * kLpcmChannels * 16;
-        info.decodable = plain;
-        break;
-    case static_cast<uint8_t>(OmaCodec::Mp3): {
-        const uint32_t version = (h.params >> 14) & 3;
-        const uint32_t layer = (h.params >> 12) & 3;
-        const uint32_t rate_index = (h.params >> 6) & 3;
-        if (layer == 0 || rate_index == 3 || version == 1) return std::nullopt;
-        info.codec = codec::Mp3;
-        info.sample_rate = kMp3Rates[version][rate_index];
-        info.channels = ((h.params >> 4) & 3) == 3 ? 1 : 2;
-        const int64_t per_frame = layer == 3 ? 384 : (layer == 2 || version == 3) ? 1152 : 576;
-        if (h.duration_ms > 0) {
-            info.total_samples = static_cast<int64_t>(h.duration_ms) * info.sample_rate / 1000;
-        } else {
-            info.total_samples = static_cast<int64_t>(h.packet_count) * per_frame;
-        }
-        const bool vbr = (h.params >> 20) & 1;
-        const int32_t kbps = layer == 1 ? kMp3Layer3Kbps[version == 3 ? 1 : 0][(h.params >> 8) & 0xF] : 0;
-        if (!vbr && kbps > 0) info.bit_rate = kbps * 1000;
-        info.decodable = h.eid == kEidPlain;  // 0xFFFE marks a device-scrambled payload
-        break;
-    }
-    case static_cast<uint8_t>(OmaCodec::Wma):
-        info.codec = codec::Wma;  // layout unknown: described, never decoded
-        info.bits_per_sample = 0;
-        break;
-    case static_cast<uint8_t>(OmaCodec::AalNoBase):
-    case static_cast<uint8_t>(OmaCodec::AalAtrac3Plus):
-    case static_cast<uint8_t>(OmaCodec::AalAtrac3): {
-        const uint32_t block_bits = (h.params >> 22) & 3;
-        const int32_t rate = kAalRates[(h.params >> 14) & 3];
-        const uint32_t word_length = (h.params >> 12) & 3;
-        if (block_bits == 3 || rate == 0) return std::nullopt;
-        info.sample_rate = rate;
-        info.bits_per_sample = word_length == 1 ? 24 : 16;
-        uint32_t per_packet = 512u << block_bits;
-        if (h.codec_id == static_cast<uint8_t>(OmaCodec::AalNoBase)) {
-            info.codec = -1;  // no number exists for lossless without a base layer
-            info.channels = static_cast<int32_t>((h.params >> 19) & 7);
-        } else {
-            const uint8_t base = h.codec_id == static_cast<uint8_t>(OmaCodec::AalAtrac3)
-                                     ? static_cast<uint8_t>(OmaCodec::Atrac3)
-                                     : static_cast<uint8_t>(OmaCodec::Atrac3Plus);
-            const auto atrac = DescribeAtrac(base, h.base_params);
+        case static_cast<uint8_t>(OmaCodec::Atrac3):
+        case static_cast<uint8_t>(OmaCodec::Atrac3Plus): {
+            const auto atrac = DescribeAtrac(h.codec_id, h.params);
             if (!atrac) return std::nullopt;
-            info.codec = base == static_cast<uint8_t>(OmaCodec::Atrac3) ? codec::AalAtrac3 : codec::AalAtrac3Plus;
+            info.codec = atrac->codec;
+            info.sample_rate = atrac->rate;
             info.channels = atrac->channels;
-            per_packet = atrac->samples_per_frame;
-            info.base_bit_rate = static_cast<int32_t>(static_cast<int64_t>(atrac->rate) * atrac->frame_size * 8 /
-                                                      atrac->samples_per_frame);
+            info.frame_size = atrac->frame_size;
+            info.total_samples = static_cast<int64_t>(payload / atrac->frame_size) * atrac->samples_per_frame;
+            info.bit_rate = static_cast<int32_t>(static_cast<int64_t>(atrac->rate) * atrac->frame_size * 8 /
+                                                 atrac->samples_per_frame);
             info.decodable = plain;
+            break;
         }
-        uint64_t packets = CountAalPackets(src, audio_start);
-        if (packets == 0) packets = h.packet_count;
-        info.total_samples = static_cast<int64_t>(packets) * per_packet;
-        break;
-    }
-    default:
-        return std::nullopt;
+        case static_cast<uint8_t>(OmaCodec::Lpcm):
+            info.codec = codec::Pcm;
+            info.sample_rate = kLpcmRate;
+            info.channels = kLpcmChannels;
+            info.frame_size = kLpcmChannels * 2;
+            info.total_samples = static_cast<int64_t>(payload / info.frame_size);
+            info.bit_rate = kLpcmRate * kLpcmChannels * 16;
+            info.decodable = plain;
+            break;
+        case static_cast<uint8_t>(OmaCodec::Mp3): {
+            const uint32_t version = (h.params >> 14) & 3;
+            const uint32_t layer = (h.params >> 12) & 3;
+            const uint32_t rate_index = (h.params >> 6) & 3;
+            if (layer == 0 || rate_index == 3 || version == 1) return std::nullopt;
+            info.codec = codec::Mp3;
+            info.sample_rate = kMp3Rates[version][rate_index];
+            info.channels = ((h.params >> 4) & 3) == 3 ? 1 : 2;
+            const int64_t per_frame = layer == 3 ? 384 : (layer == 2 || version == 3) ? 1152 : 576;
+            if (h.duration_ms > 0) {
+                info.total_samples = static_cast<int64_t>(h.duration_ms) * info.sample_rate / 1000;
+            } else {
+                info.total_samples = static_cast<int64_t>(h.packet_count) * per_frame;
+            }
+            const bool vbr = (h.params >> 20) & 1;
+            const int32_t kbps = layer == 1 ? kMp3Layer3Kbps[version == 3 ? 1 : 0][(h.params >> 8) & 0xF] : 0;
+            if (!vbr && kbps > 0) info.bit_rate = kbps * 1000;
+            info.decodable = h.eid == kEidPlain;  // 0xFFFE marks a device-scrambled payload
+            break;
+        }
+        case static_cast<uint8_t>(OmaCodec::Wma):
+            info.codec = codec::Wma;  // layout unknown: described, never decoded
+            info.bits_per_sample = 0;
+            break;
+        case static_cast<uint8_t>(OmaCodec::AalNoBase):
+        case static_cast<uint8_t>(OmaCodec::AalAtrac3Plus):
+        case static_cast<uint8_t>(OmaCodec::AalAtrac3): {
+            const uint32_t block_bits = (h.params >> 22) & 3;
+            const int32_t rate = kAalRates[(h.params >> 14) & 3];
+            const uint32_t word_length = (h.params >> 12) & 3;
+            if (block_bits == 3 || rate == 0) return std::nullopt;
+            info.sample_rate = rate;
+            info.bits_per_sample = word_length == 1 ? 24 : 16;
+            uint32_t per_packet = 512u << block_bits;
+            if (h.codec_id == static_cast<uint8_t>(OmaCodec::AalNoBase)) {
+                info.codec = -1;  // no number exists for lossless without a base layer
+                info.channels = static_cast<int32_t>((h.params >> 19) & 7);
+            } else {
+                const uint8_t base = h.codec_id == static_cast<uint8_t>(OmaCodec::AalAtrac3)
+                                         ? static_cast<uint8_t>(OmaCodec::Atrac3)
+                                         : static_cast<uint8_t>(OmaCodec::Atrac3Plus);
+                const auto atrac = DescribeAtrac(base, h.base_params);
+                if (!atrac) return std::nullopt;
+                info.codec =
+                    base == static_cast<uint8_t>(OmaCodec::Atrac3) ? codec::AalAtrac3 : codec::AalAtrac3Plus;
+                info.channels = atrac->channels;
+                per_packet = atrac->samples_per_frame;
+                info.base_bit_rate = static_cast<int32_t>(static_cast<int64_t>(atrac->rate) *
+                                                          atrac->frame_size * 8 / atrac->samples_per_frame);
+                info.decodable = plain;
+            }
+            uint64_t packets = CountAalPackets(src, audio_start);
+            if (packets == 0) packets = h.packet_count;
+            info.total_samples = static_cast<int64_t>(packets) * per_packet;
+            break;
+        }
+        default:
+            return std::nullopt;
     }
 
     if (info.sample_rate > 0) info.seconds = static_cast<double>(info.total_samples) / info.sample_rate;

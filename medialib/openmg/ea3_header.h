@@ -43,11 +43,11 @@ struct Ea3Header {
     uint16_t eid = kEidPlain;  // encryption id
     std::array<uint8_t, 20> content_id{};
     uint8_t codec_id = 0;
-    uint32_t params = 0;       // 24 bits
-    uint32_t duration_ms = 0;  // AAL and MP3 only
-    uint32_t packet_count = 0; // AAL: BLK packets, MP3: MPEG frames
-    uint8_t base_codec_id = 0; // AAL only
-    uint32_t base_params = 0;  // AAL only, 24 bits
+    uint32_t params = 0;        // 24 bits
+    uint32_t duration_ms = 0;   // AAL and MP3 only
+    uint32_t packet_count = 0;  // AAL: BLK packets, MP3: MPEG frames
+    uint8_t base_codec_id = 0;  // AAL only
+    uint32_t base_params = 0;   // AAL only, 24 bits
 };
 
 // True when the bytes start with "EA3", a header size of 96 follows and the
@@ -65,7 +65,7 @@ bool IsPlainEid(uint16_t eid);
 
 // What the stream holds, computed from the header and the payload.
 struct StreamInfo {
-    int32_t codec = -1;         // codec number of the library (codec:: values), -1 unknown
+    int32_t codec = -1;  // codec number of the library (codec:: values), -1 unknown
     int32_t sample_rate = 0;
     int32_t channels = 0;
     int32_t bits_per_sample = 0;
@@ -81,10 +81,12 @@ struct StreamInfo {
 // `audio_start` in `src`. nullopt when the codec id is unknown or its
 // parameters are invalid (a damaged or unsupported file). Reads at most a few
 // bytes per AAL packet; never reads past the source's end.
-std::optional<StreamInfo> DescribeStream(const ByteSource& src, uint64_t audio_start, const Ea3Header& header);
+std::optional<StreamInfo> DescribeStream(const ByteSource& src, uint64_t audio_start,
+                                         const Ea3Header& header);
 
 // Parameter helpers, also used by the demo writer.
-int32_t AtracSampleRate(uint32_t params);                     // 0 for an invalid index
-uint32_t Atrac3Params(int32_t sample_rate, uint32_t frame_size, bool joint_stereo);  // 0 when not representable
+int32_t AtracSampleRate(uint32_t params);  // 0 for an invalid index
+uint32_t Atrac3Params(int32_t sample_rate, uint32_t frame_size,
+                      bool joint_stereo);  // 0 when not representable
 
 }  // namespace medialib::openmg

@@ -86,7 +86,8 @@ std::u16string ToU16(const String& s) {
     std::u16string out;
     out.reserve(v.size() / 2);
     for (unsigned i = 0; i + 1 < v.size(); i += 2) {
-        out.push_back(static_cast<char16_t>(static_cast<uint8_t>(v[i]) << 8 | static_cast<uint8_t>(v[i + 1])));
+        out.push_back(
+            static_cast<char16_t>(static_cast<uint8_t>(v[i]) << 8 | static_cast<uint8_t>(v[i + 1])));
     }
     return out;
 }
@@ -163,7 +164,8 @@ std::vector<uint8_t> TextFrame(const char* id, std::u16string_view text) {
 }
 
 std::vector<uint8_t> UserTextFrame(const char* description, std::u16string_view text) {
-    id3::UserTextIdentificationFrame frame(String(description), TagLib::StringList(FromU16(text)), String::UTF16BE);
+    id3::UserTextIdentificationFrame frame(String(description), TagLib::StringList(FromU16(text)),
+                                           String::UTF16BE);
     return RenderFrame(frame);
 }
 
@@ -259,7 +261,8 @@ std::vector<TagFrame> SplitEa3Tag(std::span<const uint8_t> tag) {
     const uint8_t major = tag[3];
     const uint8_t flags = tag[5];
     const size_t body_size = std::min<uint64_t>(ReadSyncsafe(tag.data() + 6), tag.size() - kTagHeaderSize);
-    ByteVector body(reinterpret_cast<const char*>(tag.data() + kTagHeaderSize), static_cast<unsigned>(body_size));
+    ByteVector body(reinterpret_cast<const char*>(tag.data() + kTagHeaderSize),
+                    static_cast<unsigned>(body_size));
     if (major == 3 && (flags & 0x80)) body = id3::SynchData::decode(body);  // whole-tag unsynchronisation
 
     size_t pos = 0;
@@ -303,7 +306,8 @@ std::vector<TagFrame> SplitEa3Tag(std::span<const uint8_t> tag) {
             // v2.4 frames have syncsafe sizes and other flag meanings: let
             // TagLib decode the frame and render it again as v2.3.
             std::unique_ptr<id3::Frame> parsed(id3::FrameFactory::instance()->createFrame(
-                ByteVector(reinterpret_cast<const char*>(f), static_cast<unsigned>(frame_total)), &tag_header));
+                ByteVector(reinterpret_cast<const char*>(f), static_cast<unsigned>(frame_total)),
+                &tag_header));
             if (parsed) {
                 frame.bytes = RenderFrame(*parsed);
                 if (frame.bytes.size() >= 4) {
@@ -341,7 +345,8 @@ void ReadTagAttributes(const std::vector<TagFrame>& frames, const std::set<uint3
     for (size_t i = 0; i < frames.size(); ++i) {
         const TagFrame& raw = frames[i];
         std::unique_ptr<id3::Frame> frame(id3::FrameFactory::instance()->createFrame(
-            ByteVector(reinterpret_cast<const char*>(raw.bytes.data()), static_cast<unsigned>(raw.bytes.size())),
+            ByteVector(reinterpret_cast<const char*>(raw.bytes.data()),
+                       static_cast<unsigned>(raw.bytes.size())),
             &tag_header));
         if (!frame) continue;
 
@@ -442,66 +447,70 @@ std::optional<std::vector<uint8_t>> RenderEa3Tag(const AttributeSet& tags, const
         if (!can(row.id)) continue;
         const Value* value = FirstValue(tags, row.id, row.alt);
         switch (row.kind) {
-        case Kind::Text:
-            if (auto text = AsText(value)) text_frames.push_back(TextFrame(row.frame, *text));
-            break;
-        case Kind::UserText:
-            if (auto text = AsText(value)) text_frames.push_back(UserTextFrame(row.description, *text));
-            break;
-        case Kind::Number:
-            if (auto n = AsNumber(value)) text_frames.push_back(UserTextFrame(row.description, Ascii(std::to_string(*n))));
-            break;
-        case Kind::Date:
-            if (auto date = AsDate(value)) text_frames.push_back(UserTextFrame(row.description, FormatOmgDate(*date)));
-            break;
-        case Kind::TrackTotal: {
-            const auto total = AsNumber(value);
-            const auto track = AsNumber(FirstValue(tags, attr::TrackNumber, attr::TrackNumberAlt));
-            if (!total && !track) break;
-            std::string text = std::to_string(track.value_or(0));
-            if (total) text += "/" + std::to_string(*total);
-            text_frames.push_back(TextFrame(row.frame, Ascii(text)));
-            break;
-        }
-        case Kind::Url:
-            if (auto text = AsText(value)) {
-                id3::UrlLinkFrame frame(ByteVector(row.frame, 4));
-                frame.setUrl(UrlText(*text));
-                text_frames.push_back(RenderFrame(frame));
+            case Kind::Text:
+                if (auto text = AsText(value)) text_frames.push_back(TextFrame(row.frame, *text));
+                break;
+            case Kind::UserText:
+                if (auto text = AsText(value)) text_frames.push_back(UserTextFrame(row.description, *text));
+                break;
+            case Kind::Number:
+                if (auto n = AsNumber(value))
+                    text_frames.push_back(UserTextFrame(row.description, Ascii(std::to_string(*n))));
+                break;
+            case Kind::Date:
+                if (auto date = AsDate(value))
+                    text_frames.push_back(UserTextFrame(row.description, FormatOmgDate(*date)));
+                break;
+            case Kind::TrackTotal: {
+                const auto total = AsNumber(value);
+                const auto track = AsNumber(FirstValue(tags, attr::TrackNumber, attr::TrackNumberAlt));
+                if (!total && !track) break;
+                std::string text = std::to_string(track.value_or(0));
+                if (total) text += "/" + std::to_string(*total);
+                text_frames.push_back(TextFrame(row.frame, Ascii(text)));
+                break;
             }
-            break;
-        case Kind::Lyrics:
-            if (auto text = AsText(value)) {
-                id3::UnsynchronizedLyricsFrame frame(String::UTF16BE);
-                frame.setLanguage(ByteVector("und", 3));
-                frame.setText(FromU16(*text));
-                text_frames.push_back(RenderFrame(frame));
+            case Kind::Url:
+                if (auto text = AsText(value)) {
+                    id3::UrlLinkFrame frame(ByteVector(row.frame, 4));
+                    frame.setUrl(UrlText(*text));
+                    text_frames.push_back(RenderFrame(frame));
+                }
+                break;
+            case Kind::Lyrics:
+                if (auto text = AsText(value)) {
+                    id3::UnsynchronizedLyricsFrame frame(String::UTF16BE);
+                    frame.setLanguage(ByteVector("und", 3));
+                    frame.setText(FromU16(*text));
+                    text_frames.push_back(RenderFrame(frame));
+                }
+                break;
+            case Kind::Comment:
+                if (auto text = AsText(value)) {
+                    id3::CommentsFrame frame(String::UTF16BE);
+                    frame.setLanguage(ByteVector("und", 3));
+                    frame.setText(FromU16(*text));
+                    text_frames.push_back(RenderFrame(frame));
+                }
+                break;
+            case Kind::Object:
+                if (value != nullptr) {
+                    if (auto picture = AsPicture(*value))
+                        object_frames.push_back(ObjectFrame(row.description, *picture));
+                }
+                break;
+            case Kind::Jackets: {
+                const size_t list = row.id == attr::Jacket ? 0 : 1;
+                auto it = tags.find(row.id);
+                if (it == tags.end()) break;
+                size_t slot = 0;
+                for (const Value& v : it->second) {
+                    if (slot == kMaxJacketPictures) break;
+                    if (auto picture = AsPicture(v))
+                        object_frames.push_back(ObjectFrame(kJacketNames[list][slot++], *picture));
+                }
+                break;
             }
-            break;
-        case Kind::Comment:
-            if (auto text = AsText(value)) {
-                id3::CommentsFrame frame(String::UTF16BE);
-                frame.setLanguage(ByteVector("und", 3));
-                frame.setText(FromU16(*text));
-                text_frames.push_back(RenderFrame(frame));
-            }
-            break;
-        case Kind::Object:
-            if (value != nullptr) {
-                if (auto picture = AsPicture(*value)) object_frames.push_back(ObjectFrame(row.description, *picture));
-            }
-            break;
-        case Kind::Jackets: {
-            const size_t list = row.id == attr::Jacket ? 0 : 1;
-            auto it = tags.find(row.id);
-            if (it == tags.end()) break;
-            size_t slot = 0;
-            for (const Value& v : it->second) {
-                if (slot == kMaxJacketPictures) break;
-                if (auto picture = AsPicture(v)) object_frames.push_back(ObjectFrame(kJacketNames[list][slot++], *picture));
-            }
-            break;
-        }
         }
     }
 

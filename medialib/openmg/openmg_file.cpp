@@ -28,7 +28,7 @@ constexpr uint64_t kMaxTagRead = 64ull << 20;
 
 // An owned POSIX descriptor.
 class Fd {
-public:
+  public:
     explicit Fd(int fd = -1) : fd_(fd) {}
     ~Fd() { reset(); }
     Fd(const Fd&) = delete;
@@ -44,7 +44,7 @@ public:
         return fd < 0 || ::close(fd) == 0;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -52,8 +52,9 @@ private:
 // rather than trusting what Open saw, so a file changed in between is
 // handled by its current content.
 class DescriptorSource final : public ByteSource {
-public:
-    explicit DescriptorSource(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+  public:
+    explicit DescriptorSource(const std::filesystem::path& path)
+        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
         struct stat st {};
         if (fd_.get() >= 0 && ::fstat(fd_.get(), &st) == 0 && S_ISREG(st.st_mode)) {
             size_ = static_cast<uint64_t>(st.st_size);
@@ -75,7 +76,7 @@ public:
         return done;
     }
 
-private:
+  private:
     Fd fd_;
     uint64_t size_ = 0;
     mode_t mode_ = 0644;
@@ -125,13 +126,14 @@ std::string LowerExtension(const std::filesystem::path& path) {
 // nothing.
 std::set<uint32_t> StorableFor(int32_t container) {
     std::set<uint32_t> ids = AllTagAttributeIds();
-    static constexpr uint32_t kOmgLacks[] = {attr::SortAlbum,     attr::TotalTracks,     attr::Import,
-                                             attr::LyricsText,    attr::LinerNotesText, attr::LyricsPicture,
-                                             attr::LinerNotesPicture};
-    static constexpr uint32_t kKdrLacks[] = {
-        attr::Subtitle,    attr::SortSubtitle,    attr::ArtistURL,      attr::AlbumArtist,   attr::SortAlbumArtist,
-        attr::Composer,    attr::Lyricist,        attr::Release,        attr::ReleaseYear,   attr::LyricsText,
+    static constexpr uint32_t kOmgLacks[] = {
+        attr::SortAlbum,      attr::TotalTracks,   attr::Import,           attr::LyricsText,
         attr::LinerNotesText, attr::LyricsPicture, attr::LinerNotesPicture};
+    static constexpr uint32_t kKdrLacks[] = {
+        attr::Subtitle,         attr::SortSubtitle, attr::ArtistURL,      attr::AlbumArtist,
+        attr::SortAlbumArtist,  attr::Composer,     attr::Lyricist,       attr::Release,
+        attr::ReleaseYear,      attr::LyricsText,   attr::LinerNotesText, attr::LyricsPicture,
+        attr::LinerNotesPicture};
     if (container == container::Omg) {
         for (uint32_t id : kOmgLacks) ids.erase(id);
     } else if (container == container::Kdr) {
@@ -184,7 +186,7 @@ void SetText(AttributeSet& a, uint32_t id, const std::u16string& text, uint32_t 
 }
 
 class OpenMgFile final : public OpenedFile {
-public:
+  public:
     int32_t Container() const override { return container_; }
     int32_t Codec() const override { return codec_; }
     const AttributeSet& Attributes() const override { return attributes_; }
@@ -198,7 +200,7 @@ public:
     // Fills this object from a legacy package.
     void LoadPackage(const ByteSource& src, const PackageInfo& info, const std::filesystem::path& path);
 
-private:
+  private:
     int32_t container_ = container::Oma;
     int32_t codec_ = -1;
     bool decodable_ = false;
@@ -225,7 +227,8 @@ bool OpenMgFile::LoadEa3(const ByteSource& src, const Layout& layout, const std:
     return true;
 }
 
-void OpenMgFile::LoadPackage(const ByteSource& src, const PackageInfo& info, const std::filesystem::path& path) {
+void OpenMgFile::LoadPackage(const ByteSource& src, const PackageInfo& info,
+                             const std::filesystem::path& path) {
     container_ = container::Omg;
     decodable_ = false;
     read_only_ = true;
@@ -362,15 +365,16 @@ bool WriteDemoOma(const std::filesystem::path& path, double seconds, const DemoO
 
     Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     return fd.get() >= 0 && WriteAll(fd.get(), tag->data(), tag->size()) &&
-           WriteAll(fd.get(), header_bytes.data(), header_bytes.size()) && WriteAll(fd.get(), pcm.data(), pcm.size()) &&
-           fd.close();
+           WriteAll(fd.get(), header_bytes.data(), header_bytes.size()) &&
+           WriteAll(fd.get(), pcm.data(), pcm.size()) && fd.close();
 }
 
 }  // namespace openmg
 
 bool LooksLikeOpenMg(std::span<const uint8_t> head) {
     if (head.size() >= openmg::kTagHeaderSize && openmg::Ea3TagTotalSize(head)) return true;
-    if (head.size() >= 6 && std::memcmp(head.data(), "EA3", 3) == 0 && head[4] == 0 && head[5] == 0x60) return true;
+    if (head.size() >= 6 && std::memcmp(head.data(), "EA3", 3) == 0 && head[4] == 0 && head[5] == 0x60)
+        return true;
     return openmg::LooksLikeOpenMgPackage(head);
 }
 

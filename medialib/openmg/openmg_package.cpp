@@ -27,7 +27,7 @@ struct Element {
 };
 
 class BerReader {
-public:
+  public:
     explicit BerReader(const ByteSource& src) : src_(src), size_(src.Size()) {}
 
     std::optional<Element> Read(uint64_t offset, uint64_t limit) {
@@ -55,7 +55,8 @@ public:
                 e.length = e.length << 8 | b[2 + i];
             }
         }
-        if (!e.indefinite && (e.length > limit - offset || e.header > limit - offset - e.length)) return std::nullopt;
+        if (!e.indefinite && (e.length > limit - offset || e.header > limit - offset - e.length))
+            return std::nullopt;
         return e;
     }
 
@@ -96,7 +97,7 @@ public:
 
     uint64_t size() const { return size_; }
 
-private:
+  private:
     const ByteSource& src_;
     uint64_t size_;
     int budget_ = kMaxElements;
@@ -105,7 +106,7 @@ private:
 // A tolerant reader for the small, flat XML of the package: records the text
 // and attributes of the first element on each path ("package/album/caption/title").
 class MiniXml {
-public:
+  public:
     explicit MiniXml(const std::string& xml) { Parse(xml); }
 
     std::string Text(const std::string& path) const {
@@ -113,7 +114,7 @@ public:
         return it == values_.end() ? std::string() : it->second;
     }
 
-private:
+  private:
     static std::string Decode(std::string_view s) {
         std::string out;
         for (size_t i = 0; i < s.size(); ++i) {
@@ -128,18 +129,27 @@ private:
             }
             const std::string_view name = s.substr(i + 1, semi - i - 1);
             uint32_t cp = 0;
-            if (name == "amp") cp = '&';
-            else if (name == "lt") cp = '<';
-            else if (name == "gt") cp = '>';
-            else if (name == "quot") cp = '"';
-            else if (name == "apos") cp = '\'';
+            if (name == "amp")
+                cp = '&';
+            else if (name == "lt")
+                cp = '<';
+            else if (name == "gt")
+                cp = '>';
+            else if (name == "quot")
+                cp = '"';
+            else if (name == "apos")
+                cp = '\'';
             else if (name.size() > 1 && name[0] == '#') {
                 const bool hex = name[1] == 'x' || name[1] == 'X';
                 for (char c : name.substr(hex ? 2 : 1)) {
-                    const int d = c >= '0' && c <= '9' ? c - '0'
+                    const int d = c >= '0' && c <= '9'          ? c - '0'
                                   : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                  : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-                    if (d < 0 || cp > 0x10FFFF) { cp = 0; break; }
+                                  : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                : -1;
+                    if (d < 0 || cp > 0x10FFFF) {
+                        cp = 0;
+                        break;
+                    }
                     cp = cp * (hex ? 16 : 10) + d;
                 }
             }
@@ -169,7 +179,8 @@ private:
         size_t i = 0;
         while (i < xml.size() && stack.size() < 32) {
             const size_t lt = xml.find('<', i);
-            if (!stack.empty()) texts.back() += xml.substr(i, (lt == std::string::npos ? xml.size() : lt) - i);
+            if (!stack.empty())
+                texts.back() += xml.substr(i, (lt == std::string::npos ? xml.size() : lt) - i);
             if (lt == std::string::npos) break;
             if (xml.compare(lt, 4, "<!--") == 0) {
                 const size_t e = xml.find("-->", lt);
@@ -229,7 +240,8 @@ std::u16string Utf16(const std::string& utf8) {
     const TagLib::ByteVector v = TagLib::String(utf8, TagLib::String::UTF8).data(TagLib::String::UTF16BE);
     std::u16string out;
     for (unsigned i = 0; i + 1 < v.size(); i += 2) {
-        out.push_back(static_cast<char16_t>(static_cast<uint8_t>(v[i]) << 8 | static_cast<uint8_t>(v[i + 1])));
+        out.push_back(
+            static_cast<char16_t>(static_cast<uint8_t>(v[i]) << 8 | static_cast<uint8_t>(v[i + 1])));
     }
     return out;
 }
@@ -243,7 +255,8 @@ bool EndsWithOpenMg(const std::vector<uint8_t>& oid) {
 bool LooksLikeOpenMgPackage(std::span<const uint8_t> head) {
     static constexpr uint8_t kStart[] = {0x30, 0x80, 0x30, 0x80, 0x06};
     return head.size() >= 13 && std::memcmp(head.data(), kStart, sizeof(kStart)) == 0 && head[5] >= 6 &&
-           head[5] < 0x80 && head.size() >= 6u + head[5] && std::memcmp(head.data() + 6 + head[5] - 6, "openMG", 6) == 0;
+           head[5] < 0x80 && head.size() >= 6u + head[5] &&
+           std::memcmp(head.data() + 6 + head[5] - 6, "openMG", 6) == 0;
 }
 
 std::optional<PackageInfo> ParseOpenMgPackage(const ByteSource& src) {

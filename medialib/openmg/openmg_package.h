@@ -21,10 +21,10 @@ namespace medialib::openmg {
 
 struct PackageInfo {
     std::u16string title, artist, album, genre;
-    int32_t track_number = 0;       // 0 when absent
-    std::string rendition_format;   // e.g. "audio/atrac3"
-    uint64_t audio_length = 0;      // bytes of ATRAC3 frames, from the header sequence
-    uint32_t frame_size = 0;        // bytes per ATRAC3 frame, from the header sequence
+    int32_t track_number = 0;      // 0 when absent
+    std::string rendition_format;  // e.g. "audio/atrac3"
+    uint64_t audio_length = 0;     // bytes of ATRAC3 frames, from the header sequence
+    uint32_t frame_size = 0;       // bytes per ATRAC3 frame, from the header sequence
 };
 
 // True when the bytes start like a package: an indefinite BER sequence

@@ -28,7 +28,8 @@ struct SampleFacts {
 const SampleFacts kSamples[] = {
     {"pronom_03-Untitled-3_atrac3plus.oma", codec::Atrac3Plus, 44100, 2, 17786, 192937, 2048, "atrac3p"},
     {"atracdencU_test_atrac3_132k_noid3.oma", codec::Atrac3, 44100, 2, 5016, 132300, 1024, "atrac3"},
-    {"atracdencU_sine1k_atrac3plus_mono_128k_noid3.oma", codec::Atrac3Plus, 44100, 1, 5062, 130921, 2048, "atrac3p"},
+    {"atracdencU_sine1k_atrac3plus_mono_128k_noid3.oma", codec::Atrac3Plus, 44100, 1, 5062, 130921, 2048,
+     "atrac3p"},
 };
 
 class RealSample : public ::testing::TestWithParam<SampleFacts> {};
@@ -56,8 +57,9 @@ TEST_P(RealSample, TechnicalValuesAgreeWithTheStream) {
     EXPECT_EQ(Int(*file, attr::BitRateAlt), -1);
 
     if (!omgtest::HaveFfmpeg()) GTEST_SKIP() << "ffprobe not installed";
-    const auto probe = omgtest::Run("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,duration " +
-                                    omgtest::Quote(path));
+    const auto probe =
+        omgtest::Run("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,duration " +
+                     omgtest::Quote(path));
     ASSERT_TRUE(probe.has_value());
     EXPECT_EQ(omgtest::ProbeField(*probe, "codec_name"), facts.ffprobe_codec);
     EXPECT_EQ(std::stoi(omgtest::ProbeField(*probe, "sample_rate")), facts.rate);
@@ -104,9 +106,10 @@ TEST(OpenMgOpen, AdvancedLosslessSample) {
     EXPECT_EQ(Int(*file, attr::TrackNumber), 2);
 
     if (!omgtest::HaveFfmpeg()) GTEST_SKIP() << "ffprobe not installed";
-    const auto probe = omgtest::Run("ffprobe -v error -count_packets -show_entries "
-                                    "stream=codec_name,sample_rate,channels,nb_read_packets " +
-                                    omgtest::Quote(path));
+    const auto probe = omgtest::Run(
+        "ffprobe -v error -count_packets -show_entries "
+        "stream=codec_name,sample_rate,channels,nb_read_packets " +
+        omgtest::Quote(path));
     ASSERT_TRUE(probe.has_value());
     EXPECT_EQ(omgtest::ProbeField(*probe, "codec_name"), "atrac3al");
     EXPECT_EQ(omgtest::ProbeField(*probe, "sample_rate"), "44100");
@@ -131,7 +134,8 @@ TEST(OpenMgOpen, LegacyPackageGivesMetadataButNoAudio) {
     // 449664 bytes of 384-byte frames: the same track as the AAL sample, 27.2 s.
     EXPECT_EQ(Int(*file, attr::MilliSecond), 27191);
     EXPECT_EQ(Int(*file, attr::Format), container::Omg);
-    for (uint32_t id : {attr::Title, attr::Artist, attr::Jacket, attr::TrackNumber}) EXPECT_FALSE(file->CanStore(id));
+    for (uint32_t id : {attr::Title, attr::Artist, attr::Jacket, attr::TrackNumber})
+        EXPECT_FALSE(file->CanStore(id));
 
     testsupport::ScopedTempDir dir;
     const auto copy = dir / "legacy.omg";
@@ -174,7 +178,9 @@ TEST(OpenMgOpen, ExtensionPicksTheContainerNumber) {
     const struct {
         const char* name;
         int32_t container;
-    } cases[] = {{"a.oma", container::Oma}, {"a.AA3", container::Oma}, {"a.omg", container::Omg},
+    } cases[] = {{"a.oma", container::Oma},
+                 {"a.AA3", container::Oma},
+                 {"a.omg", container::Omg},
                  {"a.KDR", container::Kdr}};
     for (const auto& c : cases) {
         const auto copy = dir / c.name;
@@ -189,14 +195,16 @@ TEST(OpenMgOpen, ExtensionPicksTheContainerNumber) {
         EXPECT_FALSE(file->CanStore(attr::Size)) << c.name;
     }
     const auto omg = Open(dir / "a.omg");
-    for (uint32_t id : {attr::SortAlbum, attr::TotalTracks, attr::Import, attr::LyricsText, attr::LinerNotesText}) {
+    for (uint32_t id :
+         {attr::SortAlbum, attr::TotalTracks, attr::Import, attr::LyricsText, attr::LinerNotesText}) {
         EXPECT_FALSE(omg->CanStore(id)) << std::hex << id;
     }
     EXPECT_TRUE(omg->CanStore(attr::Composer));
     EXPECT_EQ(omg->Attributes().count(attr::SortAlbum), 0u);  // the format lacks it: not reported
     const auto kdr = Open(dir / "a.KDR");
-    for (uint32_t id : {attr::Subtitle, attr::SortSubtitle, attr::ArtistURL, attr::AlbumArtist, attr::SortAlbumArtist,
-                        attr::Composer, attr::Lyricist, attr::Release, attr::LyricsText, attr::LinerNotesText}) {
+    for (uint32_t id :
+         {attr::Subtitle, attr::SortSubtitle, attr::ArtistURL, attr::AlbumArtist, attr::SortAlbumArtist,
+          attr::Composer, attr::Lyricist, attr::Release, attr::LyricsText, attr::LinerNotesText}) {
         EXPECT_FALSE(kdr->CanStore(id)) << std::hex << id;
     }
     EXPECT_TRUE(kdr->CanStore(attr::SortAlbum));
@@ -309,8 +317,10 @@ TEST(OpenMgOpen, DemoFileDecodesWithFfmpeg) {
     EXPECT_EQ(omgtest::Ea3Offset(testsupport::ReadBytes(path)), 3072u);  // SonicStage layout
 
     if (!omgtest::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
-    const auto probe = omgtest::Run("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,duration "
-                                    "-show_entries format_tags=title " + omgtest::Quote(path));
+    const auto probe = omgtest::Run(
+        "ffprobe -v error -show_entries stream=codec_name,sample_rate,channels,duration "
+        "-show_entries format_tags=title " +
+        omgtest::Quote(path));
     ASSERT_TRUE(probe.has_value());
     EXPECT_EQ(omgtest::ProbeField(*probe, "codec_name"), "pcm_s16be");
     EXPECT_EQ(omgtest::ProbeField(*probe, "sample_rate"), "44100");

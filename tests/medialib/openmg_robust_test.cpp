@@ -36,9 +36,10 @@ struct Corpus {
 
 std::vector<Corpus> LoadCorpus(const testsupport::ScopedTempDir& dir) {
     std::vector<Corpus> corpus;
-    for (const char* name : {"pronom_03-Untitled-3_atrac3plus.oma", "pronom_02-Untitled-2_aal_atrac3.oma",
-                             "pronom_02-Untitled-2_openmg_legacy.omg", "atracdencU_test_atrac3_132k_noid3.oma",
-                             "atracdencU_sine1k_atrac3plus_mono_128k_noid3.oma"}) {
+    for (const char* name :
+         {"pronom_03-Untitled-3_atrac3plus.oma", "pronom_02-Untitled-2_aal_atrac3.oma",
+          "pronom_02-Untitled-2_openmg_legacy.omg", "atracdencU_test_atrac3_132k_noid3.oma",
+          "atracdencU_sine1k_atrac3plus_mono_128k_noid3.oma"}) {
         const auto path = testsupport::SamplePath(name);
         if (!path.empty()) corpus.push_back({name, testsupport::ReadBytes(path)});
     }
@@ -55,7 +56,8 @@ std::vector<Corpus> LoadCorpus(const testsupport::ScopedTempDir& dir) {
                                   omgtest::Picture("image/png", {0x89, 'P', 'N', 'G'})};
     options.tags[attr::JacketAlt] = {omgtest::Picture("image/gif", {'G', 'I', 'F'})};
     const auto generated = dir / "generated.oma";
-    if (openmg::WriteDemoOma(generated, 0.05, options)) corpus.push_back({"generated", testsupport::ReadBytes(generated)});
+    if (openmg::WriteDemoOma(generated, 0.05, options))
+        corpus.push_back({"generated", testsupport::ReadBytes(generated)});
     return corpus;
 }
 
@@ -77,8 +79,10 @@ TEST(OpenMgRobustness, TruncatedAndBitFlippedCopies) {
         // Truncations: every length around the structure, then a spread.
         std::vector<size_t> lengths;
         for (size_t n = 0; n < std::min<size_t>(hot, 160); ++n) lengths.push_back(n);
-        for (size_t n = ea3 > 8 ? ea3 - 8 : 0; n < std::min(bytes.size(), ea3 + 110); ++n) lengths.push_back(n);
-        for (int i = 0; i < 60; ++i) lengths.push_back(std::uniform_int_distribution<size_t>(0, bytes.size())(rng));
+        for (size_t n = ea3 > 8 ? ea3 - 8 : 0; n < std::min(bytes.size(), ea3 + 110); ++n)
+            lengths.push_back(n);
+        for (int i = 0; i < 60; ++i)
+            lengths.push_back(std::uniform_int_distribution<size_t>(0, bytes.size())(rng));
         lengths.push_back(bytes.size() - 1);
         for (size_t n : lengths) {
             opened += OpenMutant(std::span(bytes).first(n));
@@ -90,9 +94,12 @@ TEST(OpenMgRobustness, TruncatedAndBitFlippedCopies) {
         for (int i = 0; i < 400; ++i) {
             size_t pos;
             const int where = std::uniform_int_distribution<int>(0, 9)(rng);
-            if (where < 6) pos = std::uniform_int_distribution<size_t>(0, hot - 1)(rng);
-            else if (where < 8) pos = std::uniform_int_distribution<size_t>(tail, bytes.size() - 1)(rng);
-            else pos = std::uniform_int_distribution<size_t>(0, bytes.size() - 1)(rng);
+            if (where < 6)
+                pos = std::uniform_int_distribution<size_t>(0, hot - 1)(rng);
+            else if (where < 8)
+                pos = std::uniform_int_distribution<size_t>(tail, bytes.size() - 1)(rng);
+            else
+                pos = std::uniform_int_distribution<size_t>(0, bytes.size() - 1)(rng);
             const uint8_t saved = bytes[pos];
             static constexpr uint8_t kValues[] = {0x00, 0xFF, 0x7F, 0x80, 0x01};
             const int kind = std::uniform_int_distribution<int>(0, 12)(rng);
@@ -104,7 +111,8 @@ TEST(OpenMgRobustness, TruncatedAndBitFlippedCopies) {
     }
     EXPECT_GT(mutations, 2000u);
     EXPECT_GT(opened, 0u);
-    std::cout << "[ INFO ] " << mutations << " mutations, " << opened << " opened, " << g_values_seen << " values seen\n";
+    std::cout << "[ INFO ] " << mutations << " mutations, " << opened << " opened, " << g_values_seen
+              << " values seen\n";
 }
 
 // Damaged tags that still open: saving must either fail cleanly or write a
@@ -149,8 +157,8 @@ TEST(OpenMgRobustness, HostileSizesAreRefusedCheaply) {
     tag.resize(200, 0);
     EXPECT_EQ(OpenMutant(tag), 0u);
 
-    std::vector<uint8_t> ber = {0x30, 0x80, 0x30, 0x80, 0x06, 0x07, 'f', 'o', 'p', 'e', 'n', 'M', 'G',
-                                0x04, 0x88, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    std::vector<uint8_t> ber = {0x30, 0x80, 0x30, 0x80, 0x06, 0x07, 'f',  'o',  'p',  'e',  'n', 'M',
+                                'G',  0x04, 0x88, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
     EXPECT_EQ(OpenMutant(ber), 0u);
     std::vector<uint8_t> nested = {0x30, 0x80, 0x30, 0x80, 0x06, 0x07, 'f', 'o', 'p', 'e', 'n', 'M', 'G'};
     for (int i = 0; i < 5000; ++i) nested.insert(nested.end(), {0x30, 0x80});
@@ -162,8 +170,9 @@ TEST(OpenMgRobustness, HostileSizesAreRefusedCheaply) {
     aal.base_params = 0x002030;
     const auto h = openmg::RenderEa3Header(aal);
     std::vector<uint8_t> file(h.begin(), h.end());
-    for (int i = 0; i < 20000; ++i) file.insert(file.end(), {'B', 'L', 'K', 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                                             0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    for (int i = 0; i < 20000; ++i)
+        file.insert(file.end(),
+                    {'B', 'L', 'K', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
     const auto src = MemorySource(file);
     const auto opened = OpenOpenMg(*src, "x.oma");
     ASSERT_NE(opened, nullptr);

@@ -30,7 +30,8 @@ DateValue Date(const char16_t* text) {
 std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
 const std::vector<uint8_t> kJpeg = {0xFF, 0xD8, 0xFF, 0xE0, 1, 2, 3, 4, 5, 0xFF, 0xD9};
-const std::vector<uint8_t> kPng = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0, 'I', 'E', 'N', 'D'};
+const std::vector<uint8_t> kPng = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A,
+                                   0,    0,   0,   0,   'I',  'E',  'N',  'D'};
 const std::vector<uint8_t> kGif = Bytes("GIF89a-not-really-a-gif");
 
 // One value for every attribute the handler stores, with text outside
@@ -108,7 +109,7 @@ void ExpectStored(const AttributeSet& written, const OpenedFile& reread) {
 
 // Copies of every real OMA sample and a generated file.
 class WritableFile : public ::testing::TestWithParam<std::string> {
-protected:
+  protected:
     void SetUp() override {
         if (GetParam() == "generated") {
             path_ = dir_ / "generated.oma";
@@ -189,7 +190,8 @@ INSTANTIATE_TEST_SUITE_P(OpenMg, WritableFile,
                                            "atracdencU_sine1k_atrac3plus_mono_128k_noid3.oma"),
                          [](const auto& info) {
                              std::string name = info.param.substr(0, info.param.find('.'));
-                             std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+                             std::replace_if(
+                                 name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
                              return name;
                          });
 
@@ -216,7 +218,8 @@ std::vector<uint8_t> FrameBody(const std::vector<openmg::TagFrame>& frames, cons
     for (const auto& f : frames) {
         if (f.id != id) continue;
         std::vector<uint8_t> body(f.bytes.begin() + 10, f.bytes.end());
-        if (body.size() >= body_prefix.size() && std::equal(body_prefix.begin(), body_prefix.end(), body.begin())) {
+        if (body.size() >= body_prefix.size() &&
+            std::equal(body_prefix.begin(), body_prefix.end(), body.begin())) {
             return body;
         }
     }
@@ -311,7 +314,8 @@ TEST(OpenMgTags, JacketListsSetReorderedAndRemoved) {
     tags[attr::JacketAlt] = {pics[5], pics[4]};
     ASSERT_TRUE(Open(path)->Save(path, tags));
     auto got = TagsOf(*Open(path));
-    EXPECT_TRUE(SameValues(got[attr::Jacket], {pics[0], pics[1], pics[2], pics[3], pics[4]}));  // five at most
+    EXPECT_TRUE(
+        SameValues(got[attr::Jacket], {pics[0], pics[1], pics[2], pics[3], pics[4]}));  // five at most
     EXPECT_TRUE(SameValues(got[attr::JacketAlt], {pics[5], pics[4]}));
 
     tags[attr::Jacket] = {pics[2], pics[0]};  // reordered: the disc picture becomes the front cover
@@ -365,8 +369,8 @@ std::vector<uint8_t> RawFrame(const char* id, const std::vector<uint8_t>& body, 
     return f;
 }
 
-std::filesystem::path MakeOma(const testsupport::ScopedTempDir& dir, const std::vector<std::vector<uint8_t>>& frames,
-                              int major = 3) {
+std::filesystem::path MakeOma(const testsupport::ScopedTempDir& dir,
+                              const std::vector<std::vector<uint8_t>>& frames, int major = 3) {
     std::vector<uint8_t> body;
     for (const auto& f : frames) body.insert(body.end(), f.begin(), f.end());
     body.resize(body.size() + 64, 0);
@@ -386,10 +390,11 @@ std::filesystem::path MakeOma(const testsupport::ScopedTempDir& dir, const std::
 TEST(OpenMgTags, TagsOfOtherWritersAreRead) {
     testsupport::ScopedTempDir dir;
     // FFmpeg's style: Latin-1 with terminator, UTF-16LE with BOM, TRCK, TYER, "(nn)" genre.
-    const auto path = MakeOma(dir, {RawFrame("TIT2", {0, 'L', 'a', 't', 'i', 'n', 0}),
-                                    RawFrame("TPE1", {1, 0xFF, 0xFE, 'A', 0, 0xE9, 0, 0, 0}),
-                                    RawFrame("TRCK", {0, '5', '/', '9'}), RawFrame("TYER", {0, '2', '0', '0', '1'}),
-                                    RawFrame("TCON", {0, '(', '1', '7', ')'}), RawFrame("ZZZZ", {1, 2, 3})});
+    const auto path =
+        MakeOma(dir, {RawFrame("TIT2", {0, 'L', 'a', 't', 'i', 'n', 0}),
+                      RawFrame("TPE1", {1, 0xFF, 0xFE, 'A', 0, 0xE9, 0, 0, 0}),
+                      RawFrame("TRCK", {0, '5', '/', '9'}), RawFrame("TYER", {0, '2', '0', '0', '1'}),
+                      RawFrame("TCON", {0, '(', '1', '7', ')'}), RawFrame("ZZZZ", {1, 2, 3})});
     const auto file = Open(path);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(Text(*file, attr::Title), u"Latin");
@@ -407,10 +412,11 @@ TEST(OpenMgTags, TagsOfOtherWritersAreRead) {
     EXPECT_EQ(FrameBody(FramesOf(path), "TIT2").front(), 2);
 
     // A v2.4 tag: UTF-8 text and syncsafe frame sizes.
-    const auto v24 = MakeOma(dir, {RawFrame("TIT2", {3, 0xC3, 0xA9, 't', 0xC3, 0xA9}, 4),
-                                   RawFrame("TDRC", {3, '1', '9', '8', '8'}, 4),
-                                   RawFrame("TXXX", {3, 'O', 'M', 'G', '_', 'T', 'R', 'A', 'C', 'K', 0, '1', '1'}, 4)},
-                         4);
+    const auto v24 = MakeOma(
+        dir,
+        {RawFrame("TIT2", {3, 0xC3, 0xA9, 't', 0xC3, 0xA9}, 4), RawFrame("TDRC", {3, '1', '9', '8', '8'}, 4),
+         RawFrame("TXXX", {3, 'O', 'M', 'G', '_', 'T', 'R', 'A', 'C', 'K', 0, '1', '1'}, 4)},
+        4);
     const auto f24 = Open(v24);
     ASSERT_NE(f24, nullptr);
     EXPECT_EQ(Text(*f24, attr::Title), u"été");
@@ -427,10 +433,10 @@ TEST(OpenMgTags, EmptyTextAndValuesOfOtherTypes) {
     ASSERT_TRUE(openmg::WriteDemoOma(path, 0.1));
     AttributeSet tags;
     tags[attr::Title] = {std::u16string()};
-    tags[attr::TrackNumber] = {std::u16string(u"08")};        // text that is a number
-    tags[attr::Release] = {std::u16string(u"2005/01/01")};    // text that is a date
-    tags[attr::Genre] = {int32_t{5}};                         // number as text
-    tags[attr::TotalTracks] = {std::u16string(u"several")};   // not a number: nothing stored
+    tags[attr::TrackNumber] = {std::u16string(u"08")};       // text that is a number
+    tags[attr::Release] = {std::u16string(u"2005/01/01")};   // text that is a date
+    tags[attr::Genre] = {int32_t{5}};                        // number as text
+    tags[attr::TotalTracks] = {std::u16string(u"several")};  // not a number: nothing stored
     ASSERT_TRUE(Open(path)->Save(path, tags));
     const auto file = Open(path);
     EXPECT_EQ(Text(*file, attr::Title), u"");
@@ -451,14 +457,16 @@ TEST(OpenMgTags, DatesInSonyForm) {
     EXPECT_EQ(openmg::FormatOmgDate(DateValue{38353.75}), u"2005/01/01 18:00:00");
     EXPECT_EQ(openmg::FormatOmgDate(DateValue{-1.25}), u"1899/12/29 06:00:00");
     EXPECT_EQ(openmg::FormatOmgDate(DateValue{1e300}), u"");
-    for (const char16_t* bad : {u"", u"2005/13/01", u"2005/02/30", u"abc", u"2005/01/01 25:00:00", u"2005/01"}) {
-        EXPECT_FALSE(openmg::ParseOmgDate(bad).has_value()) << std::string(bad, bad + std::char_traits<char16_t>::length(bad));
+    for (const char16_t* bad :
+         {u"", u"2005/13/01", u"2005/02/30", u"abc", u"2005/01/01 25:00:00", u"2005/01"}) {
+        EXPECT_FALSE(openmg::ParseOmgDate(bad).has_value())
+            << std::string(bad, bad + std::char_traits<char16_t>::length(bad));
     }
 }
 
 // Failing writes: the original stays byte for byte and no temporary file is left.
 class FailedWrite : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         path_ = dir_ / "f.oma";
         ASSERT_TRUE(openmg::WriteDemoOma(path_, 0.5));
@@ -495,7 +503,8 @@ TEST_F(FailedWrite, DiskFullHalfwayThrough) {
 
 TEST_F(FailedWrite, ReadOnlyFolderOrFile) {
     if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
-    std::filesystem::permissions(dir_.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::filesystem::permissions(dir_.path(),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
     EXPECT_FALSE(file_->Save(path_, FullTagSet()));
     std::filesystem::permissions(dir_.path(), std::filesystem::perms::owner_all);
     ExpectUntouched();
