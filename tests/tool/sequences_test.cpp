@@ -1,0 +1,139 @@
+// The Get and Put sequences through a whole command line against a fake
+// library: info files written and read, tag options over info files over
+// base files, exit codes, and the "--GetAll"/"--PutAll" defaults.
+#include <gtest/gtest.h>
+
+#include "fakes.h"
+#include "helpers.h"
+#include "platform/com/apartment.h"
+#include "tool/commands/entry.h"
+
+namespace {
+
+using fakes::FakeItem;
+using tooltest::U16;
+
+std::string Bytes(const std::filesystem::path& path) {
+    auto bytes = testsupport::ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+class SequenceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+        song_ = dir_ / "song.oma";
+        base_ = dir_ / "base.oma";
+        testsupport::WriteText(song_, "x");
+        testsupport::WriteText(base_, "y");
+        item_ = Openable(song_);
+        item_->PutText(0x1207, u"Old title");
+        item_->PutText(0x120C, u"Old album");
+        item_->PutInt(0x1105, 1);
+    }
+    void TearDown() override { CoUninitialize(); }
+
+    ComPtr<FakeItem> Openable(const std::filesystem::path& path) {
+        ComPtr<FakeItem> item = ComPtr<FakeItem>::Adopt(new FakeItem);
+        fake_.state->items[U16(path)] = item;
+        return item;
+    }
+
+    LONG Run(std::vector<std::u16string> arguments) {
+        arguments.insert(arguments.begin(), u"Quillet");
+        tooltest::OutputCapture capture;
+        const LONG code = quillet::RunCommandLine(arguments);
+        output_ = capture.Text();
+        return code;
+    }
+
+    testsupport::ScopedTempDir dir_;
+    tooltest::CodePage code_page_{"windows-1252"};
+    fakes::FakeLibraryRegistration fake_;
+    std::filesystem::path song_;
+    std::filesystem::path base_;
+    ComPtr<FakeItem> item_;
+    std::string output_;
+};
+
+TEST_F(SequenceTest, GetWritesThirtyFourCrLfLinesAndPrintsInfoFileBeforeTheListing) {
+    const auto info = dir_ / "out" / "song.info";
+    EXPECT_EQ(Run({u"--Get", U16(song_), u"--Info", U16(dir_ / "out" / "song.dat")}), 0);
+    const std::string text = Bytes(info);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 34);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), 34);
+    EXPECT_EQ(text.substr(0, 39), "Title=Old title\r\nSortTitle=\r\nSubtitle=");
+    EXPECT_NE(text.find("\r\nAlbum=Old album\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\nTrackNumber=1\r\n"), std::string::npos);
+    const std::string expected = "TargetTrack=" + song_.string() + "\nInfoFile=" + info.string() + "\nTitle=Old title\n";
+    EXPECT_EQ(output_.substr(0, expected.size()), expected);
+    EXPECT_EQ(item_->close_count, 1);
+}
+
+TEST_F(SequenceTest, GetOverAnExistingInfoFileFailsUnlessGetAllOrForceWrite) {
+    const auto info = dir_ / "song.info";
+    testsupport::WriteText(info, "mine");
+    EXPECT_EQ(Run({u"--Get", U16(song_), u"--Info", U16(info)}), 1);
+    EXPECT_EQ(output_.find("InfoFile="), std::string::npos);
+    EXPECT_EQ(Bytes(info), "mine");
+    EXPECT_NE(output_.find("\nJacket=\nEOS.\n"), std::string::npos);  // the listing still follows
+
+    EXPECT_EQ(Run({u"--GetAll", U16(song_), u"--Info", U16(info)}), 0);
+    EXPECT_EQ(Bytes(info), "mine");
+
+    EXPECT_EQ(Run({u"--Get", U16(song_), u"--Info", U16(info), u"--ForceWrite"}), 0);
+    EXPECT_NE(Bytes(info), "mine");
+}
+
+TEST_F(SequenceTest, GetAllDefaultsToTheInfoFileBesideTheTargetInTheCommandDigit) {
+    EXPECT_EQ(Run({u"--GetAll2", U16(song_), u"--Quiet"}), 0);
+    const auto info = dir_ / "song.info";
+    EXPECT_EQ(Bytes(info).substr(0, 4), std::string("\xFF\xFET\0", 4));
+    EXPECT_EQ(output_, "TargetTrack=" + song_.string() + "\nInfoFile=" + info.string() + "\nEOS.\n");
+}
+
+TEST_F(SequenceTest, PutTagOptionsOverInfoFileOverBaseFiles) {
+    ComPtr<FakeItem> base = Openable(base_);
+    base->PutText(0x120C, u"Base album");
+    base->PutText(0x1210, u"Base artist");
+    base->PutText(0x1208, u"Base genre");
+    const auto info = dir_ / "tags.info";
+    testsupport::WriteText(info, "Title=From file\r\nAlbum=File album\r\nGenre=\r\nTrackNumber=3/12\r\n");
+    EXPECT_EQ(Run({u"--Put", U16(song_), u"--Base", U16(base_), u"--Info", U16(info), u"--Title", u"From option",
+                   u"--Quiet"}),
+              0);
+    EXPECT_EQ(item_->Text(0x1207), u"From option");
+    EXPECT_EQ(item_->Text(0x120C), u"File album");
+    EXPECT_EQ(item_->Text(0x0207), u"File album");
+    EXPECT_EQ(item_->Text(0x1210), u"Base artist");
+    EXPECT_FALSE(item_->Has(0x1208));  // an empty value removes a single value
+    EXPECT_EQ(item_->Text(0x112D), u"I4:12");
+    EXPECT_EQ(item_->Text(0x1105), u"I4:3");
+    EXPECT_EQ(base->close_count, 1);
+    EXPECT_EQ(item_->close_count, 1);
+    // The base was opened after the target, through the library.
+    EXPECT_EQ(fake_.state->opened, (std::vector<std::u16string>{U16(song_), U16(base_)}));
+}
+
+TEST_F(SequenceTest, PutWithOnlyUnknownNamesFailsAndAnEmptyPutSucceeds) {
+    const auto info = dir_ / "tags.info";
+    testsupport::WriteText(info, "Unknown=1\r\nSize=5\r\n");
+    EXPECT_EQ(Run({u"--Put", U16(song_), u"--Info", U16(info)}), 1);
+    for (const auto& call : item_->calls) EXPECT_NE(call.op, "Set");
+
+    EXPECT_EQ(Run({u"--Put", U16(song_), u"--Base", U16(dir_ / "missing.oma")}), 0);
+}
+
+TEST_F(SequenceTest, PutAllAddsDefaultsThatMayBeMissing) {
+    EXPECT_EQ(Run({u"--PutAll", U16(song_), u"--Artist", u"A", u"--Quiet"}), 0);
+    EXPECT_EQ(item_->Text(0x1210), u"A");
+    EXPECT_EQ(output_, "TargetTrack=" + song_.string() + "\nEOS.\n");
+}
+
+TEST_F(SequenceTest, ListingShowsTheWrittenValues) {
+    EXPECT_EQ(Run({u"--Put", U16(song_), u"--Release", u"2000", u"--tn", u"4"}), 0);
+    EXPECT_NE(output_.find("\nTrackNumber=4\n"), std::string::npos);
+    EXPECT_NE(output_.find("\nRelease=2000/01/01\n"), std::string::npos);
+}
+
+}  // namespace
