@@ -203,3 +203,43 @@ TEST(CallStackTracker, FollowsScopes) {
 }
 
 }  // namespace
+
+namespace {
+
+int g_live_versions = 0;
+
+class counted_version : public componentversion {
+public:
+    counted_version() { ++g_live_versions; }
+    ~counted_version() { --g_live_versions; }
+    void get_file_name(std::string& out) override { out = "x"; }
+    void get_component_name(std::string& out) override { out = "counted"; }
+    void get_component_version(std::string& out) override { out = "1"; }
+    void get_about_message(std::string& out) override { out.clear(); }
+};
+
+service_factory_t<counted_version> g_counted_factory;
+
+TEST(ServiceFactory, ListsStaticFactoriesAndMakesNewObjectsPerRequest) {
+    bool listed = false;
+    for (service_factory_base* f = service_factory_base::list_head(); f; f = f->get_next()) {
+        listed |= f == &g_counted_factory;
+    }
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(g_counted_factory.get_class_guid(), componentversion::class_guid);
+    {
+        service_ptr a, b;
+        g_counted_factory.instance_create(a);
+        g_counted_factory.instance_create(b);
+        EXPECT_NE(a.get_ptr(), b.get_ptr());
+        EXPECT_EQ(g_live_versions, 2);
+        service_ptr_t<componentversion> typed;
+        ASSERT_TRUE(a.service_query_t(typed));
+        std::string name;
+        typed->get_component_name(name);
+        EXPECT_EQ(name, "counted");
+    }
+    EXPECT_EQ(g_live_versions, 0);
+}
+
+}  // namespace
