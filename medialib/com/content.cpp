@@ -1,12 +1,11 @@
 #include "medialib/com/content.h"
 
-#include <unicode/unistr.h>
-
 #include <string>
 
 #include "medialib/com/classes.h"
 #include "medialib/core/attribute_ids.h"
 #include "medialib/core/container.h"
+#include "platform/text/text.h"
 
 namespace medialib {
 namespace {
@@ -35,12 +34,7 @@ private:
 }  // namespace
 
 // Paths cross the library boundary as UTF-16 and name UTF-8 files here.
-std::filesystem::path FilePathOf(LPCWSTR path) {
-    icu::UnicodeString text(false, path, -1);
-    std::string utf8;
-    text.toUTF8String(utf8);
-    return std::filesystem::path(utf8);
-}
+std::filesystem::path FilePathOf(LPCWSTR path) { return std::filesystem::path(platform::Utf16ToUtf8(path)); }
 
 bool IsKnownFormatId(LONG format_id) {
     switch (format_id) {

@@ -1,0 +1,185 @@
+#include "com_fixture.h"
+#include "medialib/com/classes.h"
+#include "medialib/core/attribute_ids.h"
+#include "medialib/openmg/openmg_file.h"
+
+namespace {
+
+using comtest::MediaLibraryModule;
+using comtest::Values;
+namespace attr = medialib::attr;
+
+const char* const kSamples[] = {
+    "pronom_03-Untitled-3_atrac3plus.oma",        "pronom_02-Untitled-2_aal_atrac3.oma",
+    "atracdencU_test_atrac3_132k_noid3.oma",      "atracdencU_sine1k_atrac3plus_mono_128k_noid3.oma",
+    "atracdencU_sine1k_at3tool_atrac3_66k_riff.at3", "pronom_02-Untitled-2_openmg_legacy.omg",
+};
+
+TEST_F(MediaLibraryModule, RootAnswersIdentityCalls) {
+    LONG count = -1;
+    ASSERT_EQ(root_->IsInitialized(&count), S_OK);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(root_->SetApplication(297, 2, nullptr, nullptr), S_OK);
+    ASSERT_EQ(root_->IsInitialized(&count), S_OK);
+    EXPECT_EQ(count, 1);
+    CLSID item_class{};
+    EXPECT_LT(root_->GetItemClass(12345, &item_class), 0);
+    EXPECT_EQ(item_class, GUID_NULL);
+}
+
+TEST_F(MediaLibraryModule, EveryRealSampleOpensWithItsTechnicalValues) {
+    for (const char* name : kSamples) {
+        SCOPED_TRACE(name);
+        CQ_REQUIRE_SAMPLE(path, name);
+        ComPtr<MediaItem> item = Open(path, kMediaItemRead);
+        ASSERT_TRUE(item);
+        LONG count = 0;
+        ASSERT_EQ(item->GetAttributeCount(&count), S_OK);
+        EXPECT_GE(count, 4);
+        // Every listed attribute can be read back by id with its values.
+        for (LONG i = 0; i < count; ++i) {
+            ULONG id = 0;
+            Values at, by_id;
+            ASSERT_EQ(item->GetAttributeAt(i, &id, &at.count, &at.array), S_OK);
+            Get(item.Get(), id, &by_id);
+            ASSERT_EQ(by_id.hr, S_OK);
+            EXPECT_EQ(at.count, by_id.count);
+            EXPECT_EQ(at.Text(), by_id.Text());
+        }
+        Values size, location, extension, format;
+        Get(item.Get(), attr::Size, &size);
+        Get(item.Get(), attr::Location, &location);
+        Get(item.Get(), attr::Extension, &extension);
+        Get(item.Get(), attr::Format, &format);
+        EXPECT_EQ(size.Text(), platform::Utf8ToUtf16(std::to_string(std::filesystem::file_size(path))));
+        EXPECT_EQ(location.Text(), comtest::Wide(path));
+        EXPECT_EQ(extension.Text(), comtest::Wide(path.extension()));
+        EXPECT_EQ(format.hr, S_OK);
+        EXPECT_EQ(item->Close(), S_OK);
+    }
+}
+
+TEST_F(MediaLibraryModule, UnknownDamagedOrMissingFilesFailCleanly) {
+    testsupport::ScopedTempDir dir;
+    testsupport::WriteText(dir / "notes.oma", "this is not audio at all");
+    testsupport::WriteBytes(dir / "empty.oma", {});
+    for (const char* name : {"notes.oma", "empty.oma", "missing.oma"}) {
+        std::u16string p = comtest::Wide(dir / name);
+        ComPtr<MediaContent> content;
+        LONG format = 7, status = 0;
+        EXPECT_LT(root_->OpenContent(p.c_str(), IID_MediaContent, content.ReleaseAndGetVoidAddress(), &format, &status),
+                  0)
+            << name;
+        EXPECT_FALSE(content);
+        EXPECT_EQ(format, 0);
+    }
+    ComPtr<MediaItem> item;
+    ASSERT_EQ(CoCreateInstance(medialib::CLSID_MediaItem, nullptr, CLSCTX_INPROC_SERVER, IID_MediaItem,
+                               item.ReleaseAndGetVoidAddress()),
+              S_OK);
+    std::u16string p = comtest::Wide(dir / "notes.oma");
+    EXPECT_LT(item->Load(p.c_str(), kMediaItemWrite), 0);
+    Values none;
+    Get(item.Get(), attr::Title, &none);
+    EXPECT_LT(none.hr, 0) << "nothing loaded";
+    EXPECT_EQ(none.array, nullptr);
+}
+
+class DemoFile : public MediaLibraryModule {
+protected:
+    void SetUp() override {
+        MediaLibraryModule::SetUp();
+        path_ = dir_ / "tone.oma";
+        ASSERT_TRUE(medialib::openmg::WriteDemoOma(path_, 1.0));
+    }
+    testsupport::ScopedTempDir dir_;
+    std::filesystem::path path_;
+};
+
+TEST_F(DemoFile, TagChangesAreWrittenAtCloseAndReadBack) {
+    const auto audio_before = testsupport::ReadBytes(path_);
+    {
+        ComPtr<MediaItem> item = Open(path_, kMediaItemWrite);
+        ASSERT_TRUE(item);
+        EXPECT_EQ(SetText(item.Get(), attr::Title, u"Ünïcode title"), S_OK);
+        EXPECT_EQ(SetText(item.Get(), attr::TrackNumber, u"7"), S_OK) << "text converts to the number kept";
+        platform::Variant date = platform::Variant::FromDate(36526.0);
+        EXPECT_EQ(item->SetAttribute(attr::Release, 1, date.Get()), S_OK);
+        VARIANT two[2];
+        VariantInit(&two[0]);
+        VariantInit(&two[1]);
+        two[0].vt = two[1].vt = VT_BSTR;
+        two[0].bstrVal = SysAllocString(u"Rock");
+        two[1].bstrVal = SysAllocString(u"Pop");
+        EXPECT_EQ(item->SetAttribute(attr::Genre, 2, two), S_OK);
+        VariantClear(&two[0]);
+        VariantClear(&two[1]);
+        EXPECT_LT(SetText(item.Get(), attr::TrackNumber, u"seven"), 0) << "a value that does not convert is refused";
+        EXPECT_LT(SetText(item.Get(), attr::Size, u"1"), 0) << "technical values are not writable";
+        ASSERT_EQ(item->Close(), S_OK);
+    }
+    ComPtr<MediaItem> item = Open(path_, kMediaItemRead);
+    ASSERT_TRUE(item);
+    Values title, track, release, genre;
+    Get(item.Get(), attr::Title, &title);
+    Get(item.Get(), attr::TrackNumber, &track);
+    Get(item.Get(), attr::Release, &release);
+    Get(item.Get(), attr::Genre, &genre);
+    EXPECT_EQ(title.Text(), u"Ünïcode title");
+    ASSERT_EQ(track.count, 1);
+    EXPECT_EQ(track.array[0].vt, VT_I4);
+    EXPECT_EQ(track.array[0].lVal, 7);
+    ASSERT_EQ(release.count, 1);
+    EXPECT_EQ(release.array[0].vt, VT_DATE);
+    EXPECT_EQ(release.Text(), u"2000/01/01");
+    ASSERT_EQ(genre.count, 2);
+    EXPECT_EQ(genre.Text(1), u"Pop");
+    EXPECT_LT(SetText(item.Get(), attr::Title, u"x"), 0) << "an item loaded for reading refuses changes";
+    item->Close();
+
+    // The audio after the tag is untouched: the old file's payload is the new file's tail.
+    const auto after = testsupport::ReadBytes(path_);
+    const size_t payload = 96 + 1;  // at least the EA3 header and some audio
+    ASSERT_GT(audio_before.size(), payload);
+    EXPECT_TRUE(std::equal(audio_before.end() - static_cast<long>(audio_before.size() / 2), audio_before.end(),
+                           after.end() - static_cast<long>(audio_before.size() / 2)));
+}
+
+TEST_F(DemoFile, RemovalAndUnchangedCloseLeaveTheRightBytes) {
+    {
+        ComPtr<MediaItem> item = Open(path_, kMediaItemWrite);
+        ASSERT_EQ(SetText(item.Get(), attr::Artist, u"Someone"), S_OK);
+        ASSERT_EQ(item->Close(), S_OK);
+    }
+    const auto with_artist = testsupport::ReadBytes(path_);
+    {
+        ComPtr<MediaItem> item = Open(path_, kMediaItemWrite);
+        ASSERT_EQ(SetText(item.Get(), attr::Artist, u"Someone"), S_OK) << "the same value again";
+        ASSERT_EQ(item->Close(), S_OK);
+    }
+    EXPECT_EQ(testsupport::ReadBytes(path_), with_artist) << "nothing changed, nothing written";
+    {
+        ComPtr<MediaItem> item = Open(path_, kMediaItemWrite);
+        ASSERT_EQ(item->SetAttribute(attr::Artist, 0, nullptr), S_OK);
+        ASSERT_EQ(item->Close(), S_OK);
+    }
+    ComPtr<MediaItem> item = Open(path_, kMediaItemRead);
+    Values artist;
+    Get(item.Get(), attr::Artist, &artist);
+    EXPECT_LT(artist.hr, 0);
+    EXPECT_EQ(artist.count, 0);
+}
+
+TEST_F(MediaLibraryModule, ProtectedLegacyPackageIsReadOnly) {
+    CQ_REQUIRE_SAMPLE(path, "pronom_02-Untitled-2_openmg_legacy.omg");
+    testsupport::ScopedTempDir dir;
+    std::filesystem::copy_file(path, dir / "legacy.omg");
+    const auto before = testsupport::ReadBytes(dir / "legacy.omg");
+    ComPtr<MediaItem> item = Open(dir / "legacy.omg", kMediaItemWrite);
+    ASSERT_TRUE(item);
+    EXPECT_LT(SetText(item.Get(), attr::Title, u"x"), 0);
+    EXPECT_EQ(item->Close(), S_OK);
+    EXPECT_EQ(testsupport::ReadBytes(dir / "legacy.omg"), before);
+}
+
+}  // namespace
