@@ -103,6 +103,24 @@ class BerReader {
     int budget_ = kMaxElements;
 };
 
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | cp >> 6));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | cp >> 12));
+        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | cp >> 18));
+        out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
 // A tolerant reader for the small, flat XML of the package: records the text
 // and attributes of the first element on each path ("package/album/caption/title").
 class MiniXml {
@@ -157,7 +175,7 @@ class MiniXml {
                 out.push_back('&');
                 continue;
             }
-            out += TagLib::String(static_cast<wchar_t>(cp)).to8Bit(true);
+            AppendUtf8(out, cp);
             i = semi;
         }
         return out;

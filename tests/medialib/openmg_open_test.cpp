@@ -148,6 +148,72 @@ TEST(OpenMgOpen, LegacyPackageGivesMetadataButNoAudio) {
     EXPECT_EQ(testsupport::ReadBytes(copy), bytes);
 }
 
+// A package built here: XML with entities, UTF-8 text and a self-closing
+// element, ten 384-byte frames.
+std::vector<uint8_t> Ber(uint8_t tag, const std::vector<uint8_t>& content) {
+    std::vector<uint8_t> out = {tag};
+    if (content.size() < 0x80) {
+        out.push_back(static_cast<uint8_t>(content.size()));
+    } else {
+        out.insert(out.end(),
+                   {0x82, static_cast<uint8_t>(content.size() >> 8), static_cast<uint8_t>(content.size())});
+    }
+    out.insert(out.end(), content.begin(), content.end());
+    return out;
+}
+
+std::vector<uint8_t> Package(const std::string& xml) {
+    std::vector<uint8_t> header = {0x30, 0x80};
+    for (const auto& e :
+         {Ber(0x06, {'f', 'o', 'p', 'e', 'n', 'M', 'G'}), Ber(0x02, {0x03, 0xEB}),
+          Ber(0x04, std::vector<uint8_t>(20, 1)), Ber(0x02, {0x3F, 0x00}), Ber(0x02, {0x0F, 0x00}),
+          Ber(0x02, {0}), Ber(0x02, {0x02, 0x03, 0xA0}), Ber(0x02, {0x01, 0x80}), Ber(0x02, {0})}) {
+        header.insert(header.end(), e.begin(), e.end());
+    }
+    header.insert(header.end(), {0, 0});
+    std::vector<uint8_t> out = {0x30, 0x80};
+    out.insert(out.end(), header.begin(), header.end());
+    for (const auto& e :
+         {Ber(0x04, std::vector<uint8_t>(8, 7)), Ber(0x04, std::vector<uint8_t>(3840, 0x55))}) {
+        out.insert(out.end(), e.begin(), e.end());
+    }
+    std::vector<uint8_t> trailer = {0x30, 0x80};
+    const std::string name = "OMG:FRINGE:USR:user.xml";
+    for (const auto& e : {Ber(0x04, {name.begin(), name.end()}), Ber(0x04, {xml.begin(), xml.end()})}) {
+        trailer.insert(trailer.end(), e.begin(), e.end());
+    }
+    trailer.insert(trailer.end(), {0, 0});
+    out.insert(out.end(), trailer.begin(), trailer.end());
+    out.insert(out.end(), {0, 0});
+    return out;
+}
+
+TEST(OpenMgOpen, LegacyPackageXmlDetails) {
+    testsupport::ScopedTempDir dir;
+    const auto path = dir / "p.omg";
+    testsupport::WriteBytes(path, Package(R"(<?xml version="1.0" encoding="UTF-8"?>
+<!-- comment <title>not this</title> -->
+<package version="2.0"><pid/><album><caption><title>Rock &amp; Roll &#x263A;</title></caption></album>
+<tracklist><track number = '12'><description><genre>Café</genre></description>
+<caption><title >A &lt;b&gt; &quot;c&quot;</title><artist role="principal">Ärtist</artist></caption>
+<renditionlist><rendition format="audio/atrac3"/></renditionlist></track></tracklist></package>)"));
+    const auto file = Open(path);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(Text(*file, attr::Album), u"Rock & Roll \u263A");
+    EXPECT_EQ(Text(*file, attr::Title), u"A <b> \"c\"");
+    EXPECT_EQ(Text(*file, attr::Artist), u"Ärtist");
+    EXPECT_EQ(Text(*file, attr::Genre), u"Café");
+    EXPECT_EQ(Int(*file, attr::TrackNumber), 12);
+    EXPECT_EQ(Int(*file, attr::MilliSecond), 232);  // 10 frames of 1024 samples
+    EXPECT_EQ(Int(*file, attr::BitRate), 132300);
+
+    // A package cut before its trailer is damaged: refused.
+    auto bytes = Package("<package/>");
+    bytes.resize(bytes.size() - 40);
+    testsupport::WriteBytes(path, bytes);
+    EXPECT_EQ(Open(path), nullptr);
+}
+
 TEST(OpenMgOpen, DetectionIsByContent) {
     CQ_REQUIRE_SAMPLE(riff, "atracdencU_sine1k_at3tool_atrac3_66k_riff.at3");
     const auto riff_bytes = testsupport::ReadBytes(riff);
