@@ -1,5 +1,6 @@
 #include "medialib/openmg/ea3_tag.h"
 
+#include <taglib/attachedpictureframe.h>
 #include <taglib/commentsframe.h>
 #include <taglib/generalencapsulatedobjectframe.h>
 #include <taglib/id3v1genres.h>
@@ -340,6 +341,11 @@ void ReadTagAttributes(const std::vector<TagFrame>& frames, const std::set<uint3
     const id3::Header tag_header(header_bytes);
     const auto can = [&](uint32_t id) { return storable.count(id) != 0; };
     std::optional<int32_t> trck_track;
+    // Writers that know no GEOB covers use APIC: its front cover (or first
+    // picture) stands in for Sony's cover object when that is missing.
+    std::optional<size_t> apic_index;
+    std::shared_ptr<PictureData> apic;
+    bool apic_front = false;
     std::array<std::array<std::shared_ptr<PictureData>, kMaxJacketPictures>, 2> jackets;
 
     for (size_t i = 0; i < frames.size(); ++i) {
@@ -404,6 +410,16 @@ void ReadTagAttributes(const std::vector<TagFrame>& frames, const std::set<uint3
             if (comment->description().isEmpty()) claim(RowFor(attr::LinerNotesText), ToU16(comment->text()));
         } else if (auto* lyrics = dynamic_cast<id3::UnsynchronizedLyricsFrame*>(frame.get())) {
             if (lyrics->description().isEmpty()) claim(RowFor(attr::LyricsText), ToU16(lyrics->text()));
+        } else if (auto* attached = dynamic_cast<id3::AttachedPictureFrame*>(frame.get())) {
+            const bool front = attached->type() == id3::AttachedPictureFrame::FrontCover;
+            if (!apic || (front && !apic_front)) {
+                apic = std::make_shared<PictureData>();
+                apic->mime = attached->mimeType().to8Bit(true);
+                const ByteVector data = attached->picture();
+                apic->bytes.assign(data.begin(), data.end());
+                apic_index = i;
+                apic_front = front;
+            }
         } else if (auto* object = dynamic_cast<id3::GeneralEncapsulatedObjectFrame*>(frame.get())) {
             const std::string description = object->description().to8Bit(true);
             auto picture = std::make_shared<PictureData>();
@@ -424,6 +440,11 @@ void ReadTagAttributes(const std::vector<TagFrame>& frames, const std::set<uint3
         }
     }
 
+    if (apic && can(attr::Jacket) &&
+        std::none_of(jackets[0].begin(), jackets[0].end(), [](const auto& p) { return p; })) {
+        jackets[0][0] = apic;
+        owned[*apic_index] = true;  // written back as the cover object
+    }
     if (trck_track && can(attr::TrackNumber) && !out.count(attr::TrackNumber)) {
         out[attr::TrackNumber] = {*trck_track};
         if (can(attr::TrackNumberAlt)) out[attr::TrackNumberAlt] = {*trck_track};

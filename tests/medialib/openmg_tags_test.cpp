@@ -427,6 +427,34 @@ TEST(OpenMgTags, TagsOfOtherWritersAreRead) {
     EXPECT_EQ(Text(*Open(v24), attr::Title), u"été");
 }
 
+// APIC pictures of other writers: the front cover becomes the first jacket
+// when the file has no cover object, and is written back as one.
+TEST(OpenMgTags, ApicFrontCoverStandsInForTheCoverObject) {
+    testsupport::ScopedTempDir dir;
+    std::vector<uint8_t> other = {0, 'i', 'm', 'a', 'g', 'e', '/', 'p', 'n', 'g', 0, 0x00, 0};
+    other.insert(other.end(), kPng.begin(), kPng.end());
+    std::vector<uint8_t> front = {0, 'i', 'm', 'a', 'g', 'e', '/', 'j', 'p', 'e', 'g', 0, 0x03, 0};
+    front.insert(front.end(), kJpeg.begin(), kJpeg.end());
+    const auto path = MakeOma(dir, {RawFrame("APIC", other), RawFrame("APIC", front)});
+    const auto file = Open(path);
+    ASSERT_NE(file, nullptr);
+    auto tags = TagsOf(*file);
+    EXPECT_TRUE(SameValues(tags[attr::Jacket], {Picture("image/jpeg", kJpeg)}));
+
+    ASSERT_TRUE(file->Save(path, tags));
+    auto frames = FramesOf(path);
+    EXPECT_EQ(std::count_if(frames.begin(), frames.end(), [](const auto& f) { return f.id == "APIC"; }), 1);
+    EXPECT_FALSE(FrameBody(frames, "GEOB", {2, 'i', 'm', 'a', 'g', 'e', '/', 'j'}).empty());
+    EXPECT_TRUE(SameValues(TagsOf(*Open(path))[attr::Jacket], {Picture("image/jpeg", kJpeg)}));
+
+    tags.erase(attr::Jacket);
+    ASSERT_TRUE(Open(path)->Save(path, tags));
+    // The remaining APIC (not a front cover) now stands in; removing it too empties the list.
+    EXPECT_TRUE(SameValues(TagsOf(*Open(path))[attr::Jacket], {Picture("image/png", kPng)}));
+    ASSERT_TRUE(Open(path)->Save(path, tags));
+    EXPECT_EQ(TagsOf(*Open(path)).count(attr::Jacket), 0u);
+}
+
 TEST(OpenMgTags, EmptyTextAndValuesOfOtherTypes) {
     testsupport::ScopedTempDir dir;
     const auto path = dir / "e.oma";
