@@ -158,7 +158,9 @@ TEST(ImagingText, DrawStringCentresBlackTextOnWhite) {
     EXPECT_LE(measured.X, ink.left + 1);
     EXPECT_GE(measured.X + measured.Width, ink.right - 1);
 
-    EXPECT_EQ(GdipCreateFont(SansSerif(), 0, FontStyleRegular, UnitPoint, &font), InvalidParameter);
+    GpFont* zero = nullptr;
+    EXPECT_EQ(GdipCreateFont(SansSerif(), 0, FontStyleRegular, UnitPoint, &zero), InvalidParameter);
+    EXPECT_EQ(zero, nullptr);
     GdipDeleteStringFormat(format);
     GdipDeleteBrush(brush);
     GdipDeleteFont(font);
