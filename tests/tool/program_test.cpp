@@ -52,8 +52,12 @@ Result RunQuillet(const std::vector<std::string>& args, const std::vector<std::s
             replaced |= entry.compare(0, mine.find('=') + 1, mine, 0, mine.find('=') + 1) == 0;
         if (!replaced && entry.rfind("LC_ALL=", 0) != 0) env.push_back(entry);
     }
-    env.push_back("LC_ALL=C.UTF-8");
-    for (const auto& mine : environment) env.push_back(mine);
+    bool locale_given = false;
+    for (const auto& mine : environment) {
+        env.push_back(mine);
+        locale_given |= mine.rfind("LC_ALL=", 0) == 0;
+    }
+    if (!locale_given) env.push_back("LC_ALL=C.UTF-8");
 
     int read_fd = -1;
     int write_fd = -1;
@@ -157,6 +161,161 @@ TEST(Program, TerminalOutputIsTextWithSingleLineFeeds) {
     const Result r = RunQuillet({"--Version"}, {}, true);
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, Golden("version.out"));
+}
+
+// Real samples, worked on as copies. Each test skips while the media library
+// cannot open the sample.
+class RealSampleTest : public ::testing::Test {
+protected:
+    // Copies the sample into the scoped folder as `name`; false (and a skip
+    // message) when the sample is absent or the library does not open it.
+    bool Prepare(const std::string& sample, const std::string& name, std::filesystem::path* copy) {
+        const auto source = testsupport::SamplePath(sample);
+        if (source.empty()) {
+            skip_reason_ = "real sample '" + sample + "' not found";
+            return false;
+        }
+        *copy = dir_ / name;
+        std::filesystem::copy_file(source, *copy);
+        std::filesystem::permissions(*copy, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+        const Result probe = RunQuillet({"--Get", copy->string(), "--Quiet"});
+        if (probe.out.find("TargetTrack=") == std::string::npos) {
+            skip_reason_ = "the media library does not open " + sample + " yet";
+            return false;
+        }
+        return true;
+    }
+
+    // The listing lines after "TargetTrack" and before "EOS.".
+    static std::vector<std::string> Listing(const std::string& out) {
+        std::vector<std::string> lines;
+        size_t start = out.find("TargetTrack=");
+        if (start == std::string::npos) return lines;
+        start = out.find('\n', start) + 1;
+        for (size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+            std::string line = out.substr(start, end - start);
+            if (line == "EOS.") break;
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    static std::string Value(const std::vector<std::string>& listing, const std::string& name) {
+        for (const auto& line : listing)
+            if (line.rfind(name + "=", 0) == 0) return line.substr(name.size() + 1);
+        return "<missing>";
+    }
+
+    testsupport::ScopedTempDir dir_;
+    std::string skip_reason_;
+};
+
+#define CQ_PREPARE(sample, name, var)                 \
+    std::filesystem::path var;                          \
+    if (!Prepare(sample, name, &var)) GTEST_SKIP() << skip_reason_
+
+constexpr const char* kTaggedSample = "pronom_03-Untitled-3_atrac3plus.oma";
+constexpr const char* kPlainSample = "atracdencU_test_atrac3_132k_noid3.oma";
+
+TEST_F(RealSampleTest, GetPrintsTargetTrackAndThirtyFourLines) {
+    CQ_PREPARE(kTaggedSample, "song.oma", song);
+    const Result r = RunQuillet({"--Get", song.string()});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out.rfind(Golden("banner_only.out") + "TargetTrack=" + song.string() + "\n", 0), 0u);
+    const auto listing = Listing(r.out);
+    ASSERT_EQ(listing.size(), 34u);
+    EXPECT_EQ(listing.front().rfind("Title=", 0), 0u);
+    EXPECT_EQ(listing.back().rfind("Jacket=", 0), 0u);
+    EXPECT_EQ(r.out.substr(r.out.size() - 5), "EOS.\n");
+}
+
+TEST_F(RealSampleTest, GetInfoWritesThirtyFourCrLfLines) {
+    CQ_PREPARE(kTaggedSample, "song.oma", song);
+    const auto info = dir_ / "x.info";
+    const Result r = RunQuillet({"--Get", song.string(), "--Info", info.string(), "--Quiet"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.out.find("InfoFile=" + info.string() + "\n"), std::string::npos);
+    const auto bytes = testsupport::ReadBytes(info);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 34);
+    EXPECT_EQ(text.find("\n\n"), std::string::npos);
+    EXPECT_EQ(text.find('\r'), text.find('\n') - 1);
+}
+
+TEST_F(RealSampleTest, PutInfoAndTagOptionsAreWrittenBack) {
+    CQ_PREPARE(kTaggedSample, "song.oma", song);
+    const auto info = dir_ / "in.info";
+    testsupport::WriteText(info, "Title=From the info file\r\nAlbum=Info album\r\nGenre=Ambient\r\n");
+    Result r = RunQuillet({"--Put", song.string(), "--Info", info.string(), "--Artist", "Option artist", "--Album",
+                           "Option album", "--TrackNumber", "3/12", "--Quiet"});
+    EXPECT_EQ(r.exit_code, 0);
+    r = RunQuillet({"--Get", song.string()});
+    const auto listing = Listing(r.out);
+    EXPECT_EQ(Value(listing, "Title"), "From the info file");
+    EXPECT_EQ(Value(listing, "Artist"), "Option artist");
+    EXPECT_EQ(Value(listing, "Album"), "Option album");
+    EXPECT_EQ(Value(listing, "Genre"), "Ambient");
+    EXPECT_EQ(Value(listing, "TrackNumber"), "3");
+    EXPECT_EQ(Value(listing, "TotalTracks"), "12");
+}
+
+TEST_F(RealSampleTest, PutBaseCopiesEveryAttribute) {
+    CQ_PREPARE(kTaggedSample, "base.oma", base);
+    CQ_PREPARE(kPlainSample, "target.oma", target);
+    Result r = RunQuillet({"--Put", base.string(), "--Title", "Base title", "--Composer", "Base composer",
+                           "--Quiet"});
+    ASSERT_EQ(r.exit_code, 0);
+    r = RunQuillet({"--Put", target.string(), "--Base", base.string(), "--Quiet"});
+    EXPECT_EQ(r.exit_code, 0);
+    const auto from_base = Listing(RunQuillet({"--Get", base.string()}).out);
+    const auto copied = Listing(RunQuillet({"--Get", target.string()}).out);
+    ASSERT_EQ(copied.size(), 34u);
+    ASSERT_EQ(from_base.size(), 34u);
+    for (size_t i = 0; i < 18; ++i) EXPECT_EQ(copied[i], from_base[i]);  // every tag row
+    EXPECT_EQ(Value(copied, "Composer"), "Base composer");
+}
+
+TEST_F(RealSampleTest, EncodingDigitsFollowTheCodePage) {
+    CQ_PREPARE(kPlainSample, "song.oma", song);
+    auto info_bytes = [&](const std::string& option, const std::string& name) {
+        const auto info = dir_ / (name + ".info");
+        RunQuillet({"--Get", song.string(), option, info.string(), "--Quiet"}, {"LC_ALL=C"});
+        const auto bytes = testsupport::ReadBytes(info);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    RunQuillet({"--Put", song.string(), "--Title", "Plain ASCII", "--Quiet"});
+    std::string text = info_bytes("--Info3", "ascii3");
+    EXPECT_EQ(text.rfind("Title=Plain ASCII\r\n", 0), 0u);  // ANSI, no mark
+
+    // A title outside US-ASCII, given through a UTF-8 info file.
+    const auto in = dir_ / "wide.in";
+    testsupport::WriteText(in, "\xEF\xBB\xBFTitle=Caf\xC3\xA9\r\n");
+    RunQuillet({"--Put", song.string(), "--Info", in.string(), "--Quiet"});
+    text = info_bytes("--Info3", "wide3");
+    EXPECT_EQ(text.rfind(std::string("\xFF\xFET\0i\0t\0l\0e\0=\0C\0a\0f\0\xE9\0\r\0\n\0", 26), 0), 0u);
+    text = info_bytes("--Info9", "wide9");
+    EXPECT_EQ(text.rfind("\xEF\xBB\xBFTitle=Caf\xC3\xA9\r\n", 0), 0u);
+    text = info_bytes("--Info1", "wide1");
+    EXPECT_EQ(text.rfind("Title=Caf?\r\n", 0), 0u);
+}
+
+TEST_F(RealSampleTest, RedirectedListingIsAnsiAndTerminalListingIsUnicode) {
+    CQ_PREPARE(kPlainSample, "song.oma", song);
+    const auto in = dir_ / "wide.in";
+    testsupport::WriteText(in, "\xEF\xBB\xBFTitle=Caf\xC3\xA9\r\n");
+    RunQuillet({"--Put", song.string(), "--Info", in.string(), "--Quiet"});
+    EXPECT_NE(RunQuillet({"--Get", song.string()}, {"LC_ALL=C"}).out.find("\nTitle=Caf?\n"), std::string::npos);
+    EXPECT_NE(RunQuillet({"--Get", song.string()}, {"LC_ALL=C"}, true).out.find("\nTitle=Caf\xC3\xA9\n"),
+              std::string::npos);
+}
+
+TEST_F(RealSampleTest, TwoFilesThatOpenOnlyTheLastIsWorkedOn) {
+    CQ_PREPARE(kTaggedSample, "first.oma", first);
+    CQ_PREPARE(kPlainSample, "second.oma", second);
+    const Result r = RunQuillet({"--Put", first.string(), second.string(), "--Title", "Only second", "--Quiet"});
+    EXPECT_EQ(r.out, Golden("banner_only.out") + "TargetTrack=" + second.string() + "\nEOS.\n");
+    EXPECT_EQ(Value(Listing(RunQuillet({"--Get", second.string()}).out), "Title"), "Only second");
+    EXPECT_NE(Value(Listing(RunQuillet({"--Get", first.string()}).out), "Title"), "Only second");
 }
 
 }  // namespace
