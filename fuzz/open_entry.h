@@ -13,11 +13,13 @@
 #include "medialib/ffmpeg/decoder.h"
 #include "medialib/mp4/mp4_file.h"
 #include "medialib/mpeg/mp3_file.h"
+#include "medialib/openmg/openmg_file.h"
 #include "medialib/riff/wav_file.h"
 
 namespace cqfuzz {
 
-// Result bit mask: which opens succeeded (1 dispatcher, 2 WAV, 4 MP4, 8 MP3).
+// Result bit mask: which opens succeeded (1 dispatcher, 2 WAV, 4 MP4, 8 MP3,
+// 16 OpenMG).
 inline int OpenEverything(const uint8_t* data, size_t size) {
     using namespace medialib;
     const std::span<const uint8_t> bytes(data, size);
@@ -34,6 +36,7 @@ inline int OpenEverything(const uint8_t* data, size_t size) {
     visit(OpenWav(*src, "fuzz.wav"), 2);
     visit(OpenMp4(*src, "fuzz.3gp"), 4);
     visit(OpenMp3(*src, "fuzz.mp3"), 8);
+    visit(OpenOpenMg(*src, "fuzz.oma"), 16);
     if (opened) (void)ff::DecodeAll(*src, 8192);
     return opened;
 }

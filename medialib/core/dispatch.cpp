@@ -4,14 +4,9 @@
 
 #include "medialib/mp4/mp4_file.h"
 #include "medialib/mpeg/mp3_file.h"
+#include "medialib/openmg/openmg_file.h"
 #include "medialib/riff/wav_file.h"
 
-// OPENMG-HOOK: the OpenMG handler (medialib/openmg) comes first in the order;
-// it is switched on here once its open function is built.
-#if 0
-#include "medialib/openmg/openmg_file.h"
-#define CQ_HAVE_OPENMG 1
-#endif
 
 namespace medialib {
 namespace {
@@ -22,9 +17,7 @@ struct Handler {
 };
 
 constexpr Handler kHandlers[] = {
-#ifdef CQ_HAVE_OPENMG
     {LooksLikeOpenMg, OpenOpenMg},
-#endif
     {LooksLikeWav, OpenWav},
     {LooksLikeIsoBmff, OpenMp4},
     {LooksLikeMp3, OpenMp3},

@@ -72,3 +72,32 @@ INSTANTIATE_TEST_SUITE_P(Containers, DamagedInput,
                                            "a.mp3|-c:a libmp3lame -metadata title=T"));
 
 }  // namespace
+
+namespace {
+
+// The real OpenMG and RIFF samples, damaged the same way.
+class DamagedSample : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(DamagedSample, TruncatedAndBitFlippedCopiesNeverCrash) {
+    CQ_REQUIRE_SAMPLE(sample, GetParam());
+    std::vector<uint8_t> bytes = testsupport::ReadBytes(sample);
+    bytes.resize(std::min<size_t>(bytes.size(), 256 * 1024));  // the structure is at the front
+    std::mt19937 rng(99);
+    for (size_t len : {size_t{16}, size_t{100}, size_t{3072}, size_t{3200}, bytes.size() / 2}) {
+        std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<long>(std::min(len, bytes.size())));
+        cqfuzz::OpenEverything(cut.data(), cut.size());
+    }
+    for (int round = 0; round < 20; ++round) {
+        std::vector<uint8_t> flipped = bytes;
+        for (int k = 0; k < 4; ++k) flipped[rng() % std::min<size_t>(flipped.size(), 4096)] ^= 1u << (rng() % 8);
+        cqfuzz::OpenEverything(flipped.data(), flipped.size());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, DamagedSample,
+                         ::testing::Values("atracdencU_sine1k_at3tool_atrac3_66k_riff.at3",
+                                           "pronom_03-Untitled-3_atrac3plus.oma",
+                                           "atracdencU_test_atrac3_132k_noid3.oma",
+                                           "pronom_02-Untitled-2_openmg_legacy.omg"));
+
+}  // namespace
