@@ -102,6 +102,8 @@ bool LayOut(cairo_t* cr, const WCHAR* text, INT length, const std::string& famil
     pango_layout_set_font_description(layout, desc.get());
 
     std::unique_ptr<PangoAttrList, AttrListUnref> attrs(pango_attr_list_new());
+    // A word broken across lines gets no hyphen, as the text did not have one.
+    pango_attr_list_insert(attrs.get(), pango_attr_insert_hyphens_new(FALSE));
     if (style & FontStyleUnderline) pango_attr_list_insert(attrs.get(), pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
     if (style & FontStyleStrikeout) pango_attr_list_insert(attrs.get(), pango_attr_strikethrough_new(TRUE));
     pango_layout_set_attributes(layout, attrs.get());
