@@ -132,8 +132,9 @@ TEST_F(DemoFile, TagChangesAreWrittenAtCloseAndReadBack) {
     ASSERT_EQ(release.count, 1);
     EXPECT_EQ(release.array[0].vt, VT_DATE);
     EXPECT_EQ(release.Text(), u"2000/01/01");
-    ASSERT_EQ(genre.count, 2);
-    EXPECT_EQ(genre.Text(1), u"Pop");
+    // OpenMG text frames hold one value each: the first of a list is kept.
+    ASSERT_EQ(genre.count, 1);
+    EXPECT_EQ(genre.Text(0), u"Rock");
     EXPECT_LT(SetText(item.Get(), attr::Title, u"x"), 0) << "an item loaded for reading refuses changes";
     item->Close();
 
