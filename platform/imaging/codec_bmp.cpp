@@ -19,7 +19,9 @@ namespace {
 
 constexpr uint32_t kBiRgb = 0, kBiBitfields = 3, kBiAlphaBitfields = 6;
 
-uint16_t U16(std::span<const uint8_t> b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+uint16_t U16(std::span<const uint8_t> b, size_t at) {
+    return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+}
 uint32_t U32(std::span<const uint8_t> b, size_t at) {
     return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
            (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
@@ -71,7 +73,8 @@ DecodeError ReadDibHeader(std::span<const uint8_t> b, size_t at, bool icon, Dib&
         dib.height = static_cast<int32_t>(U32(b, at + 8));
         dib.bits = U16(b, at + 14);
         dib.compression = U32(b, at + 16);
-        const auto ppm_x = static_cast<int32_t>(U32(b, at + 24)), ppm_y = static_cast<int32_t>(U32(b, at + 28));
+        const auto ppm_x = static_cast<int32_t>(U32(b, at + 24)),
+                   ppm_y = static_cast<int32_t>(U32(b, at + 28));
         if (ppm_x > 0 && ppm_y > 0) {
             dib.dpi_x = static_cast<float>(ppm_x * 0.0254);
             dib.dpi_y = static_cast<float>(ppm_y * 0.0254);
@@ -138,7 +141,8 @@ uint64_t Stride(uint64_t width, uint32_t bits) { return (width * bits + 31) / 32
 
 // Decodes the colour rows that start at `pixels` (and, for icons, the AND
 // mask after them).
-DecodeError DecodeRows(std::span<const uint8_t> b, size_t pixels, const Dib& dib, bool icon, PixelImage& image) {
+DecodeError DecodeRows(std::span<const uint8_t> b, size_t pixels, const Dib& dib, bool icon,
+                       PixelImage& image) {
     const uint64_t w = static_cast<uint64_t>(dib.width), h = static_cast<uint64_t>(dib.height);
     const uint64_t stride = Stride(w, dib.bits);
     if (pixels > b.size() || (b.size() - pixels) / stride < h) return DecodeError::Damaged;
@@ -208,7 +212,7 @@ DecodeError DecodeBmp(std::span<const uint8_t> bytes, PixelImage& image) {
     const DecodeError e = DecodeRows(bytes, pixels, dib, false, image);
     if (e != DecodeError::None) return e;
     image.raw_format = ImageFormatBMP;
-    image.pixel_format = dib.masks[3] ? Gdiplus::PixelFormat32bppARGB
+    image.pixel_format = dib.masks[3]     ? Gdiplus::PixelFormat32bppARGB
                          : dib.bits == 32 ? Gdiplus::PixelFormat32bppRGB
                                           : Gdiplus::PixelFormat24bppRGB;
     image.dpi_x = dib.dpi_x;

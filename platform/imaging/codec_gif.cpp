@@ -40,7 +40,8 @@ bool SkipExtension(GifFileType* gif, int* transparent) {
     int code = 0;
     GifByteType* block = nullptr;
     if (DGifGetExtension(gif, &code, &block) == GIF_ERROR) return false;
-    if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4) *transparent = (block[1] & 1) ? block[4] : -1;
+    if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4)
+        *transparent = (block[1] & 1) ? block[4] : -1;
     while (block) {
         if (DGifGetExtensionNext(gif, &block) == GIF_ERROR) return false;
     }

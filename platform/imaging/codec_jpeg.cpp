@@ -3,13 +3,16 @@
 // that sets a jump point; everything that must outlive a jump (the pixels,
 // the encoder's output) is owned outside it.
 #include <csetjmp>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+// jpeglib.h needs FILE and size_t declared before it.
+// clang-format off
+#include <cstdio>
 #include <jerror.h>
 #include <jpeglib.h>
+// clang-format on
 
 #include "platform/imaging/pixel_image.h"
 
@@ -95,9 +98,9 @@ bool RunDecode(std::span<const uint8_t> bytes, PixelImage& image, jpeg_decompres
 
     jpeg_start_decompress(&cinfo);
     if (cinfo.output_width != image.width || cinfo.output_height != image.height) return false;
-    JSAMPARRAY cmyk_row =
-        cmyk ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, image.width * 4, 1)
-             : nullptr;
+    JSAMPARRAY cmyk_row = cmyk ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo),
+                                                            JPOOL_IMAGE, image.width * 4, 1)
+                               : nullptr;
     while (cinfo.output_scanline < cinfo.output_height) {
         uint32_t* out = image.Row(cinfo.output_scanline);
         if (!cmyk) {

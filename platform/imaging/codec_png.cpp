@@ -27,7 +27,8 @@ DecodeError DecodePng(std::span<const uint8_t> bytes, PixelImage& image) {
     const bool has_alpha = (png.format & PNG_FORMAT_FLAG_ALPHA) != 0;
     // BGRA in memory order is 0xAARRGGBB in a little-endian 32-bit word.
     png.format = PNG_FORMAT_BGRA;
-    if (!png_image_finish_read(&png, nullptr, image.argb.data(), static_cast<png_int_32>(image.width * 4), nullptr)) {
+    if (!png_image_finish_read(&png, nullptr, image.argb.data(), static_cast<png_int_32>(image.width * 4),
+                               nullptr)) {
         image = PixelImage{};
         return DecodeError::Damaged;
     }

@@ -38,9 +38,12 @@ tmsize_t Write(thandle_t, void*, tmsize_t) { return -1; }
 toff_t Seek(thandle_t handle, toff_t offset, int whence) {
     auto* f = static_cast<MemoryFile*>(handle);
     uint64_t base = 0;
-    if (whence == SEEK_CUR) base = f->position;
-    else if (whence == SEEK_END) base = f->bytes.size();
-    else if (whence != SEEK_SET) return static_cast<toff_t>(-1);
+    if (whence == SEEK_CUR)
+        base = f->position;
+    else if (whence == SEEK_END)
+        base = f->bytes.size();
+    else if (whence != SEEK_SET)
+        return static_cast<toff_t>(-1);
     // Offsets are unsigned here; a seek before the start wraps to a huge value,
     // which simply reads nothing.
     f->position = base + offset;
@@ -82,11 +85,12 @@ DecodeError DecodeTiff(std::span<const uint8_t> bytes, PixelImage& image) {
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), DropMessage, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), DropMessage, nullptr);
     MemoryFile file{bytes};
-    std::unique_ptr<TIFF, TiffClose> tif(TIFFClientOpenExt("memory", "rm", &file, Read, Write, Seek, Close, Size,
-                                                           Map, Unmap, options.get()));
+    std::unique_ptr<TIFF, TiffClose> tif(
+        TIFFClientOpenExt("memory", "rm", &file, Read, Write, Seek, Close, Size, Map, Unmap, options.get()));
     if (!tif) return DecodeError::Damaged;
     uint32_t width = 0, height = 0;
-    if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height))
+    if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height))
         return DecodeError::Damaged;
     if (width == 0 || height == 0) return DecodeError::Damaged;
     if (!SizeAllowed(width, height)) return DecodeError::TooLarge;
@@ -99,7 +103,8 @@ DecodeError DecodeTiff(std::span<const uint8_t> bytes, PixelImage& image) {
     }
     uint16_t extra_count = 0;
     uint16_t* extra = nullptr;
-    const bool has_alpha = TIFFGetField(tif.get(), TIFFTAG_EXTRASAMPLES, &extra_count, &extra) && extra_count > 0;
+    const bool has_alpha =
+        TIFFGetField(tif.get(), TIFFTAG_EXTRASAMPLES, &extra_count, &extra) && extra_count > 0;
     for (uint32_t& p : image.argb) p = Straighten(p);
     image.raw_format = ImageFormatTIFF;
     image.pixel_format = has_alpha ? Gdiplus::PixelFormat32bppARGB : Gdiplus::PixelFormat24bppRGB;

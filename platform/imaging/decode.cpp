@@ -43,8 +43,8 @@ DecodeError DecodeImage(std::span<const uint8_t> bytes, PixelImage& image) {
         e = DecodeGif(bytes, image);
     } else if (StartsWith(bytes, "BM", 2)) {
         e = DecodeBmp(bytes, image);
-    } else if (StartsWith(bytes, "II*\0", 4) || StartsWith(bytes, "MM\0*", 4) || StartsWith(bytes, "II+\0", 4) ||
-               StartsWith(bytes, "MM\0+", 4)) {
+    } else if (StartsWith(bytes, "II*\0", 4) || StartsWith(bytes, "MM\0*", 4) ||
+               StartsWith(bytes, "II+\0", 4) || StartsWith(bytes, "MM\0+", 4)) {
         e = DecodeTiff(bytes, image);
     } else if (StartsWith(bytes, "\0\0\1\0", 4)) {
         e = DecodeIcon(bytes, image);

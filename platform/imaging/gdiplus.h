@@ -217,26 +217,26 @@ using DrawImageAbort = BOOL (*)(void* data);
 
 // Opaque object types of the flat API. Callers only hold pointers to them.
 class GpImage {
-public:
+  public:
     virtual ~GpImage() = default;
 
-protected:
+  protected:
     GpImage() = default;
 };
 class GpBitmap : public GpImage {
-protected:
+  protected:
     GpBitmap() = default;
 };
 class GpGraphics;
 class GpBrush {
-public:
+  public:
     virtual ~GpBrush() = default;
 
-protected:
+  protected:
     GpBrush() = default;
 };
 class GpSolidFill : public GpBrush {
-protected:
+  protected:
     GpSolidFill() = default;
 };
 class GpFontFamily;
@@ -341,10 +341,11 @@ Gdiplus::Status GdipGraphicsClear(GpGraphics* graphics, Gdiplus::ARGB color);
 // null and `abort` is never called. HighQualityBicubic and HighQualityBilinear
 // use a filter that averages every source pixel when shrinking; edges are
 // extended, not faded. An empty rectangle draws nothing and is Ok.
-Gdiplus::Status GdipDrawImageRectRectI(GpGraphics* graphics, GpImage* image, INT dst_x, INT dst_y, INT dst_width,
-                                       INT dst_height, INT src_x, INT src_y, INT src_width, INT src_height,
-                                       Gdiplus::Unit src_unit, const GpImageAttributes* attributes,
-                                       Gdiplus::DrawImageAbort abort, void* abort_data);
+Gdiplus::Status GdipDrawImageRectRectI(GpGraphics* graphics, GpImage* image, INT dst_x, INT dst_y,
+                                       INT dst_width, INT dst_height, INT src_x, INT src_y, INT src_width,
+                                       INT src_height, Gdiplus::Unit src_unit,
+                                       const GpImageAttributes* attributes, Gdiplus::DrawImageAbort abort,
+                                       void* abort_data);
 
 // ---- brushes, fonts, string formats, paths and text -------------------------
 
@@ -406,7 +407,8 @@ Gdiplus::Status GdipGetPathWorldBoundsI(GpPath* path, Gdiplus::Rect* bounds, con
 // graphics' resolution. Unless the format has StringFormatFlagsNoClip, a
 // layout with width and height clips the drawing to it.
 Gdiplus::Status GdipDrawString(GpGraphics* graphics, const WCHAR* text, INT length, const GpFont* font,
-                               const Gdiplus::RectF* layout, const GpStringFormat* format, const GpBrush* brush);
+                               const Gdiplus::RectF* layout, const GpStringFormat* format,
+                               const GpBrush* brush);
 // The box that GdipDrawString would fill: `bounds` gets the lines' extent
 // (placed as the format aligns them); `codepoints_fitted` and `lines_filled`
 // (may be null) the units and lines laid out.

@@ -26,10 +26,9 @@ using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;
 using ContextPtr = std::unique_ptr<cairo_t, ContextDestroy>;
 
 SurfacePtr WrapPixels(PixelImage& image) {
-    return SurfacePtr(cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(image.argb.data()),
-                                                          CAIRO_FORMAT_ARGB32, static_cast<int>(image.width),
-                                                          static_cast<int>(image.height),
-                                                          static_cast<int>(image.width * 4)));
+    return SurfacePtr(cairo_image_surface_create_for_data(
+        reinterpret_cast<unsigned char*>(image.argb.data()), CAIRO_FORMAT_ARGB32,
+        static_cast<int>(image.width), static_cast<int>(image.height), static_cast<int>(image.width * 4)));
 }
 
 // Cairo's best filter (a Lanczos kernel) costs twenty times its good one
@@ -38,12 +37,16 @@ SurfacePtr WrapPixels(PixelImage& image) {
 // used for enlarging only, where its cost follows the small source.
 cairo_filter_t FilterFor(InterpolationMode mode, bool enlarging) {
     switch (mode) {
-        case InterpolationModeNearestNeighbor: return CAIRO_FILTER_NEAREST;
-        case InterpolationModeHighQualityBilinear: return CAIRO_FILTER_GOOD;
+        case InterpolationModeNearestNeighbor:
+            return CAIRO_FILTER_NEAREST;
+        case InterpolationModeHighQualityBilinear:
+            return CAIRO_FILTER_GOOD;
         case InterpolationModeHighQuality:
         case InterpolationModeHighQualityBicubic:
-        case InterpolationModeBicubic: return enlarging ? CAIRO_FILTER_BEST : CAIRO_FILTER_GOOD;
-        default: return CAIRO_FILTER_BILINEAR;
+        case InterpolationModeBicubic:
+            return enlarging ? CAIRO_FILTER_BEST : CAIRO_FILTER_GOOD;
+        default:
+            return CAIRO_FILTER_BILINEAR;
     }
 }
 
@@ -131,8 +134,8 @@ Status GdipGraphicsClear(GpGraphics* graphics, ARGB color) {
 }
 
 Status GdipDrawImageRectRectI(GpGraphics* graphics, GpImage* image, INT dst_x, INT dst_y, INT dst_width,
-                              INT dst_height, INT src_x, INT src_y, INT src_width, INT src_height, Unit src_unit,
-                              const GpImageAttributes* attributes, DrawImageAbort, void*) {
+                              INT dst_height, INT src_x, INT src_y, INT src_width, INT src_height,
+                              Unit src_unit, const GpImageAttributes* attributes, DrawImageAbort, void*) {
     if (!graphics || !image) return InvalidParameter;
     if (src_unit != UnitPixel || attributes) return NotImplemented;
     if (dst_width == 0 || dst_height == 0 || src_width == 0 || src_height == 0) return Ok;
@@ -154,11 +157,13 @@ Status GdipDrawImageRectRectI(GpGraphics* graphics, GpImage* image, INT dst_x, I
     cairo_rectangle(cr.get(), dst_x, dst_y, dst_width, dst_height);
     cairo_clip(cr.get());
     cairo_translate(cr.get(), dst_x, dst_y);
-    cairo_scale(cr.get(), static_cast<double>(dst_width) / src_width, static_cast<double>(dst_height) / src_height);
+    cairo_scale(cr.get(), static_cast<double>(dst_width) / src_width,
+                static_cast<double>(dst_height) / src_height);
     cairo_translate(cr.get(), -src_x, -src_y);
     cairo_set_source_surface(cr.get(), src.get(), 0, 0);
     cairo_pattern_t* pattern = cairo_get_source(cr.get());
-    const bool enlarging = std::abs(dst_width) > std::abs(src_width) || std::abs(dst_height) > std::abs(src_height);
+    const bool enlarging =
+        std::abs(dst_width) > std::abs(src_width) || std::abs(dst_height) > std::abs(src_height);
     cairo_pattern_set_filter(pattern, FilterFor(graphics->interpolation, enlarging));
     cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
     cairo_rectangle(cr.get(), src_x, src_y, src_width, src_height);

@@ -1,5 +1,7 @@
 // Start-up, the encoder list, images (creation, decoding, queries, pixels)
 // and saving.
+#include <sys/stat.h>
+
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -7,7 +9,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <sys/stat.h>
 
 #include "platform/imaging/objects.h"
 
@@ -40,12 +41,14 @@ constexpr CLSID kJpegEncoder = platform::MakeGuid("{557CF401-1A04-11D3-9A73-0000
 constexpr CLSID kPngEncoder = platform::MakeGuid("{557CF406-1A04-11D3-9A73-0000F81EF32E}");
 
 const std::array<EncoderEntry, 2> kEncoders = {{
-    {kJpegEncoder, ImageFormatJPEG, u"Built-in JPEG Codec", u"JPEG", u"*.JPG;*.JPEG;*.JPE;*.JFIF", u"image/jpeg",
-     kJpegSignature},
+    {kJpegEncoder, ImageFormatJPEG, u"Built-in JPEG Codec", u"JPEG", u"*.JPG;*.JPEG;*.JPE;*.JFIF",
+     u"image/jpeg", kJpegSignature},
     {kPngEncoder, ImageFormatPNG, u"Built-in PNG Codec", u"PNG", u"*.PNG", u"image/png", kPngSignature},
 }};
 
-size_t StringBytes(const char16_t* s) { return (std::char_traits<char16_t>::length(s) + 1) * sizeof(char16_t); }
+size_t StringBytes(const char16_t* s) {
+    return (std::char_traits<char16_t>::length(s) + 1) * sizeof(char16_t);
+}
 
 UINT EncoderListSize() {
     size_t size = kEncoders.size() * sizeof(ImageCodecInfo);
@@ -84,7 +87,7 @@ Status ReadStream(IStream* stream, std::vector<uint8_t>& bytes) {
 }
 
 Status ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
         return Win32Error;
@@ -125,11 +128,15 @@ bool Started() { return g_startups.load() > 0; }
 
 Status StatusFor(DecodeError error) {
     switch (error) {
-        case DecodeError::None: return Ok;
-        case DecodeError::UnknownFormat: return UnknownImageFormat;
-        case DecodeError::Damaged: return GenericError;
+        case DecodeError::None:
+            return Ok;
+        case DecodeError::UnknownFormat:
+            return UnknownImageFormat;
+        case DecodeError::Damaged:
+            return GenericError;
         case DecodeError::TooLarge:
-        case DecodeError::OutOfMemory: return OutOfMemory;
+        case DecodeError::OutOfMemory:
+            return OutOfMemory;
     }
     return GenericError;
 }
@@ -151,7 +158,8 @@ void Premultiply(std::span<uint32_t> pixels) {
             p = 0;
             continue;
         }
-        const uint32_t r = ((p >> 16) & 0xFF) * a + 127, g = ((p >> 8) & 0xFF) * a + 127, b = (p & 0xFF) * a + 127;
+        const uint32_t r = ((p >> 16) & 0xFF) * a + 127, g = ((p >> 8) & 0xFF) * a + 127,
+                       b = (p & 0xFF) * a + 127;
         p = (a << 24) | ((r / 255) << 16) | ((g / 255) << 8) | (b / 255);
     }
 }
@@ -161,7 +169,8 @@ void Unpremultiply(std::span<uint32_t> pixels) {
         const uint32_t a = p >> 24;
         if (a == 255 || a == 0) continue;
         auto channel = [a](uint32_t c) { return c >= a ? 255u : (c * 255 + a / 2) / a; };
-        p = (a << 24) | (channel((p >> 16) & 0xFF) << 16) | (channel((p >> 8) & 0xFF) << 8) | channel(p & 0xFF);
+        p = (a << 24) | (channel((p >> 16) & 0xFF) << 16) | (channel((p >> 8) & 0xFF) << 8) |
+            channel(p & 0xFF);
     }
 }
 
@@ -269,18 +278,23 @@ Status GdipCreateBitmapFromStream(IStream* stream, GpBitmap** bitmap) {
     return DecodeInto(bytes, bitmap);
 }
 
-Status GdipCreateBitmapFromScan0(INT width, INT height, INT, PixelFormat format, BYTE* scan0, GpBitmap** bitmap) {
+Status GdipCreateBitmapFromScan0(INT width, INT height, INT, PixelFormat format, BYTE* scan0,
+                                 GpBitmap** bitmap) {
     if (!bitmap) return InvalidParameter;
     *bitmap = nullptr;
     if (!Started()) return GdiplusNotInitialized;
-    if (width <= 0 || height <= 0 || !SizeAllowed(static_cast<uint64_t>(width), static_cast<uint64_t>(height)))
+    if (width <= 0 || height <= 0 ||
+        !SizeAllowed(static_cast<uint64_t>(width), static_cast<uint64_t>(height)))
         return InvalidParameter;
     uint32_t fill = 0;
-    if (format == PixelFormat24bppRGB || format == PixelFormat32bppRGB) fill = 0xFF000000u;
-    else if (format != PixelFormat32bppARGB && format != PixelFormat32bppPARGB) return NotImplemented;
+    if (format == PixelFormat24bppRGB || format == PixelFormat32bppRGB)
+        fill = 0xFF000000u;
+    else if (format != PixelFormat32bppARGB && format != PixelFormat32bppPARGB)
+        return NotImplemented;
     if (scan0) return NotImplemented;
     PixelImage image;
-    if (DecodeError e = AllocatePixels(image, static_cast<uint64_t>(width), static_cast<uint64_t>(height), fill);
+    if (DecodeError e =
+            AllocatePixels(image, static_cast<uint64_t>(width), static_cast<uint64_t>(height), fill);
         e != DecodeError::None)
         return OutOfMemory;
     image.raw_format = ImageFormatMemoryBMP;
@@ -349,7 +363,8 @@ Status GdipBitmapSetPixel(GpBitmap* bitmap, INT x, INT y, ARGB color) {
     return Ok;
 }
 
-Status GdipSaveImageToStream(GpImage* image, IStream* stream, const CLSID* clsid, const EncoderParameters* params) {
+Status GdipSaveImageToStream(GpImage* image, IStream* stream, const CLSID* clsid,
+                             const EncoderParameters* params) {
     if (!image || !stream || !clsid) return InvalidParameter;
     if (!Started()) return GdiplusNotInitialized;
     int quality = kDefaultJpegQuality;
@@ -357,7 +372,8 @@ Status GdipSaveImageToStream(GpImage* image, IStream* stream, const CLSID* clsid
         for (UINT i = 0; i < params->Count; ++i) {
             const EncoderParameter& p = params->Parameter[i];
             if (p.Guid != EncoderQuality) continue;
-            if (p.Type != EncoderParameterValueTypeLong || p.NumberOfValues != 1 || !p.Value) return InvalidParameter;
+            if (p.Type != EncoderParameterValueTypeLong || p.NumberOfValues != 1 || !p.Value)
+                return InvalidParameter;
             const ULONG q = *static_cast<const ULONG*>(p.Value);
             if (q > 100) return InvalidParameter;
             quality = static_cast<int>(q);
@@ -366,9 +382,12 @@ Status GdipSaveImageToStream(GpImage* image, IStream* stream, const CLSID* clsid
     const PixelImage& pixels = *AsBitmap(image)->pixels();
     std::vector<uint8_t> bytes;
     bool encoded;
-    if (*clsid == kJpegEncoder) encoded = EncodeJpeg(pixels, quality, bytes);
-    else if (*clsid == kPngEncoder) encoded = EncodePng(pixels, bytes);
-    else return UnknownImageFormat;
+    if (*clsid == kJpegEncoder)
+        encoded = EncodeJpeg(pixels, quality, bytes);
+    else if (*clsid == kPngEncoder)
+        encoded = EncodePng(pixels, bytes);
+    else
+        return UnknownImageFormat;
     if (!encoded) return GenericError;
     for (size_t done = 0; done < bytes.size();) {
         const size_t left = bytes.size() - done;

@@ -18,11 +18,11 @@
 namespace platform::imaging {
 
 class Bitmap final : public GpBitmap {
-public:
+  public:
     explicit Bitmap(std::shared_ptr<PixelImage> pixels) : pixels_(std::move(pixels)) {}
     const std::shared_ptr<PixelImage>& pixels() const { return pixels_; }
 
-private:
+  private:
     std::shared_ptr<PixelImage> pixels_;
 };
 
@@ -30,7 +30,7 @@ private:
 inline Bitmap* AsBitmap(GpImage* image) { return static_cast<Bitmap*>(image); }
 
 class SolidBrush final : public GpSolidFill {
-public:
+  public:
     explicit SolidBrush(Gdiplus::ARGB color) : color(color) {}
     Gdiplus::ARGB color;
 };
@@ -55,7 +55,7 @@ std::string Utf16ToUtf8(const WCHAR* text, INT length);
 }  // namespace platform::imaging
 
 class GpGraphics {
-public:
+  public:
     explicit GpGraphics(std::shared_ptr<platform::imaging::PixelImage> target) : target(std::move(target)) {}
     std::shared_ptr<platform::imaging::PixelImage> target;
     Gdiplus::CompositingQuality compositing_quality = Gdiplus::CompositingQualityDefault;
@@ -66,14 +66,14 @@ public:
 };
 
 class GpFontFamily {
-public:
+  public:
     GpFontFamily(std::string name, bool generic) : name(std::move(name)), generic(generic) {}
     std::string name;  // as fontconfig knows it (UTF-8)
     bool generic;      // the process-wide generic family: never deleted
 };
 
 class GpFont {
-public:
+  public:
     std::string family;
     Gdiplus::REAL size = 0;
     INT style = Gdiplus::FontStyleRegular;
@@ -81,7 +81,7 @@ public:
 };
 
 class GpStringFormat {
-public:
+  public:
     INT flags = 0;
     LANGID language = LANG_NEUTRAL;
     Gdiplus::StringAlignment align = Gdiplus::StringAlignmentNear;
@@ -89,7 +89,7 @@ public:
 };
 
 class GpPath {
-public:
+  public:
     struct Point {
         float x, y;
     };

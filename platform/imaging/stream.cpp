@@ -9,7 +9,7 @@ namespace {
 constexpr ULONGLONG kMaxStreamSize = 0xFFFFFFFFull;
 
 class MemoryStream final : public platform::ComObject<MemoryStream, IStream> {
-public:
+  public:
     HRESULT QueryInterface(REFIID riid, void** object) override {
         if (object && riid == ISequentialStream::iid) {
             *object = static_cast<ISequentialStream*>(this);
@@ -53,10 +53,17 @@ public:
     HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* new_position) override {
         LONGLONG base;
         switch (origin) {
-            case STREAM_SEEK_SET: base = 0; break;
-            case STREAM_SEEK_CUR: base = static_cast<LONGLONG>(position_); break;
-            case STREAM_SEEK_END: base = static_cast<LONGLONG>(bytes_.size()); break;
-            default: return STG_E_INVALIDFUNCTION;
+            case STREAM_SEEK_SET:
+                base = 0;
+                break;
+            case STREAM_SEEK_CUR:
+                base = static_cast<LONGLONG>(position_);
+                break;
+            case STREAM_SEEK_END:
+                base = static_cast<LONGLONG>(bytes_.size());
+                break;
+            default:
+                return STG_E_INVALIDFUNCTION;
         }
         // Both terms are below 2^33 or a caller's 64-bit offset; refuse anything
         // that would leave the 0 .. 4 GiB range rather than wrap.
@@ -77,7 +84,8 @@ public:
         return S_OK;
     }
 
-    HRESULT CopyTo(IStream* target, ULARGE_INTEGER cb, ULARGE_INTEGER* read, ULARGE_INTEGER* written) override {
+    HRESULT CopyTo(IStream* target, ULARGE_INTEGER cb, ULARGE_INTEGER* read,
+                   ULARGE_INTEGER* written) override {
         if (read) read->QuadPart = 0;
         if (written) written->QuadPart = 0;
         if (!target) return STG_E_INVALIDPOINTER;
@@ -92,7 +100,7 @@ public:
     }
 
     HRESULT Commit(DWORD) override { return S_OK; }  // memory has nothing to flush
-    HRESULT Revert() override { return S_OK; }        // and no transaction to undo
+    HRESULT Revert() override { return S_OK; }       // and no transaction to undo
     HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
     HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
 
@@ -110,7 +118,7 @@ public:
         return E_NOTIMPL;  // nothing here shares a stream between two seek pointers
     }
 
-private:
+  private:
     std::vector<BYTE> bytes_;
     ULONGLONG position_ = 0;
 };

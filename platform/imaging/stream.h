@@ -60,7 +60,7 @@ struct ISequentialStream : IUnknown {
     // Writes `cb` bytes at the seek pointer; `written` (may be null) gets the count.
     virtual HRESULT Write(const void* buffer, ULONG cb, ULONG* written) = 0;  // slot 4
 
-protected:
+  protected:
     ~ISequentialStream() = default;
 };
 
@@ -69,15 +69,15 @@ struct IStream : ISequentialStream {
     virtual HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* new_position) = 0;  // slot 5
     virtual HRESULT SetSize(ULARGE_INTEGER new_size) = 0;                                      // slot 6
     virtual HRESULT CopyTo(IStream* target, ULARGE_INTEGER cb, ULARGE_INTEGER* read,
-                           ULARGE_INTEGER* written) = 0;                                        // slot 7
-    virtual HRESULT Commit(DWORD flags) = 0;                                                    // slot 8
-    virtual HRESULT Revert() = 0;                                                               // slot 9
-    virtual HRESULT LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER cb, DWORD lock_type) = 0;  // slot 10
+                           ULARGE_INTEGER* written) = 0;                                          // slot 7
+    virtual HRESULT Commit(DWORD flags) = 0;                                                      // slot 8
+    virtual HRESULT Revert() = 0;                                                                 // slot 9
+    virtual HRESULT LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER cb, DWORD lock_type) = 0;    // slot 10
     virtual HRESULT UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER cb, DWORD lock_type) = 0;  // slot 11
-    virtual HRESULT Stat(STATSTG* stat, DWORD flags) = 0;                                          // slot 12
-    virtual HRESULT Clone(IStream** stream) = 0;                                                   // slot 13
+    virtual HRESULT Stat(STATSTG* stat, DWORD flags) = 0;                                         // slot 12
+    virtual HRESULT Clone(IStream** stream) = 0;                                                  // slot 13
 
-protected:
+  protected:
     ~IStream() = default;
 };
 

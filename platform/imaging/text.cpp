@@ -8,13 +8,13 @@
 // family is fontconfig's "sans-serif" alias.
 #include <cairo.h>
 #include <pango/pangocairo.h>
+#include <strings.h>
 
 #include <cmath>
 #include <memory>
 #include <new>
 #include <optional>
 #include <utility>
-#include <strings.h>
 
 #include "platform/imaging/objects.h"
 
@@ -96,15 +96,18 @@ bool LayOut(cairo_t* cr, const WCHAR* text, INT length, const std::string& famil
 
     std::unique_ptr<PangoFontDescription, FontDescriptionFree> desc(pango_font_description_new());
     pango_font_description_set_family(desc.get(), family.c_str());
-    pango_font_description_set_weight(desc.get(), (style & FontStyleBold) ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-    pango_font_description_set_style(desc.get(), (style & FontStyleItalic) ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+    pango_font_description_set_weight(desc.get(),
+                                      (style & FontStyleBold) ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    pango_font_description_set_style(desc.get(),
+                                     (style & FontStyleItalic) ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
     pango_font_description_set_absolute_size(desc.get(), em_px * PANGO_SCALE);
     pango_layout_set_font_description(layout, desc.get());
 
     std::unique_ptr<PangoAttrList, AttrListUnref> attrs(pango_attr_list_new());
     // A word broken across lines gets no hyphen, as the text did not have one.
     pango_attr_list_insert(attrs.get(), pango_attr_insert_hyphens_new(FALSE));
-    if (style & FontStyleUnderline) pango_attr_list_insert(attrs.get(), pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+    if (style & FontStyleUnderline)
+        pango_attr_list_insert(attrs.get(), pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
     if (style & FontStyleStrikeout) pango_attr_list_insert(attrs.get(), pango_attr_strikethrough_new(TRUE));
     pango_layout_set_attributes(layout, attrs.get());
 
@@ -130,7 +133,8 @@ bool LayOut(cairo_t* cr, const WCHAR* text, INT length, const std::string& famil
             pango_layout_iter_get_line_extents(iter.get(), nullptr, &logical);
             const double top = static_cast<double>(logical.y) / PANGO_SCALE;
             const double bottom = static_cast<double>(logical.y + logical.height) / PANGO_SCALE;
-            const bool keep = (flags & StringFormatFlagsLineLimit) ? bottom <= rect.Height : top < rect.Height;
+            const bool keep =
+                (flags & StringFormatFlagsLineLimit) ? bottom <= rect.Height : top < rect.Height;
             if (!keep) {
                 kept_bytes = static_cast<size_t>(pango_layout_iter_get_index(iter.get()));
                 break;
@@ -155,12 +159,16 @@ bool LayOut(cairo_t* cr, const WCHAR* text, INT length, const std::string& famil
         // otherwise the block is placed in the rectangle's width, or around its
         // left edge when it has none.
         const double room = rect.Width > 0 ? rect.Width : 0.0;
-        if (align == StringAlignmentCenter) out.x += (room - out.width) / 2;
-        else if (align == StringAlignmentFar) out.x += room - out.width;
+        if (align == StringAlignmentCenter)
+            out.x += (room - out.width) / 2;
+        else if (align == StringAlignmentFar)
+            out.x += room - out.width;
     }
     const double room = rect.Height > 0 ? rect.Height : 0.0;
-    if (line_align == StringAlignmentCenter) out.y += (room - out.height) / 2;
-    else if (line_align == StringAlignmentFar) out.y += room - out.height;
+    if (line_align == StringAlignmentCenter)
+        out.y += (room - out.height) / 2;
+    else if (line_align == StringAlignmentFar)
+        out.y += room - out.height;
     return true;
 }
 
@@ -197,18 +205,24 @@ void AddLineDecorations(const PlacedText& placed, INT style, GpPath& path) {
             // Positions are above the baseline (an underline's is negative).
             const auto top = static_cast<float>(placed.y + (baseline - line.position) / PANGO_SCALE);
             const auto bottom = static_cast<float>(top + static_cast<double>(line.thickness) / PANGO_SCALE);
-            path.points.insert(path.points.end(), {{left, top}, {right, top}, {right, bottom}, {left, bottom}});
+            path.points.insert(path.points.end(),
+                               {{left, top}, {right, top}, {right, bottom}, {left, bottom}});
         }
     } while (pango_layout_iter_next_line(iter.get()));
 }
 
 double PixelsFor(const GpFont& font, double dpi) {
     switch (font.unit) {
-        case UnitPoint: return font.size * dpi / 72.0;
-        case UnitInch: return font.size * dpi;
-        case UnitDocument: return font.size * dpi / 300.0;
-        case UnitMillimeter: return font.size * dpi / 25.4;
-        default: return font.size;  // world and pixel units are pixels here
+        case UnitPoint:
+            return font.size * dpi / 72.0;
+        case UnitInch:
+            return font.size * dpi;
+        case UnitDocument:
+            return font.size * dpi / 300.0;
+        case UnitMillimeter:
+            return font.size * dpi / 25.4;
+        default:
+            return font.size;  // world and pixel units are pixels here
     }
 }
 
@@ -444,8 +458,8 @@ Status GdipAddPathString(GpPath* path, const WCHAR* text, INT length, const GpFo
 Status GdipAddPathStringI(GpPath* path, const WCHAR* text, INT length, const GpFontFamily* family, INT style,
                           INT em_size, const Rect* layout, const GpStringFormat* format) {
     if (!layout) return InvalidParameter;
-    const RectF rect{static_cast<REAL>(layout->X), static_cast<REAL>(layout->Y), static_cast<REAL>(layout->Width),
-                     static_cast<REAL>(layout->Height)};
+    const RectF rect{static_cast<REAL>(layout->X), static_cast<REAL>(layout->Y),
+                     static_cast<REAL>(layout->Width), static_cast<REAL>(layout->Height)};
     return GdipAddPathString(path, text, length, family, style, static_cast<REAL>(em_size), &rect, format);
 }
 
@@ -478,23 +492,23 @@ Status GdipGetPathWorldBoundsI(GpPath* path, Rect* bounds, const GpMatrix* matri
     return Ok;
 }
 
-Status GdipDrawString(GpGraphics* graphics, const WCHAR* text, INT length, const GpFont* font, const RectF* layout,
-                      const GpStringFormat* format, const GpBrush* brush) {
+Status GdipDrawString(GpGraphics* graphics, const WCHAR* text, INT length, const GpFont* font,
+                      const RectF* layout, const GpStringFormat* format, const GpBrush* brush) {
     if (!graphics || !text || !font || !layout || !brush || length < -1) return InvalidParameter;
     const auto* solid = dynamic_cast<const SolidBrush*>(brush);
     if (!solid) return NotImplemented;
     PixelImage& target = *graphics->target;
-    SurfacePtr surface(cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(target.argb.data()),
-                                                           CAIRO_FORMAT_ARGB32, static_cast<int>(target.width),
-                                                           static_cast<int>(target.height),
-                                                           static_cast<int>(target.width * 4)));
+    SurfacePtr surface(cairo_image_surface_create_for_data(
+        reinterpret_cast<unsigned char*>(target.argb.data()), CAIRO_FORMAT_ARGB32,
+        static_cast<int>(target.width), static_cast<int>(target.height), static_cast<int>(target.width * 4)));
     ContextPtr cr(cairo_create(surface.get()));
     PlacedText placed;
-    if (!LayOut(cr.get(), text, length, font->family, font->style, PixelsFor(*font, target.dpi_y), *layout, format,
-                graphics->text_hint, placed))
+    if (!LayOut(cr.get(), text, length, font->family, font->style, PixelsFor(*font, target.dpi_y), *layout,
+                format, graphics->text_hint, placed))
         return GenericError;
     Premultiply(target.argb);
-    const bool clip = layout->Width > 0 && layout->Height > 0 && !(format && (format->flags & StringFormatFlagsNoClip));
+    const bool clip =
+        layout->Width > 0 && layout->Height > 0 && !(format && (format->flags & StringFormatFlagsNoClip));
     if (clip) {
         cairo_rectangle(cr.get(), layout->X, layout->Y, layout->Width, layout->Height);
         cairo_clip(cr.get());
@@ -513,13 +527,13 @@ Status GdipDrawString(GpGraphics* graphics, const WCHAR* text, INT length, const
 }
 
 Status GdipMeasureString(GpGraphics* graphics, const WCHAR* text, INT length, const GpFont* font,
-                         const RectF* layout, const GpStringFormat* format, RectF* bounds, INT* codepoints_fitted,
-                         INT* lines_filled) {
+                         const RectF* layout, const GpStringFormat* format, RectF* bounds,
+                         INT* codepoints_fitted, INT* lines_filled) {
     if (!graphics || !text || !font || !layout || !bounds || length < -1) return InvalidParameter;
     Scratch scratch;
     PlacedText placed;
-    if (!LayOut(scratch.cr.get(), text, length, font->family, font->style, PixelsFor(*font, graphics->target->dpi_y),
-                *layout, format, graphics->text_hint, placed))
+    if (!LayOut(scratch.cr.get(), text, length, font->family, font->style,
+                PixelsFor(*font, graphics->target->dpi_y), *layout, format, graphics->text_hint, placed))
         return GenericError;
     double x = placed.x;
     if (layout->Width > 0) {

@@ -21,14 +21,10 @@ struct Sample {
 
 std::vector<Sample> Samples() {
     return {
-        {"jpeg", MakeJpeg(24, 16, Q)},
-        {"exif", ToExif(MakeJpeg(24, 16, Q))},
-        {"png", MakePng(24, 16, Q)},
-        {"gif", MakeGif(24, 16, Q)},
-        {"bmp", MakeBmp(24, 16, Q)},
-        {"bmp8", MakeBmp(24, 16, Q, 8)},
-        {"tiff", MakeTiff(24, 16, Q)},
-        {"ico", MakeIco(16, 16, Q, false)},
+        {"jpeg", MakeJpeg(24, 16, Q)},         {"exif", ToExif(MakeJpeg(24, 16, Q))},
+        {"png", MakePng(24, 16, Q)},           {"gif", MakeGif(24, 16, Q)},
+        {"bmp", MakeBmp(24, 16, Q)},           {"bmp8", MakeBmp(24, 16, Q, 8)},
+        {"tiff", MakeTiff(24, 16, Q)},         {"ico", MakeIco(16, 16, Q, false)},
         {"ico png", MakeIco(16, 16, Q, true)},
     };
 }
@@ -144,7 +140,8 @@ TEST(ImagingDamaged, AbsurdSizesAreRefusedBeforeAllocation) {
     // Bitmaps made in memory have the same limits.
     GpBitmap* b = nullptr;
     EXPECT_EQ(GdipCreateBitmapFromScan0(30001, 10, 0, PixelFormat32bppARGB, nullptr, &b), InvalidParameter);
-    EXPECT_EQ(GdipCreateBitmapFromScan0(20000, 20000, 0, PixelFormat32bppARGB, nullptr, &b), InvalidParameter);
+    EXPECT_EQ(GdipCreateBitmapFromScan0(20000, 20000, 0, PixelFormat32bppARGB, nullptr, &b),
+              InvalidParameter);
     EXPECT_EQ(GdipCreateBitmapFromScan0(0, 10, 0, PixelFormat32bppARGB, nullptr, &b), InvalidParameter);
     EXPECT_EQ(b, nullptr);
 }

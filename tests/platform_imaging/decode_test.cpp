@@ -68,7 +68,8 @@ TEST(ImagingDecode, IconsAreReadableButReportTheIconFormat) {
         SCOPED_TRACE(png_inside ? "png icon" : "dib icon");
         Decoded d;
         DecodeBytes(
-            MakeIco(32, 32, [](uint32_t x, uint32_t) { return x < 16 ? 0xFFFF0000u : 0x00000000u; }, png_inside),
+            MakeIco(
+                32, 32, [](uint32_t x, uint32_t) { return x < 16 ? 0xFFFF0000u : 0x00000000u; }, png_inside),
             d);
         ASSERT_EQ(d.status, Ok);
         EXPECT_EQ(d.RawFormat(), ImageFormatIcon);

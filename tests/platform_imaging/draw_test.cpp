@@ -18,7 +18,8 @@ struct Canvas {
     BitmapHolder bitmap{nullptr};
     GpGraphics* graphics = nullptr;
     Canvas(INT width, INT height) {
-        EXPECT_EQ(GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppARGB, nullptr, &bitmap.bitmap), Ok);
+        EXPECT_EQ(GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppARGB, nullptr, &bitmap.bitmap),
+                  Ok);
         EXPECT_EQ(GdipGetImageGraphicsContext(bitmap.bitmap, &graphics), Ok);
         EXPECT_EQ(GdipSetCompositingQuality(graphics, CompositingQualityAssumeLinear), Ok);
         EXPECT_EQ(GdipSetInterpolationMode(graphics, InterpolationModeHighQualityBicubic), Ok);
@@ -64,7 +65,8 @@ TEST(ImagingEncoders, ListHoldsJpegAndPngWithTheirStringsInTheCallersBuffer) {
 }
 
 TEST(ImagingDraw, Scaling1200x800Into600x400KeepsTheContent) {
-    BitmapHolder source(MakeBitmap(1200, 800, [](uint32_t x, uint32_t y) { return Quadrants(x, y, 1200, 800); }));
+    BitmapHolder source(
+        MakeBitmap(1200, 800, [](uint32_t x, uint32_t y) { return Quadrants(x, y, 1200, 800); }));
     Canvas canvas(600, 400);
     ASSERT_EQ(canvas.Draw(source.bitmap, 1200, 800, 600, 400), Ok);
     // Quadrant centres, and the corners: the edges are not faded.
@@ -83,7 +85,8 @@ TEST(ImagingDraw, Scaling1200x800Into600x400KeepsTheContent) {
 
 TEST(ImagingDraw, ShrinkingAveragesInsteadOfSkippingPixels) {
     // One-pixel black and white stripes halved: every output pixel is grey.
-    BitmapHolder stripes(MakeBitmap(200, 100, [](uint32_t x, uint32_t) { return x % 2 ? 0xFFFFFFFFu : 0xFF000000u; }));
+    BitmapHolder stripes(
+        MakeBitmap(200, 100, [](uint32_t x, uint32_t) { return x % 2 ? 0xFFFFFFFFu : 0xFF000000u; }));
     Canvas canvas(100, 50);
     ASSERT_EQ(canvas.Draw(stripes.bitmap, 200, 100, 100, 50), Ok);
     for (INT x : {1, 30, 49, 50, 77, 98}) EXPECT_PRED3(Near, canvas.Pixel(x, 25), 0xFF808080u, 24) << x;
@@ -99,7 +102,8 @@ TEST(ImagingDraw, EnlargingKeepsTheContent) {
 }
 
 TEST(ImagingDraw, TranslucentPicturesAreBlendedOverOpaqueWhite) {
-    BitmapHolder half(MakeBitmap(10, 10, [](uint32_t x, uint32_t) { return x < 5 ? 0x80FF0000u : 0x00000000u; }));
+    BitmapHolder half(
+        MakeBitmap(10, 10, [](uint32_t x, uint32_t) { return x < 5 ? 0x80FF0000u : 0x00000000u; }));
     Canvas canvas(10, 10);
     ASSERT_EQ(canvas.Draw(half.bitmap, 10, 10, 10, 10), Ok);
     EXPECT_PRED3(Near, canvas.Pixel(1, 5), 0xFFFF7F7Fu, 2);
@@ -110,8 +114,8 @@ TEST(ImagingDraw, BadArgumentsAndADisposedBitmapAreHandled) {
     Canvas canvas(8, 8);
     EXPECT_EQ(GdipSetInterpolationMode(canvas.graphics, InterpolationModeInvalid), InvalidParameter);
     EXPECT_EQ(GdipSetSmoothingMode(canvas.graphics, static_cast<SmoothingMode>(9)), InvalidParameter);
-    EXPECT_EQ(GdipDrawImageRectRectI(canvas.graphics, nullptr, 0, 0, 1, 1, 0, 0, 1, 1, UnitPixel, nullptr, nullptr,
-                                     nullptr),
+    EXPECT_EQ(GdipDrawImageRectRectI(canvas.graphics, nullptr, 0, 0, 1, 1, 0, 0, 1, 1, UnitPixel, nullptr,
+                                     nullptr, nullptr),
               InvalidParameter);
     EXPECT_EQ(canvas.Draw(canvas.bitmap.bitmap, 8, 8, 0, 0), Ok);  // nothing to draw
     // The graphics keeps the pixels it draws on, even past the bitmap's end.
@@ -151,14 +155,17 @@ TEST(ImagingEncode, JpegRoundTripKeepsSizeAndColours) {
 }
 
 TEST(ImagingEncode, PngRoundTripIsExactWithAlpha) {
-    auto pixel = [](uint32_t x, uint32_t y) { return (((x * 7 + y) & 0xFF) << 24) | (x << 16) | (y << 8) | 0x3Cu; };
+    auto pixel = [](uint32_t x, uint32_t y) {
+        return (((x * 7 + y) & 0xFF) << 24) | (x << 16) | (y << 8) | 0x3Cu;
+    };
     BitmapHolder source(MakeBitmap(40, 30, pixel));
     Decoded d;
     DecodeBytes(Encode(source.bitmap, u"image/png"), d);
     ASSERT_EQ(d.status, Ok);
     EXPECT_EQ(d.RawFormat(), ImageFormatPNG);
     for (uint32_t y = 0; y < 30; y += 7)
-        for (uint32_t x = 0; x < 40; x += 9) EXPECT_EQ(d.Pixel(static_cast<int>(x), static_cast<int>(y)), pixel(x, y));
+        for (uint32_t x = 0; x < 40; x += 9)
+            EXPECT_EQ(d.Pixel(static_cast<int>(x), static_cast<int>(y)), pixel(x, y));
 }
 
 TEST(ImagingEncode, UnknownEncoderAndFailingStreamAreReported) {

@@ -7,14 +7,14 @@
 namespace {
 
 class ImagingEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         Gdiplus::GdiplusStartupInput input;
         ASSERT_EQ(GdiplusStartup(&token_, &input, nullptr), Gdiplus::Ok);
     }
     void TearDown() override { GdiplusShutdown(token_); }
 
-private:
+  private:
     ULONG_PTR token_ = 0;
 };
 

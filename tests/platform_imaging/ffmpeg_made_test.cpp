@@ -22,7 +22,7 @@ struct Variant {
     const char* file;  // output name; its extension picks the container
     const char* options;
     GUID format;
-    bool colours;  // false: grey or two-level variants, checked for size only
+    bool colours;   // false: grey or two-level variants, checked for size only
     int tolerance;  // palette variants are quantised by ffmpeg to a fixed palette
 };
 

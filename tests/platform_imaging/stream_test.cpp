@@ -1,10 +1,11 @@
 // The memory stream: writing, reading, seeking, size, interfaces.
+#include "platform/imaging/stream.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "platform/com/unknown.h"
-#include "platform/imaging/stream.h"
 
 namespace {
 

@@ -48,8 +48,8 @@ uint32_t Quadrants(uint32_t x, uint32_t y, uint32_t width, uint32_t height) {
 
 GpBitmap* MakeBitmap(uint32_t width, uint32_t height, const PixelFunction& pixel) {
     GpBitmap* bitmap = nullptr;
-    EXPECT_EQ(GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0, PixelFormat32bppARGB,
-                                        nullptr, &bitmap),
+    EXPECT_EQ(GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), 0,
+                                        PixelFormat32bppARGB, nullptr, &bitmap),
               Ok);
     for (uint32_t y = 0; y < height; ++y)
         for (uint32_t x = 0; x < width; ++x)
@@ -147,7 +147,8 @@ int WriteToBytes(GifFileType* gif, const GifByteType* data, int count) {
 }
 }  // namespace
 
-Bytes MakeGif(uint32_t width, uint32_t height, const PixelFunction& pixel, int transparent_index, bool interlaced) {
+Bytes MakeGif(uint32_t width, uint32_t height, const PixelFunction& pixel, int transparent_index,
+              bool interlaced) {
     std::vector<uint32_t> palette;
     std::map<uint32_t, int> index;
     std::vector<GifByteType> pixels(size_t{width} * height);
@@ -164,8 +165,9 @@ Bytes MakeGif(uint32_t width, uint32_t height, const PixelFunction& pixel, int t
     palette.resize(256, 0);
     std::vector<GifColorType> colors(256);
     for (size_t i = 0; i < 256; ++i)
-        colors[i] = GifColorType{static_cast<GifByteType>(palette[i] >> 16),
-                                 static_cast<GifByteType>(palette[i] >> 8), static_cast<GifByteType>(palette[i])};
+        colors[i] =
+            GifColorType{static_cast<GifByteType>(palette[i] >> 16),
+                         static_cast<GifByteType>(palette[i] >> 8), static_cast<GifByteType>(palette[i])};
     Bytes out;
     int error = 0;
     GifFileType* gif = EGifOpen(&out, WriteToBytes, &error);
@@ -254,8 +256,8 @@ Bytes MakeIco(uint32_t width, uint32_t height, const PixelFunction& pixel, bool 
 Bytes ToExif(const Bytes& jfif) {
     EXPECT_TRUE(jfif.size() > 6 && jfif[2] == 0xFF && jfif[3] == 0xE0);
     const size_t app0_end = 4 + (size_t{jfif[4]} << 8 | jfif[5]);
-    static const uint8_t kApp1[] = {0xFF, 0xE1, 0x00, 22,  'E', 'x', 'i', 'f', 0, 0, 'I', 'I',
-                                    0x2A, 0,    8,    0,   0,   0,   0,   0,   0, 0, 0,   0};
+    static const uint8_t kApp1[] = {0xFF, 0xE1, 0x00, 22, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I',
+                                    0x2A, 0,    8,    0,  0,   0,   0,   0,   0, 0, 0,   0};
     Bytes out(jfif.begin(), jfif.begin() + 2);
     out.insert(out.end(), std::begin(kApp1), std::end(kApp1));
     out.insert(out.end(), jfif.begin() + static_cast<std::ptrdiff_t>(app0_end), jfif.end());

@@ -20,8 +20,8 @@ RectF PathBounds(const std::u16string& text, INT style, REAL em, RectF layout = 
                  const GpStringFormat* format = nullptr) {
     GpPath* path = nullptr;
     EXPECT_EQ(GdipCreatePath(FillModeAlternate, &path), Ok);
-    EXPECT_EQ(GdipAddPathString(path, text.c_str(), static_cast<INT>(text.size()), SansSerif(), style, em, &layout,
-                                format),
+    EXPECT_EQ(GdipAddPathString(path, text.c_str(), static_cast<INT>(text.size()), SansSerif(), style, em,
+                                &layout, format),
               Ok);
     RectF bounds{};
     EXPECT_EQ(GdipGetPathWorldBounds(path, &bounds, nullptr, nullptr), Ok);
@@ -90,7 +90,8 @@ TEST(ImagingText, LayoutWidthWrapsAndLayoutHeightLimitsTheLines) {
     ASSERT_EQ(GdipGetPathWorldBoundsI(path, &empty, nullptr, nullptr), Ok);
     EXPECT_EQ(empty.Width, 0);
     const Rect layout{0, 0, 0, 0};
-    ASSERT_EQ(GdipAddPathStringI(path, u"Hello", -1, SansSerif(), FontStyleRegular, 20, &layout, nullptr), Ok);
+    ASSERT_EQ(GdipAddPathStringI(path, u"Hello", -1, SansSerif(), FontStyleRegular, 20, &layout, nullptr),
+              Ok);
     Rect whole{};
     RectF exact{};
     ASSERT_EQ(GdipGetPathWorldBoundsI(path, &whole, nullptr, nullptr), Ok);
