@@ -7,6 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "host/core/id3v2_tag_service.h"
 #include "host/core/local_filesystem.h"
 #include "host/sdk/component.h"
 #include "host/sdk/filesystem.h"
@@ -80,6 +81,7 @@ Host::Host(std::filesystem::path profile_dir)
     }
     m_settings.Load();
     AddHostService(filesystem::class_guid, CreateLocalFilesystem());
+    AddHostService(tag_processor_id3v2::class_guid, CreateId3v2TagService());
     g_current = this;
     core_api::set_api(this);
 }

@@ -168,6 +168,17 @@ class LocalFilesystem : public filesystem {
         if (::remove(native.c_str()) != 0) ThrowErrno(errno);
     }
 
+    void move(const char* from, const char* to, abort_callback& abort) override {
+        abort.check();
+        const std::string source = fb2k::host_path_to_native(from);
+        const std::string target = fb2k::host_path_to_native(to);
+        struct stat st {};
+        if (::stat(source.c_str(), &st) != 0) ThrowErrno(errno);
+        if (S_ISDIR(st.st_mode)) throw exception_io_denied();  // files only
+        // rename() swaps the name atomically when the target exists.
+        if (::rename(source.c_str(), target.c_str()) != 0) ThrowErrno(errno);
+    }
+
     void create_directory(const char* path, abort_callback& abort) override {
         abort.check();
         std::string native = fb2k::host_path_to_native(path);

@@ -61,6 +61,14 @@ void filesystem::g_remove(const char* path, abort_callback& abort) {
     g_get_interface(path)->remove(path, abort);
 }
 
+void filesystem::move(const char*, const char*, abort_callback&) {
+    throw exception_io("I/O error: this file system cannot rename files");
+}
+
+void filesystem::g_move(const char* from, const char* to, abort_callback& abort) {
+    g_get_interface(from)->move(from, to, abort);
+}
+
 void filesystem::g_create_directory(const char* path, abort_callback& abort) {
     g_get_interface(path)->create_directory(path, abort);
 }

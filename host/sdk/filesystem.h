@@ -116,6 +116,12 @@ class filesystem : public service_base {
     // Calls `callback` for each entry of the folder, sorted by name; entries
     // carry host paths in the same form (with or without "file://") as `path`.
     virtual void list_directory(const char* path, directory_callback& callback, abort_callback& abort) = 0;
+    // Renames the file `from` to `to`, replacing a file `to` in one step:
+    // anyone opening `to` finds either the old or the new content, never a
+    // mix, which is what lets a writer build a file aside and swap it in.
+    // Both paths must belong to this service. A service that cannot rename
+    // keeps this default, which throws exception_io.
+    virtual void move(const char* from, const char* to, abort_callback& abort);
 
     // The service that claims `path`; throws exception_io_not_found when none.
     static service_ptr_t<filesystem> g_get_interface(const char* path);
@@ -130,6 +136,8 @@ class filesystem : public service_base {
     static void g_list_directory(const char* path, directory_callback& callback, abort_callback& abort);
     static void g_remove(const char* path, abort_callback& abort);
     static void g_create_directory(const char* path, abort_callback& abort);
+    // Renames through the service that claims `from` (see move()).
+    static void g_move(const char* from, const char* to, abort_callback& abort);
     // True when the file or folder exists; a missing object gives false, any
     // other failure propagates.
     static bool g_exists(const char* path, abort_callback& abort);
