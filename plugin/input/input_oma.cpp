@@ -1,0 +1,129 @@
+#include "plugin/input/input_oma.h"
+
+#include "host/sdk/exceptions.h"
+#include "host/sdk/text.h"
+#include "platform/com/apartment.h"
+#include "platform/com/classtable.h"
+#include "platform/files/files.h"
+#include "platform/text/text.h"
+#include "plugin/host/initquit.h"
+#include "plugin/host/settings.h"
+
+namespace {
+
+constexpr char kFileScheme[] = "file://";
+
+// A new COM string holding `text` (UTF-8) as UTF-16, or an empty reference
+// when the text is empty or not valid UTF-8: a path with a stray byte must not
+// silently become the name of a different file.
+platform::Bstr Utf8ToBstr(const char* text) {
+    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+    if (units <= 1) return {};
+    platform::Bstr out = platform::Bstr::Adopt(SysAllocStringLen(nullptr, static_cast<UINT>(units - 1)));
+    if (!out.Get()) return {};
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, out.Get(), units) != units) return {};
+    return out;
+}
+
+}  // namespace
+
+input_oma::input_oma() {
+    m_stats.m_size = 0;
+    m_stats.m_timestamp = 0;
+    m_com_initialized = SUCCEEDED(CoInitialize(nullptr));
+    if (m_com_initialized) m_com_thread = std::this_thread::get_id();
+}
+
+input_oma::~input_oma() {
+    m_library_path = platform::Bstr();
+    m_key_path = platform::Bstr();
+    if (m_player) {
+        m_player->Stop();
+        m_player->Close();
+        m_player.Reset();
+    }
+    m_item.Reset();
+    m_content.Reset();
+    // Only the thread whose count the constructor raised is balanced: a
+    // CoUninitialize on another thread would end that thread's own COM use.
+    if (m_com_initialized && m_com_thread == std::this_thread::get_id()) CoUninitialize();
+}
+
+void input_oma::open(file_ptr, const char* path, t_input_open_reason, abort_callback&) {
+    if (!m_com_initialized) throw exception_io();
+    MediaLibrary* library = corvina::EnsureMediaLibrary();
+    if (!library) throw exception_io();
+
+    m_host_path = path ? path : "";
+    const char* library_text = m_host_path.c_str();
+    if (fb2k::starts_with_nocase(m_host_path, kFileScheme)) library_text += sizeof(kFileScheme) - 1;
+    m_library_path = Utf8ToBstr(library_text);
+    m_key_path = Utf8ToBstr(library_text);
+    if (!m_library_path.Get()) throw exception_io_data();
+    if (m_key_path.Get()) CharUpperW(m_key_path.Get());
+
+    LONG format_id = 0;
+    LONG status = E_FAIL;  // not read: the call's own result decides
+    HRESULT hr = library->OpenContent(m_library_path.Get(), IID_MediaContent,
+                                      m_content.ReleaseAndGetVoidAddress(), &format_id, &status);
+    if (FAILED(hr) || !m_content) {
+        m_content.Reset();
+        throw exception_io_unsupported_format();
+    }
+    m_item = obtain_item(library, format_id);
+    if (!m_item) throw exception_io();
+}
+
+ComPtr<MediaItem> input_oma::obtain_item(MediaLibrary* library, LONG format_id) {
+    ComPtr<MediaItem> item;
+    if (SUCCEEDED(m_content->QueryInterface(IID_MediaItem, item.ReleaseAndGetVoidAddress())) && item)
+        return item;
+    item.Reset();
+    // A library whose content objects do not carry the attribute interface
+    // names the item class for the file's format instead.
+    CLSID item_class{};
+    if (FAILED(library->GetItemClass(format_id, &item_class))) return {};
+    if (FAILED(CoCreateInstance(item_class, nullptr, CLSCTX_INPROC_SERVER, IID_MediaItem,
+                                item.ReleaseAndGetVoidAddress())))
+        return {};
+    return item;
+}
+
+t_filestats input_oma::get_file_stats(abort_callback&) {
+    t_filestats stats;
+    stats.m_size = 0;
+    stats.m_timestamp = 0;
+    if (m_library_path.Get()) {
+        HANDLE file = CreateFileW(m_library_path.Get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            // A low part of 0xFFFFFFFF is a real size when the call reports no error
+            // (a file of 4 GiB - 1 bytes, for instance).
+            DWORD high = 0;
+            SetLastError(ERROR_SUCCESS);
+            const DWORD low = GetFileSize(file, &high);
+            if (low != INVALID_FILE_SIZE || GetLastError() == ERROR_SUCCESS)
+                stats.m_size = (static_cast<uint64_t>(high) << 32) | low;
+            FILETIME written{};
+            if (GetFileTime(file, nullptr, nullptr, &written))
+                stats.m_timestamp =
+                    (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+            CloseHandle(file);
+        }
+    }
+    m_stats = stats;
+    return stats;
+}
+
+void input_oma::get_info(file_info& info, abort_callback& abort) { read_info(info, abort); }
+
+void input_oma::retag(const file_info& info, abort_callback& abort) { write_info(info, abort); }
+
+bool input_oma::g_is_our_content_type(const char*) { return false; }
+
+bool input_oma::g_is_our_path(const char*, const char* extension) {
+    for (const char* ours : {"oma", "omg", "kdr"}) {
+        if (stricmp_utf8(extension, ours) == 0) return true;
+    }
+    return cfg_support_3gp.get() && stricmp_utf8(extension, "3gp") == 0;
+}

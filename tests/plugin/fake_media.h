@@ -1,0 +1,226 @@
+// Fake media library objects for the plug-in's tests: a root, content and
+// item that record every call in one shared log, registered in the class
+// table in place of the real library module.
+//
+// Every object logs its calls as short texts ("OpenContent(path)",
+// "content QI item", "item destroyed", ...) and, when it dies, the calling
+// thread's COM count, so tests can check both the order of calls and that
+// every release happened while COM was still initialised.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "library/media_library.h"
+#include "platform/com/apartment.h"
+#include "platform/com/classtable.h"
+#include "platform/text/text.h"
+
+namespace fakes {
+
+using Log = std::vector<std::string>;
+
+// Counting base shared by the fakes: logs "<name> destroyed@<COM count>".
+template <typename Interface>
+class Counted : public Interface {
+  public:
+    Counted(Log* log, std::string name) : log_(log), name_(std::move(name)) {}
+    virtual ~Counted() = default;
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        ULONG n = --refs_;
+        if (n == 0) {
+            log_->push_back(name_ + " destroyed@" + std::to_string(platform::ComInitCount()));
+            delete this;
+        }
+        return n;
+    }
+
+  protected:
+    Log* log_;
+    std::string name_;
+
+  private:
+    std::atomic<ULONG> refs_{1};
+};
+
+class FakeItem final : public Counted<MediaItem> {
+  public:
+    explicit FakeItem(Log* log) : Counted(log, "item") {}
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        *object = nullptr;
+        if (riid != IID_IUnknown && riid != IID_MediaItem) return E_NOINTERFACE;
+        *object = static_cast<MediaItem*>(this);
+        AddRef();
+        return S_OK;
+    }
+    HRESULT Load(LPCWSTR, LONG mode) override {
+        log_->push_back("item Load(" + std::to_string(mode) + ")");
+        return S_OK;
+    }
+    HRESULT Close() override {
+        log_->push_back("item Close");
+        return S_OK;
+    }
+    HRESULT GetAttribute(ULONG, LONG*, VARIANT**) override { return E_NOTIMPL; }
+    HRESULT SetAttribute(ULONG, LONG, VARIANT*) override { return E_NOTIMPL; }
+    HRESULT GetAttributeCount(LONG*) override { return E_NOTIMPL; }
+    HRESULT GetAttributeAt(LONG, ULONG*, LONG*, VARIANT**) override { return E_NOTIMPL; }
+};
+
+// A content object; with `answers_item` it also gives a MediaItem (a new
+// FakeItem) when asked for one, as a library whose content carries the
+// attribute interface does.
+class FakeContent final : public Counted<MediaContent> {
+  public:
+    FakeContent(Log* log, bool answers_item, HRESULT item_result)
+        : Counted(log, "content"), answers_item_(answers_item), item_result_(item_result) {}
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        *object = nullptr;
+        if (riid == IID_MediaItem) {
+            log_->push_back("content QI item");
+            if (!answers_item_) return E_NOINTERFACE;
+            if (FAILED(item_result_)) return item_result_;
+            *object = static_cast<MediaItem*>(new FakeItem(log_));
+            return S_OK;
+        }
+        if (riid != IID_IUnknown && riid != IID_MediaContent) return E_NOINTERFACE;
+        *object = static_cast<MediaContent*>(this);
+        AddRef();
+        return S_OK;
+    }
+    HRESULT Reserved3() override { return E_NOTIMPL; }
+    HRESULT Reserved4() override { return E_NOTIMPL; }
+    HRESULT Reserved5() override { return E_NOTIMPL; }
+    HRESULT Reserved6() override { return E_NOTIMPL; }
+    HRESULT Reserved7() override { return E_NOTIMPL; }
+    HRESULT Reserved8() override { return E_NOTIMPL; }
+    HRESULT Reserved9() override { return E_NOTIMPL; }
+    HRESULT CreatePlayer(REFIID, void** player) override {
+        *player = nullptr;
+        return E_NOTIMPL;
+    }
+
+  private:
+    bool answers_item_;
+    HRESULT item_result_;
+};
+
+// How the fake root answers.
+struct RootBehaviour {
+    HRESULT open_result = S_OK;     // OpenContent's status
+    bool open_gives_object = true;  // with a success: whether an object comes back
+    LONG format_id = 9;             // what OpenContent reports
+    bool content_answers_item = true;
+    HRESULT content_item_result = S_OK;
+    HRESULT item_class_result = S_OK;  // GetItemClass
+    CLSID item_class{};                // what GetItemClass answers
+};
+
+class FakeRoot final : public Counted<MediaLibrary> {
+  public:
+    FakeRoot(Log* log, const RootBehaviour* behaviour) : Counted(log, "root"), behaviour_(behaviour) {}
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        *object = nullptr;
+        bool known = riid == IID_IUnknown;
+        for (const IID& iid : kMediaLibraryInterfaceIds) known |= riid == iid;
+        if (!known) return E_NOINTERFACE;
+        *object = static_cast<MediaLibrary*>(this);
+        AddRef();
+        return S_OK;
+    }
+    HRESULT Initialize() override {
+        log_->push_back("Initialize");
+        return S_OK;
+    }
+    HRESULT IsInitialized(LONG* count) override {
+        *count = 1;
+        return S_OK;
+    }
+    HRESULT SetApplication(LONG) override { return S_OK; }
+    HRESULT SetApplication(LONG, LONG, LPCWSTR, BSTR) override { return S_OK; }
+    HRESULT GetItemClass(LONG format_id, CLSID* item_class) override {
+        log_->push_back("GetItemClass(" + std::to_string(format_id) + ")");
+        *item_class = behaviour_->item_class;
+        return behaviour_->item_class_result;
+    }
+    HRESULT OpenContent(LPCWSTR path, REFIID riid, void** content, LONG* format_id, LONG* status) override {
+        std::string entry = "OpenContent(" + platform::Utf16ToUtf8(path ? path : u"<null>") + ")";
+        if (riid != IID_MediaContent) entry += " wrong iid";
+        if (!format_id || *format_id != 0) entry += " format not preset";
+        if (!status || *status != E_FAIL) entry += " status not preset";
+        log_->push_back(entry);
+        last_path = path ? path : u"";
+        *content = nullptr;
+        if (FAILED(behaviour_->open_result)) return behaviour_->open_result;
+        if (behaviour_->open_gives_object) {
+            auto* made =
+                new FakeContent(log_, behaviour_->content_answers_item, behaviour_->content_item_result);
+            *content = static_cast<MediaContent*>(made);
+        }
+        *format_id = behaviour_->format_id;
+        *status = 0;
+        return behaviour_->open_result;
+    }
+    HRESULT SetProgressSink(ProgressSink*) override { return E_NOTIMPL; }
+    HRESULT SetWorkFolder(LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT SetBitRate(LONG) override { return E_NOTIMPL; }
+    HRESULT Convert(LONG, const ConvertSource*, LONG, const LONG*, LONG, LONG) override { return E_NOTIMPL; }
+    HRESULT Reserved4() override { return E_NOTIMPL; }
+    HRESULT Reserved5() override { return E_NOTIMPL; }
+    HRESULT Reserved6() override { return E_NOTIMPL; }
+    HRESULT Reserved8() override { return E_NOTIMPL; }
+    HRESULT Reserved10() override { return E_NOTIMPL; }
+    HRESULT Reserved11() override { return E_NOTIMPL; }
+    HRESULT Reserved13() override { return E_NOTIMPL; }
+    HRESULT Reserved14() override { return E_NOTIMPL; }
+    HRESULT Reserved15() override { return E_NOTIMPL; }
+    HRESULT Reserved17() override { return E_NOTIMPL; }
+    HRESULT Reserved20() override { return E_NOTIMPL; }
+    HRESULT Reserved22() override { return E_NOTIMPL; }
+
+    std::u16string last_path;
+
+  private:
+    const RootBehaviour* behaviour_;
+};
+
+// Registers the fake root class (and, for tests that need it, an item class).
+// With `available` false every creation of the root fails as an unregistered
+// class would, hiding the real library of the registry.
+class FakeLibrary {
+  public:
+    explicit FakeLibrary(Log* log)
+        : log_(log), root_class_(CLSID_MediaLibrary, [this](REFIID riid, void** object) {
+              log_->push_back("create root");
+              if (!available) return REGDB_E_CLASSNOTREG;
+              auto* root = new FakeRoot(log_, &behaviour);
+              HRESULT hr = root->QueryInterface(riid, object);
+              root->Release();
+              return hr;
+          }) {}
+
+    // Makes `clsid` an item class whose objects are FakeItems (or fail with `result`).
+    void RegisterItemClass(const CLSID& clsid, HRESULT result = S_OK) {
+        item_class_ = platform::ClassRegistration(clsid, [this, result](REFIID riid, void** object) {
+            log_->push_back("create item");
+            if (FAILED(result)) return result;
+            auto* item = new FakeItem(log_);
+            HRESULT hr = item->QueryInterface(riid, object);
+            item->Release();
+            return hr;
+        });
+    }
+
+    bool available = true;
+    RootBehaviour behaviour;
+
+  private:
+    Log* log_;
+    platform::ClassRegistration root_class_;
+    platform::ClassRegistration item_class_;
+};
+
+}  // namespace fakes
