@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,13 @@ namespace fakes {
 
 using Log = std::vector<std::string>;
 
+// Appends to a log; fakes may be called from several threads at once.
+inline void Append(Log* log, std::string entry) {
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    log->push_back(std::move(entry));
+}
+
 // Counting base shared by the fakes: logs "<name> destroyed@<COM count>".
 template <typename Interface>
 class Counted : public Interface {
@@ -32,7 +40,7 @@ class Counted : public Interface {
     ULONG Release() override {
         ULONG n = --refs_;
         if (n == 0) {
-            log_->push_back(name_ + " destroyed@" + std::to_string(platform::ComInitCount()));
+            Append(log_, name_ + " destroyed@" + std::to_string(platform::ComInitCount()));
             delete this;
         }
         return n;
@@ -57,11 +65,11 @@ class FakeItem final : public Counted<MediaItem> {
         return S_OK;
     }
     HRESULT Load(LPCWSTR, LONG mode) override {
-        log_->push_back("item Load(" + std::to_string(mode) + ")");
+        Append(log_, "item Load(" + std::to_string(mode) + ")");
         return S_OK;
     }
     HRESULT Close() override {
-        log_->push_back("item Close");
+        Append(log_, "item Close");
         return S_OK;
     }
     HRESULT GetAttribute(ULONG, LONG*, VARIANT**) override { return E_NOTIMPL; }
@@ -80,7 +88,7 @@ class FakeContent final : public Counted<MediaContent> {
     HRESULT QueryInterface(REFIID riid, void** object) override {
         *object = nullptr;
         if (riid == IID_MediaItem) {
-            log_->push_back("content QI item");
+            Append(log_, "content QI item");
             if (!answers_item_) return E_NOINTERFACE;
             if (FAILED(item_result_)) return item_result_;
             *object = static_cast<MediaItem*>(new FakeItem(log_));
@@ -132,7 +140,7 @@ class FakeRoot final : public Counted<MediaLibrary> {
         return S_OK;
     }
     HRESULT Initialize() override {
-        log_->push_back("Initialize");
+        Append(log_, "Initialize");
         return S_OK;
     }
     HRESULT IsInitialized(LONG* count) override {
@@ -142,7 +150,7 @@ class FakeRoot final : public Counted<MediaLibrary> {
     HRESULT SetApplication(LONG) override { return S_OK; }
     HRESULT SetApplication(LONG, LONG, LPCWSTR, BSTR) override { return S_OK; }
     HRESULT GetItemClass(LONG format_id, CLSID* item_class) override {
-        log_->push_back("GetItemClass(" + std::to_string(format_id) + ")");
+        Append(log_, "GetItemClass(" + std::to_string(format_id) + ")");
         *item_class = behaviour_->item_class;
         return behaviour_->item_class_result;
     }
@@ -151,8 +159,7 @@ class FakeRoot final : public Counted<MediaLibrary> {
         if (riid != IID_MediaContent) entry += " wrong iid";
         if (!format_id || *format_id != 0) entry += " format not preset";
         if (!status || *status != E_FAIL) entry += " status not preset";
-        log_->push_back(entry);
-        last_path = path ? path : u"";
+        Append(log_, entry);
         *content = nullptr;
         if (FAILED(behaviour_->open_result)) return behaviour_->open_result;
         if (behaviour_->open_gives_object) {
@@ -181,8 +188,6 @@ class FakeRoot final : public Counted<MediaLibrary> {
     HRESULT Reserved20() override { return E_NOTIMPL; }
     HRESULT Reserved22() override { return E_NOTIMPL; }
 
-    std::u16string last_path;
-
   private:
     const RootBehaviour* behaviour_;
 };
@@ -194,7 +199,7 @@ class FakeLibrary {
   public:
     explicit FakeLibrary(Log* log)
         : log_(log), root_class_(CLSID_MediaLibrary, [this](REFIID riid, void** object) {
-              log_->push_back("create root");
+              Append(log_, "create root");
               if (!available) return REGDB_E_CLASSNOTREG;
               auto* root = new FakeRoot(log_, &behaviour);
               HRESULT hr = root->QueryInterface(riid, object);
@@ -205,7 +210,7 @@ class FakeLibrary {
     // Makes `clsid` an item class whose objects are FakeItems (or fail with `result`).
     void RegisterItemClass(const CLSID& clsid, HRESULT result = S_OK) {
         item_class_ = platform::ClassRegistration(clsid, [this, result](REFIID riid, void** object) {
-            log_->push_back("create item");
+            Append(log_, "create item");
             if (FAILED(result)) return result;
             auto* item = new FakeItem(log_);
             HRESULT hr = item->QueryInterface(riid, object);
