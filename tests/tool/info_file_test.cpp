@@ -46,7 +46,7 @@ TEST_F(InfoFileTest, MarksChooseTheDecoding) {
     EXPECT_EQ(Read("\xEF\xBB\xBFTitle=Caf\xC3\xA9"), (Pairs{{u"Title", u"Caf\u00e9"}}));  // UTF-8
     EXPECT_EQ(Read(std::string("\xFF\xFET\0=\0\xE5\x65\r\0\n\0", 12)), (Pairs{{u"T", u"\u65e5"}}));
     // UTF-16 text ends at its first NUL; a trailing odd byte is dropped.
-    EXPECT_EQ(Read(std::string("\xFF\xFE" "A\0=\0b\0\0\0C\0=\0d\0", 18)), (Pairs{{u"A", u"b"}}));
+    EXPECT_EQ(Read(std::string("\xFF\xFE" "A\0=\0b\0\0\0C\0=\0d\0", 16)), (Pairs{{u"A", u"b"}}));
     EXPECT_EQ(Read(std::string("\xFF\xFE" "A\0=\0b\0c", 9)), (Pairs{{u"A", u"b"}}));
 }
 
