@@ -1,0 +1,281 @@
+#include "plugin/tags/profile_store.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+
+#include "host/sdk/callstack.h"
+#include "host/sdk/core_api.h"
+#include "host/sdk/filesystem.h"
+#include "platform/files/files.h"
+#include "platform/text/text.h"
+
+namespace corvina {
+namespace {
+
+// The window the Windows plug-in reads: room for a 259-unit path and its
+// terminator. Ours starts there and grows for longer key paths.
+constexpr uint64_t kBaseWindow = 520;
+// Beyond the longest path Windows can name (32767 units) plus both zeros.
+constexpr uint64_t kMaxWindow = 2 * (32767 + 2);
+// A candidate must be longer than "ID3" plus an empty trailer.
+constexpr uint64_t kMinCandidateSize = 9;
+
+// The path split by the Windows rules. The buffers are sized from the path
+// itself, so a long path splits instead of failing.
+struct SplitKey {
+    std::u16string drive, folder, name, extension;
+};
+
+std::optional<SplitKey> Split(LPCWSTR path) {
+    if (!path) return std::nullopt;
+    const size_t units = static_cast<size_t>(lstrlenW(path)) + 1;
+    std::u16string drive(3, u'\0'), folder(units, u'\0'), name(units, u'\0'), extension(units, u'\0');
+    if (_wsplitpath_s(path, drive.data(), drive.size(), folder.data(), folder.size(), name.data(), name.size(),
+                      extension.data(), extension.size()) != 0) {
+        return std::nullopt;
+    }
+    auto trim = [](std::u16string& s) { s.resize(std::char_traits<char16_t>::length(s.c_str())); };
+    trim(drive);
+    trim(folder);
+    trim(name);
+    trim(extension);
+    return SplitKey{drive, folder, name, extension};
+}
+
+bool SameNoCase(const std::u16string& a, const std::u16string& b) { return lstrcmpiW(a.c_str(), b.c_str()) == 0; }
+
+bool Matches(const std::u16string& stored, LPCWSTR key, const SplitKey& key_parts, bool portable) {
+    if (lstrcmpiW(stored.c_str(), key) == 0) return true;
+    if (!portable) return false;
+    const std::optional<SplitKey> parts = Split(stored.c_str());
+    return parts && SameNoCase(parts->folder, key_parts.folder) && SameNoCase(parts->name, key_parts.name) &&
+           SameNoCase(parts->extension, key_parts.extension);
+}
+
+// "%08X.tag" in the bucket folder.
+std::string TagFileName(const std::string& bucket_folder, uint32_t number) {
+    char name[16];
+    std::snprintf(name, sizeof(name), "%08X.tag", number);
+    return bucket_folder + name;
+}
+
+bool Exists(const std::string& path, abort_callback& abort) {
+    TRACK_CALL_TEXT("filesystem::g_get_stats");
+    return filesystem::g_exists(path.c_str(), abort);
+}
+
+// Creates a folder of the store when asked and reports whether it exists
+// afterwards. A folder that cannot be made leaves the profile place
+// unavailable rather than failing the caller.
+bool EnsureFolder(const std::string& path, bool create, abort_callback& abort) {
+    if (Exists(path, abort)) return true;
+    if (!create) return false;
+    try {
+        TRACK_CALL_TEXT("filesystem::g_create_directory");
+        filesystem::g_create_directory(path.c_str(), abort);
+    } catch (const exception_io&) {
+        // Another caller may just have made it; the test below decides.
+    }
+    return Exists(path, abort);
+}
+
+// The file name part of a host path, after the last "/" or "\".
+std::string_view FileNameOf(std::string_view path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+bool HasTagExtension(std::string_view path) {
+    const std::string_view name = FileNameOf(path);
+    const size_t dot = name.rfind('.');
+    return dot != std::string_view::npos && name.substr(dot) == ".tag";  // ".TAG" does not count
+}
+
+// The stored key path of one candidate file, or nothing when it is not a
+// side-tag file of this store.
+std::optional<std::u16string> ReadStoredKeyPath(const std::string& path, uint64_t size, uint64_t first_window,
+                                                abort_callback& abort) {
+    file_ptr f;
+    {
+        TRACK_CALL_TEXT("filesystem::g_open");
+        filesystem::g_open(f, path.c_str(), filesystem::open_mode_read, abort);
+    }
+    char magic[3];
+    if (f->read(magic, sizeof(magic), abort) != sizeof(magic) || magic[0] != 'I' || magic[1] != 'D' ||
+        magic[2] != '3') {
+        return std::nullopt;
+    }
+    // The trailer ends at the end of the file, so the window is aligned to
+    // 2-byte units from there.
+    const uint64_t whole = size & ~uint64_t{1};
+    const uint64_t limit = std::max(kMaxWindow, first_window);
+    uint64_t window_size = std::min(whole, first_window);
+    for (;;) {
+        std::vector<uint8_t> window;
+        try {
+            window.resize(static_cast<size_t>(window_size));
+        } catch (const std::bad_alloc&) {
+            return std::nullopt;
+        }
+        f->seek(size - window_size, abort);
+        f->read_object(window.data(), window.size(), abort);
+        bool needs_more = false;
+        std::optional<std::u16string> stored = StoredKeyPathIn(window, window_size == size, needs_more);
+        if (stored || !needs_more || window_size >= whole || window_size >= limit) return stored;
+        window_size = std::min({whole, limit, window_size * 2});
+    }
+}
+
+}  // namespace
+
+std::optional<unsigned> ProfileBucketOf(LPCWSTR key_path) {
+    if (!key_path || !*key_path) return std::nullopt;
+    const std::optional<SplitKey> parts = Split(key_path);
+    if (!parts) return std::nullopt;
+    uint32_t sum = 0;
+    for (const std::u16string* part : {&parts->folder, &parts->name, &parts->extension}) {
+        for (char16_t unit : *part) sum += unit;
+    }
+    return (((sum >> 8) & 0xFF) + (sum & 0xFF)) % 256;
+}
+
+std::vector<uint8_t> ProfileTrailer(LPCWSTR key_path) {
+    std::vector<uint8_t> out = {0, 0};
+    for (LPCWSTR p = key_path; p && *p; ++p) {
+        out.push_back(static_cast<uint8_t>(*p & 0xFF));
+        out.push_back(static_cast<uint8_t>(*p >> 8));
+    }
+    out.push_back(0);
+    out.push_back(0);
+    return out;
+}
+
+std::optional<std::u16string> StoredKeyPathIn(const std::vector<uint8_t>& window, bool window_is_whole_file,
+                                              bool& needs_more) {
+    needs_more = false;
+    const size_t units = window.size() / 2;
+    auto unit = [&](size_t i) { return static_cast<char16_t>(window[2 * i] | (window[2 * i + 1] << 8)); };
+    if (units == 0 || unit(units - 1) != 0) return std::nullopt;
+    size_t start = units - 1;
+    while (start > 0 && unit(start - 1) != 0) --start;
+    if (start == 0) {
+        // No zero unit before the path inside the window: either the path
+        // goes on before it, or (the whole file seen) there is no trailer.
+        needs_more = !window_is_whole_file && units > 1;
+        return std::nullopt;
+    }
+    if (start == units - 1) return std::nullopt;  // an empty path
+    std::u16string path;
+    for (size_t i = start; i < units - 1; ++i) path.push_back(unit(i));
+    return path;
+}
+
+bool StoredFileExists(const std::u16string& stored_path) {
+    const DWORD attributes = GetFileAttributesW(stored_path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (stored_path.empty() || stored_path.front() != u'/') return false;
+
+    std::vector<std::u16string> components;
+    size_t pos = 1;
+    while (pos <= stored_path.size()) {
+        const size_t slash = std::min(stored_path.find(u'/', pos), stored_path.size());
+        if (slash > pos) components.push_back(stored_path.substr(pos, slash - pos));
+        pos = slash + 1;
+    }
+    if (components.empty()) return false;
+    // Every folder whose name matches so far (names differing only in case
+    // may all exist side by side).
+    std::vector<std::u16string> folders = {u"/"};
+    for (size_t c = 0; c < components.size(); ++c) {
+        const bool last = c + 1 == components.size();
+        std::vector<std::u16string> next;
+        for (const std::u16string& folder : folders) {
+            const auto entries = platform::ListFolder(folder);
+            if (!entries) continue;
+            for (const platform::FolderEntry& entry : *entries) {
+                if (!platform::EqualsNoCase(entry.name, components[c])) continue;
+                const bool is_folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+                if (last && !is_folder) return true;
+                if (!last && is_folder) next.push_back(entry.path);
+            }
+        }
+        folders = std::move(next);
+        if (folders.empty()) return false;
+    }
+    return false;
+}
+
+bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, const SideTagSettings& settings,
+                           abort_callback& abort) {
+    out.clear();
+    const std::optional<unsigned> bucket = ProfileBucketOf(key_path);
+    if (!bucket) return false;
+    const std::optional<SplitKey> key_parts = Split(key_path);
+
+    const std::string profile = core_api::get_profile_path();
+    if (!Exists(profile, abort)) return false;
+    const std::string root = profile + "\\ID3v2\\";
+    if (!EnsureFolder(root, create, abort)) return false;
+    char digits[4];
+    std::snprintf(digits, sizeof(digits), "%02X", *bucket);
+    const std::string bucket_folder = root + digits + "\\";
+    if (!EnsureFolder(bucket_folder, create, abort)) return false;
+
+    const bool keeps_clean = settings.keeps_clean();
+    const bool portable = settings.portable();
+    bool empty = false;
+    {
+        TRACK_CALL_TEXT("filesystem::g_is_empty_directory");
+        empty = filesystem::g_is_empty_directory(bucket_folder.c_str(), abort);
+    }
+    directory_callback_impl listing(true);
+    if (!empty) {
+        TRACK_CALL_TEXT("filesystem::g_list_directory");
+        filesystem::g_list_directory(bucket_folder.c_str(), listing, abort);
+    }
+    if (empty || listing.get_count() == 0) {
+        if (!create) return false;
+        out = TagFileName(bucket_folder, 0);
+        return true;
+    }
+
+    // Enough for the key path with a drive in front, both zeros, and a
+    // little more; a longer stored path makes the window grow.
+    const uint64_t first_window =
+        std::max<uint64_t>(kBaseWindow, 2 * (static_cast<uint64_t>(lstrlenW(key_path)) + 4));
+    for (const directory_callback_impl::entry& candidate : listing.get_files()) {
+        const uint64_t size = candidate.stats.m_size;
+        if (size == t_filestats::filesize_invalid || size < kMinCandidateSize) continue;
+        if (!HasTagExtension(candidate.path)) continue;
+        const std::optional<std::u16string> stored = ReadStoredKeyPath(candidate.path, size, first_window, abort);
+        if (!stored || !Split(stored->c_str())) continue;
+
+        if (Matches(*stored, key_path, *key_parts, portable)) {
+            if (out.empty()) {
+                out = candidate.path;
+                if (!keeps_clean) break;
+                continue;
+            }
+            TRACK_CALL_TEXT("filesystem::g_remove");
+            filesystem::g_remove(candidate.path.c_str(), abort);  // a duplicate of the first match
+        } else if (keeps_clean && !portable && !StoredFileExists(*stored)) {
+            TRACK_CALL_TEXT("filesystem::g_remove");
+            filesystem::g_remove(candidate.path.c_str(), abort);  // its audio file is gone
+        }
+    }
+    if (!out.empty()) return true;
+    if (!create) return false;
+
+    for (uint64_t number = 0; number <= 0xFFFFFFFFu; ++number) {
+        std::string name = TagFileName(bucket_folder, static_cast<uint32_t>(number));
+        if (!Exists(name, abort)) {
+            out = std::move(name);
+            return true;
+        }
+    }
+    out.clear();
+    return false;
+}
+
+}  // namespace corvina
