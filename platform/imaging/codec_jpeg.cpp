@@ -74,6 +74,9 @@ bool RunDecode(std::span<const uint8_t> bytes, PixelImage& image, jpeg_decompres
                ErrorManager& err, jpeg_progress_mgr& progress) {
     if (setjmp(err.jump)) return false;
     jpeg_create_decompress(&cinfo);
+    // Multi-scan files keep all coefficients in memory; beyond this libjpeg
+    // fails (there is no backing store) instead of taking what it asks for.
+    cinfo.mem->max_memory_to_use = static_cast<long>(kMaxPixels * 4);
     progress.progress_monitor = OnProgress;
     cinfo.progress = &progress;
     jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));

@@ -202,3 +202,60 @@ TEST(ImagingText, DrawingIsClippedToTheLayoutUnlessNoClip) {
 }
 
 }  // namespace
+
+namespace {
+
+// The text picture's way of working: measure the outlines at an em size in
+// pixels, size a canvas from the bounds plus a margin, then draw with a font
+// of the same size in points. The ink must land inside the margins.
+TEST(ImagingText, TextMeasuredAsOutlinesFitsWhereItIsDrawn) {
+    const std::u16string text = u"First line of the lyrics\r\nSecond, longer line of the lyrics\r\nThird";
+    const int s = 16;                   // the font size in points
+    const REAL em = s * 96.0f / 72.0f;  // in pixels at the canvas resolution
+    GpPath* path = nullptr;
+    ASSERT_EQ(GdipCreatePath(FillModeAlternate, &path), Ok);
+    const RectF none{0, 0, 0, 0};
+    ASSERT_EQ(GdipAddPathString(path, text.c_str(), -1, SansSerif(), FontStyleRegular, em, &none, nullptr),
+              Ok);
+    Rect b{};
+    ASSERT_EQ(GdipGetPathWorldBoundsI(path, &b, nullptr, nullptr), Ok);
+    GdipDeletePath(path);
+    const INT width = b.X + b.Width + 2 * s, height = b.Y + b.Height + 2 * s;
+
+    GpBitmap* bitmap = nullptr;
+    ASSERT_EQ(GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppARGB, nullptr, &bitmap), Ok);
+    BitmapHolder holder(bitmap);
+    GpGraphics* g = nullptr;
+    ASSERT_EQ(GdipGetImageGraphicsContext(bitmap, &g), Ok);
+    ASSERT_EQ(GdipGraphicsClear(g, 0xFFFFFFFFu), Ok);
+    GpFont* font = nullptr;
+    ASSERT_EQ(GdipCreateFont(SansSerif(), static_cast<REAL>(s), FontStyleRegular, UnitPoint, &font), Ok);
+    GpSolidFill* brush = nullptr;
+    ASSERT_EQ(GdipCreateSolidFill(0xFF000000u, &brush), Ok);
+    const RectF at{static_cast<REAL>(s), static_cast<REAL>(s), 0, 0};
+    ASSERT_EQ(GdipDrawString(g, text.c_str(), -1, font, &at, nullptr, brush), Ok);
+
+    InkBox ink;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            ARGB c = 0;
+            GdipBitmapGetPixel(bitmap, x, y, &c);
+            if ((c & 0xFF) < 200) {
+                ink.left = std::min(ink.left, x);
+                ink.right = std::max(ink.right, x);
+                ink.top = std::min(ink.top, y);
+                ink.bottom = std::max(ink.bottom, y);
+            }
+        }
+    ASSERT_GE(ink.right, 0);
+    // The ink is where the outlines were, shifted by the margin.
+    EXPECT_NEAR(ink.left, b.X + s, 2);
+    EXPECT_NEAR(ink.top, b.Y + s, 2);
+    EXPECT_NEAR(ink.right, b.X + b.Width + s, 2);
+    EXPECT_NEAR(ink.bottom, b.Y + b.Height + s, 2);
+    GdipDeleteBrush(brush);
+    GdipDeleteFont(font);
+    GdipDeleteGraphics(g);
+}
+
+}  // namespace
