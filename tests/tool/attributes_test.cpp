@@ -68,14 +68,18 @@ TEST(ReadAttributeList, ThirtyFourNamesInOrderWithFallbacksAndConversions) {
     list.Append(u"Existing", u"entry");
     quillet::ReadAttributeList(item.Get(), list);
     ASSERT_EQ(list.Size(), 35u);
-    const std::vector<std::u16string> names = {
-        u"Title",      u"SortTitle",       u"Subtitle",      u"SortSubtitle",  u"Artist",
-        u"SortArtist", u"ArtistURL",       u"Album",         u"SortAlbum",     u"AlbumArtist",
-        u"SortAlbumArtist", u"Genre",      u"Composer",      u"Lyricist",      u"TrackNumber",
-        u"TotalTracks", u"Release",        u"Import",        u"Duration",      u"MilliSecond",
-        u"Size",       u"Format",          u"Codec",         u"BitRate",       u"Frequency",
-        u"BitDepth",   u"Channel",         u"Location",      u"Extension",     u"LyricsText",
-        u"LyricsPicture", u"LinerNotesText", u"LinerNotesPicture", u"Jacket"};
+    const std::vector<std::u16string> names = {u"Title",         u"SortTitle",       u"Subtitle",
+                                               u"SortSubtitle",  u"Artist",          u"SortArtist",
+                                               u"ArtistURL",     u"Album",           u"SortAlbum",
+                                               u"AlbumArtist",   u"SortAlbumArtist", u"Genre",
+                                               u"Composer",      u"Lyricist",        u"TrackNumber",
+                                               u"TotalTracks",   u"Release",         u"Import",
+                                               u"Duration",      u"MilliSecond",     u"Size",
+                                               u"Format",        u"Codec",           u"BitRate",
+                                               u"Frequency",     u"BitDepth",        u"Channel",
+                                               u"Location",      u"Extension",       u"LyricsText",
+                                               u"LyricsPicture", u"LinerNotesText",  u"LinerNotesPicture",
+                                               u"Jacket"};
     for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(list[i + 1].name, names[i]);
     auto value = [&](const char16_t* name) {
         EXPECT_TRUE(list.Find(name));
@@ -128,8 +132,8 @@ TEST(WriteAttributeList, AbsentValueRemovesASingleValueButBlanksTheFirstOfTwo) {
     auto item = NewItem();
     item->PutText(0x1213, u"One composer");
     item->Put(0x1212, {Variant::FromString(u"A"), Variant::FromString(u"B")});
-    EXPECT_TRUE(quillet::WriteAttributeList(item.Get(), List({{u"Composer", nullptr}, {u"Lyricist", u""},
-                                                              {u"Subtitle", nullptr}})));
+    EXPECT_TRUE(quillet::WriteAttributeList(
+        item.Get(), List({{u"Composer", nullptr}, {u"Lyricist", u""}, {u"Subtitle", nullptr}})));
     EXPECT_EQ(Sets(*item.Get()), (std::vector<std::string>{"1213:0", "1212:2 BSTR: BSTR:B", "1230:0"}));
     EXPECT_FALSE(item->Has(0x1213));
 }
@@ -159,9 +163,11 @@ TEST(WriteAttributeList, UnknownAndReadOnlyNamesChangeNothing) {
 TEST(WriteAttributeList, NumbersAndDatesConvertOrLeaveTheAttributeAlone) {
     auto item = NewItem();
     item->PutInt(0x1100, 100);
-    EXPECT_TRUE(quillet::WriteAttributeList(item.Get(), List({{u"Duration", u"245"}, {u"MilliSecond", u"abc"},
-                                                              {u"Import", u"2001/02/03 04:05:06"}})));
-    EXPECT_EQ(Sets(*item.Get()), (std::vector<std::string>{"1100:1 I4:245", "1404:1 DATE:2001/02/03 04:05:06"}));
+    EXPECT_TRUE(quillet::WriteAttributeList(
+        item.Get(),
+        List({{u"Duration", u"245"}, {u"MilliSecond", u"abc"}, {u"Import", u"2001/02/03 04:05:06"}})));
+    EXPECT_EQ(Sets(*item.Get()),
+              (std::vector<std::string>{"1100:1 I4:245", "1404:1 DATE:2001/02/03 04:05:06"}));
     EXPECT_FALSE(quillet::WriteAttributeList(item.Get(), List({{u"TotalTracks", u"twelve"}})));
 }
 
@@ -224,7 +230,8 @@ TEST(CopyAllAttributes, CopiesEveryAttributeThenClosesTheBase) {
     base->PutInt(0x1105, 2);
     const ULONG refs = picture->References();
     quillet::CopyAllAttributes(base.Get(), target.Get());
-    EXPECT_EQ(Sets(*target.Get()), (std::vector<std::string>{"1207:1 BSTR:T", "122A:1 UNKNOWN", "1105:1 I4:2"}));
+    EXPECT_EQ(Sets(*target.Get()),
+              (std::vector<std::string>{"1207:1 BSTR:T", "122A:1 UNKNOWN", "1105:1 I4:2"}));
     EXPECT_EQ(base->close_count, 1);
     EXPECT_EQ(target->close_count, 0);
     EXPECT_EQ(picture->References(), refs + 1);  // the target's copy, nothing leaked

@@ -27,8 +27,9 @@ TEST(NameValueList, AppendKeepsOrderDuplicatesAndDropsEntriesWithNeitherPart) {
     list.Append(nullptr, u"only value");
     list.Append(u"only name", u"");
     using P = std::pair<std::u16string, std::u16string>;
-    EXPECT_EQ(Entries(list), (std::vector<P>{{u"Title", u"A"}, {u"title", u"B"}, {u"", u"only value"},
-                                              {u"only name", u""}}));
+    EXPECT_EQ(
+        Entries(list),
+        (std::vector<P>{{u"Title", u"A"}, {u"title", u"B"}, {u"", u"only value"}, {u"only name", u""}}));
     EXPECT_EQ(list[3].Value(), nullptr);  // an empty value is stored as absent
     EXPECT_EQ(list[2].Name(), nullptr);
 }

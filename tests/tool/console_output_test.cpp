@@ -68,7 +68,8 @@ TEST(ConsoleOutput, ConsoleGetsUnicodeTextWhateverTheCodePage) {
     std::string text;
     char buffer[256];
     // Until EIO: the terminal has no writer left.
-    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<size_t>(n));
     close(master);
     EXPECT_EQ(text, "Title=Caf\xC3\xA9 \xE6\x97\xA5\nEOS.\n");
 }

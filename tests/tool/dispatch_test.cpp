@@ -1,8 +1,9 @@
 // Reading command lines into CommandOptions.
+#include "tool/commands/dispatch.h"
+
 #include <gtest/gtest.h>
 
 #include "helpers.h"
-#include "tool/commands/dispatch.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ std::vector<std::pair<std::u16string, std::u16string>> Entries(const NameValueLi
 using Pairs = std::vector<std::pair<std::u16string, std::u16string>>;
 
 class DispatchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         file_ = dir_ / "song.oma";
         testsupport::WriteText(file_, "x");
@@ -75,7 +76,8 @@ TEST_F(DispatchTest, UnknownOptionIsIgnoredAndItsNextWordReadAsPath) {
 }
 
 TEST_F(DispatchTest, CommandWordsAndEncodingDigits) {
-    auto r = ReadWords({u"--GetAll8", U16(file_), u"--Info", u"a.info", u"--info2", u"b.info", u"--LYRICS", u"c.lrc"});
+    auto r = ReadWords(
+        {u"--GetAll8", U16(file_), u"--Info", u"a.info", u"--info2", u"b.info", u"--LYRICS", u"c.lrc"});
     const CommandOptions& o = r->options;
     EXPECT_EQ(o.command, Command::Get);
     EXPECT_TRUE(o.all);
@@ -92,17 +94,19 @@ TEST_F(DispatchTest, CommandWordsAndEncodingDigits) {
 
 TEST_F(DispatchTest, ValuesAreNextWordsUnlessOptionsAndEmptyWordsCount) {
     auto r = ReadWords({u"--Info", u"--Lyrics", u"", u"--Jacket"});
-    EXPECT_TRUE(r->options.info.Empty());  // its next word is an option: no value
+    EXPECT_TRUE(r->options.info.Empty());     // its next word is an option: no value
     EXPECT_EQ(r->options.lyrics.Size(), 1u);  // the empty word is a value
     EXPECT_EQ(r->options.lyrics[0].name, u"3");
     EXPECT_TRUE(r->options.jacket.Empty());
 }
 
 TEST_F(DispatchTest, FlagsBoundsAndAliases) {
-    auto r = ReadWords({u"--forcewrite", u"--QUIET", u"--Jpeg", u"--PictureMax", u"640", u"--PictureMinWidth",
-                        u"0x20", u"--PictureMin", u"10", u"--PictureMaxHeight", u"480", u"--tc", u"n.txt", u"--ti",
-                        u"j.png", u"--TextJpeg", u"t.jpg", u"--Text", u"t.txt", u"--PictureJpeg", u"p.jpg",
-                        u"--Picture", u"p.png", u"--JacketJpeg", u"jj.jpg"});
+    auto r = ReadWords(
+        {u"--forcewrite", u"--QUIET",       u"--Jpeg", u"--PictureMax",       u"640",   u"--PictureMinWidth",
+         u"0x20",         u"--PictureMin",  u"10",     u"--PictureMaxHeight", u"480",   u"--tc",
+         u"n.txt",        u"--ti",          u"j.png",  u"--TextJpeg",         u"t.jpg", u"--Text",
+         u"t.txt",        u"--PictureJpeg", u"p.jpg",  u"--Picture",          u"p.png", u"--JacketJpeg",
+         u"jj.jpg"});
     const CommandOptions& o = r->options;
     EXPECT_TRUE(o.force_write);
     EXPECT_TRUE(o.quiet);
@@ -130,7 +134,8 @@ TEST_F(DispatchTest, FontSizeBounds) {
 }
 
 TEST_F(DispatchTest, ModeWords) {
-    auto r = ReadWords({u"--LyricsMode", u"hybrid", u"--LinerNotesMode", u"TEXT", u"--JacketMode", u"Hybrid"});
+    auto r =
+        ReadWords({u"--LyricsMode", u"hybrid", u"--LinerNotesMode", u"TEXT", u"--JacketMode", u"Hybrid"});
     EXPECT_EQ(r->options.lyrics_mode, 4);
     EXPECT_EQ(r->options.liner_notes_mode, 1);
     EXPECT_EQ(r->options.jacket_mode, 2);  // Hybrid is no jacket mode: consumed and ignored
@@ -151,14 +156,15 @@ TEST_F(DispatchTest, BitRateOutputAndFileType) {
 
 TEST_F(DispatchTest, TempPathListsFoldersAndTheFolderOfAnExistingFile) {
     const std::u16string folder = U16(dir_.path()) + u"/";
-    auto r = ReadWords({u"--TempPath", u"/no/such/folder", u"--TempPath", U16(file_), u"--TempPath", u"/NO/SUCH/FOLDER",
-                        u"--TempPath", U16(other_)});
+    auto r = ReadWords({u"--TempPath", u"/no/such/folder", u"--TempPath", U16(file_), u"--TempPath",
+                        u"/NO/SUCH/FOLDER", u"--TempPath", U16(other_)});
     EXPECT_EQ(Entries(r->options.temp_folders),
               (Pairs{{u"/no/such/folder", u"/no/such/folder"}, {folder, folder}}));
 }
 
 TEST_F(DispatchTest, TagOptionsSetEntriesInPlace) {
-    auto r = ReadWords({u"--Title", u"--Artist", u"Someone", u"--tl", u"Album 1", u"--TITLE", u"T2", u"--tg"});
+    auto r =
+        ReadWords({u"--Title", u"--Artist", u"Someone", u"--tl", u"Album 1", u"--TITLE", u"T2", u"--tg"});
     EXPECT_EQ(Entries(r->options.tags),
               (Pairs{{u"Title", u"T2"}, {u"Artist", u"Someone"}, {u"Album", u"Album 1"}, {u"Genre", u""}}));
     EXPECT_EQ(r->options.remembered_title, u"T2");
@@ -170,18 +176,52 @@ TEST_F(DispatchTest, TagOptionsSetEntriesInPlace) {
 }
 
 TEST_F(DispatchTest, EveryTagOptionAndAlias) {
-    auto r = ReadWords({u"--tt", u"1", u"--SortTitle", u"2", u"--Subtitle", u"3", u"--SortSubtitle", u"4", u"--ta",
-                        u"5", u"--SortArtist", u"6", u"--ArtistURL", u"7", u"--Album", u"8", u"--SortAlbum", u"9",
-                        u"--AlbumArtist", u"10", u"--SortAlbumArtist", u"11", u"--Genre", u"12", u"--Composer",
-                        u"13", u"--Lyricist", u"14", u"--tn", u"15", u"--TotalTracks", u"16", u"--ty", u"17",
-                        u"--Import", u"18", u"--Duration", u"19", u"--MilliSecond", u"20"});
-    Pairs expected = {{u"Title", u"1"},        {u"SortTitle", u"2"},  {u"Subtitle", u"3"},
-                      {u"SortSubtitle", u"4"}, {u"Artist", u"5"},     {u"SortArtist", u"6"},
-                      {u"ArtistURL", u"7"},    {u"Album", u"8"},      {u"SortAlbum", u"9"},
-                      {u"AlbumArtist", u"10"}, {u"SortAlbumArtist", u"11"}, {u"Genre", u"12"},
-                      {u"Composer", u"13"},    {u"Lyricist", u"14"},  {u"TrackNumber", u"15"},
-                      {u"TotalTracks", u"16"}, {u"Release", u"17"},   {u"Import", u"18"},
-                      {u"Duration", u"19"},    {u"MilliSecond", u"20"}};
+    auto r = ReadWords({u"--tt",
+                        u"1",
+                        u"--SortTitle",
+                        u"2",
+                        u"--Subtitle",
+                        u"3",
+                        u"--SortSubtitle",
+                        u"4",
+                        u"--ta",
+                        u"5",
+                        u"--SortArtist",
+                        u"6",
+                        u"--ArtistURL",
+                        u"7",
+                        u"--Album",
+                        u"8",
+                        u"--SortAlbum",
+                        u"9",
+                        u"--AlbumArtist",
+                        u"10",
+                        u"--SortAlbumArtist",
+                        u"11",
+                        u"--Genre",
+                        u"12",
+                        u"--Composer",
+                        u"13",
+                        u"--Lyricist",
+                        u"14",
+                        u"--tn",
+                        u"15",
+                        u"--TotalTracks",
+                        u"16",
+                        u"--ty",
+                        u"17",
+                        u"--Import",
+                        u"18",
+                        u"--Duration",
+                        u"19",
+                        u"--MilliSecond",
+                        u"20"});
+    Pairs expected = {
+        {u"Title", u"1"},     {u"SortTitle", u"2"},    {u"Subtitle", u"3"},         {u"SortSubtitle", u"4"},
+        {u"Artist", u"5"},    {u"SortArtist", u"6"},   {u"ArtistURL", u"7"},        {u"Album", u"8"},
+        {u"SortAlbum", u"9"}, {u"AlbumArtist", u"10"}, {u"SortAlbumArtist", u"11"}, {u"Genre", u"12"},
+        {u"Composer", u"13"}, {u"Lyricist", u"14"},    {u"TrackNumber", u"15"},     {u"TotalTracks", u"16"},
+        {u"Release", u"17"},  {u"Import", u"18"},      {u"Duration", u"19"},        {u"MilliSecond", u"20"}};
     EXPECT_EQ(Entries(r->options.tags), expected);
 }
 

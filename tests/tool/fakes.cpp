@@ -10,8 +10,10 @@ namespace {
 std::string Narrow(std::u16string_view text) { return platform::Utf16ToUtf8(text); }
 
 class FakeContent final : public platform::ComObject<FakeContent, MediaContent> {
-public:
-    explicit FakeContent(std::shared_ptr<LibraryState> state) : state_(std::move(state)) { ++state_->live_contents; }
+  public:
+    explicit FakeContent(std::shared_ptr<LibraryState> state) : state_(std::move(state)) {
+        ++state_->live_contents;
+    }
     ~FakeContent() override { --state_->live_contents; }
     HRESULT Reserved3() override { return E_NOTIMPL; }
     HRESULT Reserved4() override { return E_NOTIMPL; }
@@ -22,12 +24,12 @@ public:
     HRESULT Reserved9() override { return E_NOTIMPL; }
     HRESULT CreatePlayer(REFIID, void**) override { return E_NOTIMPL; }
 
-private:
+  private:
     std::shared_ptr<LibraryState> state_;
 };
 
 class FakeLibrary final : public MediaLibrary {
-public:
+  public:
     FakeLibrary(std::shared_ptr<LibraryState> state) : state_(std::move(state)) { state_->references = 1; }
 
     HRESULT QueryInterface(REFIID riid, void** object) override {
@@ -91,13 +93,13 @@ public:
     HRESULT Reserved22() override { return E_NOTIMPL; }
     HRESULT Convert(LONG, const ConvertSource*, LONG, const LONG*, LONG, LONG) override { return E_NOTIMPL; }
     HRESULT SetApplication(LONG application_id, LONG mode, LPCWSTR reserved, BSTR extra) override {
-        state_->calls.push_back("SetApplication(" + std::to_string(application_id) + "," + std::to_string(mode) + "," +
-                                (reserved ? Narrow(reserved) : "null") + "," + (extra ? Narrow(extra) : "null") +
-                                ")");
+        state_->calls.push_back("SetApplication(" + std::to_string(application_id) + "," +
+                                std::to_string(mode) + "," + (reserved ? Narrow(reserved) : "null") + "," +
+                                (extra ? Narrow(extra) : "null") + ")");
         return state_->tell_result;
     }
 
-private:
+  private:
     ~FakeLibrary() = default;
     std::shared_ptr<LibraryState> state_;
 };
@@ -113,12 +115,18 @@ HRESULT FakePicture::GetData(ULONG* size, BYTE** data) {
 
 std::u16string DescribeVariant(const VARIANT& value) {
     switch (value.vt) {
-        case VT_EMPTY: return u"EMPTY";
-        case VT_I4: return u"I4:" + platform::Utf8ToUtf16(std::to_string(value.lVal));
-        case VT_BSTR: return u"BSTR:" + std::u16string(platform::BstrView(value.bstrVal));
-        case VT_DATE: return u"DATE:" + platform::FormatDateText(value.date);
-        case VT_UNKNOWN: return u"UNKNOWN";
-        default: return u"VT:" + platform::Utf8ToUtf16(std::to_string(value.vt));
+        case VT_EMPTY:
+            return u"EMPTY";
+        case VT_I4:
+            return u"I4:" + platform::Utf8ToUtf16(std::to_string(value.lVal));
+        case VT_BSTR:
+            return u"BSTR:" + std::u16string(platform::BstrView(value.bstrVal));
+        case VT_DATE:
+            return u"DATE:" + platform::FormatDateText(value.date);
+        case VT_UNKNOWN:
+            return u"UNKNOWN";
+        default:
+            return u"VT:" + platform::Utf8ToUtf16(std::to_string(value.vt));
     }
 }
 
@@ -193,7 +201,8 @@ std::u16string FakeItem::Text(ULONG id, size_t index) {
     auto it = attributes_.find(id);
     if (it == attributes_.end() || index >= it->second.size()) return {};
     const VARIANT* value = it->second[index].Get();
-    return value->vt == VT_BSTR ? std::u16string(platform::BstrView(value->bstrVal)) : DescribeVariant(*value);
+    return value->vt == VT_BSTR ? std::u16string(platform::BstrView(value->bstrVal))
+                                : DescribeVariant(*value);
 }
 
 FakeLibraryRegistration::FakeLibraryRegistration() {
@@ -209,12 +218,13 @@ FakeLibraryRegistration::FakeLibraryRegistration() {
         }
         return E_NOINTERFACE;
     });
-    item_class_ = platform::ClassRegistration(CLSID_FakeItem, [shared](REFIID riid, void** object) -> HRESULT {
-        *object = nullptr;
-        ComPtr<FakeItem> item = std::move(shared->next_item);
-        if (!item) return E_FAIL;
-        return item->QueryInterface(riid, object);
-    });
+    item_class_ =
+        platform::ClassRegistration(CLSID_FakeItem, [shared](REFIID riid, void** object) -> HRESULT {
+            *object = nullptr;
+            ComPtr<FakeItem> item = std::move(shared->next_item);
+            if (!item) return E_FAIL;
+            return item->QueryInterface(riid, object);
+        });
 }
 
 }  // namespace fakes

@@ -18,7 +18,7 @@ namespace fakes {
 
 // A picture value with a visible reference count and fixed data.
 class FakePicture final : public platform::ComObject<FakePicture, MediaPicture> {
-public:
+  public:
     explicit FakePicture(std::vector<BYTE> data) : data_(std::move(data)) {}
     HRESULT GetProperty(ULONG, VARIANT*) override { return E_NOTIMPL; }
     HRESULT SetProperty(ULONG, const VARIANT*) override { return E_NOTIMPL; }
@@ -32,7 +32,7 @@ public:
         return Release();
     }
 
-private:
+  private:
     std::vector<BYTE> data_;
 };
 
@@ -46,7 +46,7 @@ struct AttributeCall {
 
 // An item whose attributes live in a map; ids keep the order of insertion.
 class FakeItem final : public platform::ComObject<FakeItem, MediaItem> {
-public:
+  public:
     HRESULT Load(LPCWSTR path, LONG mode) override;
     HRESULT Close() override;
     HRESULT GetAttribute(ULONG id, LONG* count, VARIANT** values) override;
@@ -70,7 +70,7 @@ public:
     LONG loaded_mode = 0;
     int close_count = 0;
 
-private:
+  private:
     std::vector<ULONG> order_;
     std::map<ULONG, std::vector<platform::Variant>> attributes_;
 };
@@ -82,7 +82,8 @@ struct LibraryState {
     LONG is_initialized = 0;          // what IsInitialized answers
     HRESULT is_initialized_result = S_OK;
     HRESULT tell_result = S_OK;
-    std::vector<std::string> calls;  // "Initialize", "SetApplication(285)", "SetApplication(285,2,null,null)", ...
+    std::vector<std::string>
+        calls;  // "Initialize", "SetApplication(285)", "SetApplication(285,2,null,null)", ...
     std::vector<std::u16string> opened;  // paths given to OpenContent
     // Paths that open, with the item that their class creates.
     std::map<std::u16string, ComPtr<FakeItem>> items;
@@ -95,11 +96,11 @@ struct LibraryState {
 // Registers a fake root class (and the item class it names) for the life of
 // the object. Every root created shares `state`.
 class FakeLibraryRegistration {
-public:
+  public:
     FakeLibraryRegistration();
     std::shared_ptr<LibraryState> state = std::make_shared<LibraryState>();
 
-private:
+  private:
     platform::ClassRegistration root_;
     platform::ClassRegistration item_class_;
 };

@@ -16,11 +16,11 @@ namespace tooltest {
 
 // Routes the program's output into a file as redirected output.
 class OutputCapture {
-public:
+  public:
     OutputCapture() {
         path_ = dir_ / "out.txt";
-        handle_ = CreateFileW(platform::FromNativePath(path_.string()).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        handle_ = CreateFileW(platform::FromNativePath(path_.string()).c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         quillet::SetConsoleOutputForTesting(handle_, false);
     }
     ~OutputCapture() {
@@ -32,7 +32,7 @@ public:
         return std::string(bytes.begin(), bytes.end());
     }
 
-private:
+  private:
     testsupport::ScopedTempDir dir_;
     std::filesystem::path path_;
     HANDLE handle_ = nullptr;
@@ -40,7 +40,7 @@ private:
 
 // Points the registry at a file of the test's own for the object's life.
 class RegistryFile {
-public:
+  public:
     // `keys`: key paths below HKEY_LOCAL_MACHINE.
     explicit RegistryFile(const std::vector<std::string>& keys) {
         std::string text = "Windows Registry Editor Version 5.00\n";
@@ -61,7 +61,7 @@ public:
     }
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     testsupport::ScopedTempDir dir_;
     std::filesystem::path path_;
     bool had_old_ = false;
@@ -70,12 +70,14 @@ private:
 
 // Pins the thread's ANSI code page for the object's life.
 class CodePage {
-public:
+  public:
     explicit CodePage(const char* name) { platform::SetThreadAnsiCodePage(name); }
     ~CodePage() { platform::SetThreadAnsiCodePage(nullptr); }
 };
 
-inline std::u16string U16(const std::filesystem::path& path) { return platform::FromNativePath(path.string()); }
+inline std::u16string U16(const std::filesystem::path& path) {
+    return platform::FromNativePath(path.string());
+}
 inline std::u16string U16(const std::string& text) { return platform::Utf8ToUtf16(text); }
 
 }  // namespace tooltest

@@ -1,9 +1,10 @@
 // Info files and text files: decoding by byte order mark, line splitting,
 // the encodings chosen by the encoding digit, export and import.
+#include "tool/tags/info_file.h"
+
 #include <gtest/gtest.h>
 
 #include "helpers.h"
-#include "tool/tags/info_file.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ std::string Bytes(const std::filesystem::path& path) {
 }
 
 class InfoFileTest : public ::testing::Test {
-protected:
+  protected:
     Pairs Read(const std::string& bytes) {
         const auto path = dir_ / "in.info";
         testsupport::WriteText(path, bytes);
@@ -37,17 +38,26 @@ protected:
 
 TEST_F(InfoFileTest, LinesSplitAtTheFirstEqualsAndRunsOfLineEnds) {
     EXPECT_EQ(Read("Title=A=B\r\nGenre=\n\n\r\r Title=x\rno equals here\n=\nArtist=Z"),
-              (Pairs{{u"Title", u"A=B"}, {u"Genre", u""}, {u" Title", u"x"}, {u"", u"no equals here"},
+              (Pairs{{u"Title", u"A=B"},
+                     {u"Genre", u""},
+                     {u" Title", u"x"},
+                     {u"", u"no equals here"},
                      {u"Artist", u"Z"}}));
 }
 
 TEST_F(InfoFileTest, MarksChooseTheDecoding) {
-    EXPECT_EQ(Read("Title=Caf\xE9"), (Pairs{{u"Title", u"Caf\u00e9"}}));                // ANSI
+    EXPECT_EQ(Read("Title=Caf\xE9"), (Pairs{{u"Title", u"Caf\u00e9"}}));                  // ANSI
     EXPECT_EQ(Read("\xEF\xBB\xBFTitle=Caf\xC3\xA9"), (Pairs{{u"Title", u"Caf\u00e9"}}));  // UTF-8
     EXPECT_EQ(Read(std::string("\xFF\xFET\0=\0\xE5\x65\r\0\n\0", 12)), (Pairs{{u"T", u"\u65e5"}}));
     // UTF-16 text ends at its first NUL; a trailing odd byte is dropped.
-    EXPECT_EQ(Read(std::string("\xFF\xFE" "A\0=\0b\0\0\0C\0=\0d\0", 16)), (Pairs{{u"A", u"b"}}));
-    EXPECT_EQ(Read(std::string("\xFF\xFE" "A\0=\0b\0c", 9)), (Pairs{{u"A", u"b"}}));
+    EXPECT_EQ(Read(std::string("\xFF\xFE"
+                               "A\0=\0b\0\0\0C\0=\0d\0",
+                               16)),
+              (Pairs{{u"A", u"b"}}));
+    EXPECT_EQ(Read(std::string("\xFF\xFE"
+                               "A\0=\0b\0c",
+                               9)),
+              (Pairs{{u"A", u"b"}}));
 }
 
 TEST_F(InfoFileTest, NothingToReadAddsNothing) {

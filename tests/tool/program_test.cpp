@@ -166,7 +166,7 @@ TEST(Program, TerminalOutputIsTextWithSingleLineFeeds) {
 // Real samples, worked on as copies. Each test skips while the media library
 // cannot open the sample.
 class RealSampleTest : public ::testing::Test {
-protected:
+  protected:
     // Copies the sample into the scoped folder as `name`; false (and a skip
     // message) when the sample is absent or the library does not open it.
     bool Prepare(const std::string& sample, const std::string& name, std::filesystem::path* copy) {
@@ -177,7 +177,8 @@ protected:
         }
         *copy = dir_ / name;
         std::filesystem::copy_file(source, *copy);
-        std::filesystem::permissions(*copy, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+        std::filesystem::permissions(*copy, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add);
         const Result probe = RunQuillet({"--Get", copy->string(), "--Quiet"});
         if (probe.out.find("TargetTrack=") == std::string::npos) {
             skip_reason_ = "the media library does not open " + sample + " yet";
@@ -210,8 +211,8 @@ protected:
     std::string skip_reason_;
 };
 
-#define CQ_PREPARE(sample, name, var)                 \
-    std::filesystem::path var;                          \
+#define CQ_PREPARE(sample, name, var) \
+    std::filesystem::path var;        \
     if (!Prepare(sample, name, &var)) GTEST_SKIP() << skip_reason_
 
 constexpr const char* kTaggedSample = "pronom_03-Untitled-3_atrac3plus.oma";
@@ -246,8 +247,8 @@ TEST_F(RealSampleTest, PutInfoAndTagOptionsAreWrittenBack) {
     CQ_PREPARE(kTaggedSample, "song.oma", song);
     const auto info = dir_ / "in.info";
     testsupport::WriteText(info, "Title=From the info file\r\nAlbum=Info album\r\nGenre=Ambient\r\n");
-    Result r = RunQuillet({"--Put", song.string(), "--Info", info.string(), "--Artist", "Option artist", "--Album",
-                           "Option album", "--TrackNumber", "3/12", "--Quiet"});
+    Result r = RunQuillet({"--Put", song.string(), "--Info", info.string(), "--Artist", "Option artist",
+                           "--Album", "Option album", "--TrackNumber", "3/12", "--Quiet"});
     EXPECT_EQ(r.exit_code, 0);
     r = RunQuillet({"--Get", song.string()});
     const auto listing = Listing(r.out);
@@ -262,8 +263,8 @@ TEST_F(RealSampleTest, PutInfoAndTagOptionsAreWrittenBack) {
 TEST_F(RealSampleTest, PutBaseCopiesEveryAttribute) {
     CQ_PREPARE(kTaggedSample, "base.oma", base);
     CQ_PREPARE(kPlainSample, "target.oma", target);
-    Result r = RunQuillet({"--Put", base.string(), "--Title", "Base title", "--Composer", "Base composer",
-                           "--Quiet"});
+    Result r = RunQuillet(
+        {"--Put", base.string(), "--Title", "Base title", "--Composer", "Base composer", "--Quiet"});
     ASSERT_EQ(r.exit_code, 0);
     r = RunQuillet({"--Put", target.string(), "--Base", base.string(), "--Quiet"});
     EXPECT_EQ(r.exit_code, 0);
@@ -304,7 +305,8 @@ TEST_F(RealSampleTest, RedirectedListingIsAnsiAndTerminalListingIsUnicode) {
     const auto in = dir_ / "wide.in";
     testsupport::WriteText(in, "\xEF\xBB\xBFTitle=Caf\xC3\xA9\r\n");
     RunQuillet({"--Put", song.string(), "--Info", in.string(), "--Quiet"});
-    EXPECT_NE(RunQuillet({"--Get", song.string()}, {"LC_ALL=C"}).out.find("\nTitle=Caf?\n"), std::string::npos);
+    EXPECT_NE(RunQuillet({"--Get", song.string()}, {"LC_ALL=C"}).out.find("\nTitle=Caf?\n"),
+              std::string::npos);
     EXPECT_NE(RunQuillet({"--Get", song.string()}, {"LC_ALL=C"}, true).out.find("\nTitle=Caf\xC3\xA9\n"),
               std::string::npos);
 }
@@ -312,7 +314,8 @@ TEST_F(RealSampleTest, RedirectedListingIsAnsiAndTerminalListingIsUnicode) {
 TEST_F(RealSampleTest, TwoFilesThatOpenOnlyTheLastIsWorkedOn) {
     CQ_PREPARE(kTaggedSample, "first.oma", first);
     CQ_PREPARE(kPlainSample, "second.oma", second);
-    const Result r = RunQuillet({"--Put", first.string(), second.string(), "--Title", "Only second", "--Quiet"});
+    const Result r =
+        RunQuillet({"--Put", first.string(), second.string(), "--Title", "Only second", "--Quiet"});
     EXPECT_EQ(r.out, Golden("banner_only.out") + "TargetTrack=" + second.string() + "\nEOS.\n");
     EXPECT_EQ(Value(Listing(RunQuillet({"--Get", second.string()}).out), "Title"), "Only second");
     EXPECT_NE(Value(Listing(RunQuillet({"--Get", first.string()}).out), "Title"), "Only second");

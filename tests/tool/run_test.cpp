@@ -32,7 +32,7 @@ ULONG References(IUnknown* object) {
 }
 
 class RunTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
         song_ = dir_ / "song.oma";
@@ -178,10 +178,12 @@ TEST_F(RunTest, LastSourceThatOpensIsTheTargetAndIsListedAndClosed) {
     EXPECT_EQ(References(second.Get()), second_refs);
     EXPECT_EQ(fake_.state->live_contents, 0);
 
-    const std::string expected_start = "TargetTrack=" + other_.string() + "\nTitle=Title of other.oma\nSortTitle=\n";
+    const std::string expected_start =
+        "TargetTrack=" + other_.string() + "\nTitle=Title of other.oma\nSortTitle=\n";
     EXPECT_EQ(output_.substr(0, expected_start.size()), expected_start);
-    EXPECT_NE(output_.find("\nLyricsText=\nLyricsPicture=\nLinerNotesText=\nLinerNotesPicture=\nJacket=\nEOS.\n"),
-              std::string::npos);
+    EXPECT_NE(
+        output_.find("\nLyricsText=\nLyricsPicture=\nLinerNotesText=\nLinerNotesPicture=\nJacket=\nEOS.\n"),
+        std::string::npos);
     EXPECT_EQ(std::count(output_.begin(), output_.end(), '\n'), 1 + 34 + 1);
 }
 
@@ -252,7 +254,8 @@ TEST(Identity, RegistryRowsFirstCompleteRowWins) {
         const char16_t* plugin_key;
     };
     const std::vector<Case> cases = {
-        {{kRow1First, kRow1Second, kRow3First, kRow3Second}, 285,
+        {{kRow1First, kRow1Second, kRow3First, kRow3Second},
+         285,
          u"SOFTWARE\\Sony Corporation\\LISMO Port\\SonicStage\\Plugin\\PC"},
         {{kRow1First, kRow2First, kRow2Second}, 297, u"SOFTWARE\\Sony Corporation\\SonicStage V\\Plugin\\PC"},
         {{kRow3First, kRow3Second}, 259, u"SOFTWARE\\Sony Corporation\\SonicStage\\Plugin\\PC"},
@@ -281,7 +284,7 @@ TEST(Identity, RegistryRowsFirstCompleteRowWins) {
 }
 
 class ProcessEntryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         path_ = dir_ / "stdout.txt";
         handle_ = CreateFileW(U16(path_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
@@ -304,7 +307,8 @@ protected:
     fakes::FakeLibraryRegistration fake_;
 };
 
-constexpr const char* kBanner = "Quillet Version 111029.\nType \"--Version\" or \"--Help\" or \"--Exit\".\nEOS.\n";
+constexpr const char* kBanner =
+    "Quillet Version 111029.\nType \"--Version\" or \"--Help\" or \"--Exit\".\nEOS.\n";
 
 TEST_F(ProcessEntryTest, BannerThenTheRunAndComIsBalanced) {
     const int com_before = platform::ComInitCount();

@@ -19,7 +19,7 @@ std::string Bytes(const std::filesystem::path& path) {
 }
 
 class SequenceTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
         song_ = dir_ / "song.oma";
@@ -65,7 +65,8 @@ TEST_F(SequenceTest, GetWritesThirtyFourCrLfLinesAndPrintsInfoFileBeforeTheListi
     EXPECT_EQ(text.rfind("Title=Old title\r\nSortTitle=\r\nSubtitle=\r\n", 0), 0u);
     EXPECT_NE(text.find("\r\nAlbum=Old album\r\n"), std::string::npos);
     EXPECT_NE(text.find("\r\nTrackNumber=1\r\n"), std::string::npos);
-    const std::string expected = "TargetTrack=" + song_.string() + "\nInfoFile=" + info.string() + "\nTitle=Old title\n";
+    const std::string expected =
+        "TargetTrack=" + song_.string() + "\nInfoFile=" + info.string() + "\nTitle=Old title\n";
     EXPECT_EQ(output_.substr(0, expected.size()), expected);
     EXPECT_EQ(item_->close_count, 1);
 }
@@ -99,8 +100,8 @@ TEST_F(SequenceTest, PutTagOptionsOverInfoFileOverBaseFiles) {
     base->PutText(0x1208, u"Base genre");
     const auto info = dir_ / "tags.info";
     testsupport::WriteText(info, "Title=From file\r\nAlbum=File album\r\nGenre=\r\nTrackNumber=3/12\r\n");
-    EXPECT_EQ(Run({u"--Put", U16(song_), u"--Base", U16(base_), u"--Info", U16(info), u"--Title", u"From option",
-                   u"--Quiet"}),
+    EXPECT_EQ(Run({u"--Put", U16(song_), u"--Base", U16(base_), u"--Info", U16(info), u"--Title",
+                   u"From option", u"--Quiet"}),
               0);
     EXPECT_EQ(item_->Text(0x1207), u"From option");
     EXPECT_EQ(item_->Text(0x120C), u"File album");

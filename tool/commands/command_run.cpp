@@ -75,15 +75,23 @@ void RunCommand(CommandOptions& options, MediaLibrary* root, int version,
     WriteKeyValue(u"TargetTrack", target_path.c_str());
 
     run.target = Split(target_path.c_str());
-    run.output = options.output_path.empty() ? Split(run.target.full.c_str()) : Split(options.output_path.c_str());
+    run.output =
+        options.output_path.empty() ? Split(run.target.full.c_str()) : Split(options.output_path.c_str());
     if (options.all) AddAllDefaults(options, run.target);
 
     bool ended_normally = true;
     switch (options.command) {
-        case Command::Get: ended_normally = RunGetSequence(run); break;
-        case Command::Put: ended_normally = RunPutSequence(run); break;
-        case Command::Convert: ended_normally = RunConvertSequence(run); break;
-        case Command::Create: break;
+        case Command::Get:
+            ended_normally = RunGetSequence(run);
+            break;
+        case Command::Put:
+            ended_normally = RunPutSequence(run);
+            break;
+        case Command::Convert:
+            ended_normally = RunConvertSequence(run);
+            break;
+        case Command::Create:
+            break;
     }
     if (ended_normally) CloseTarget(run);
 }

@@ -129,7 +129,9 @@ const OptionRow* MatchOption(std::u16string_view word) {
     return nullptr;
 }
 
-bool IsOptionWord(const std::u16string& word) { return word.size() >= 2 && word[0] == u'-' && word[1] == u'-'; }
+bool IsOptionWord(const std::u16string& word) {
+    return word.size() >= 2 && word[0] == u'-' && word[1] == u'-';
+}
 
 // Mode words: Delete, Text, Picture, Auto and (when allowed) Hybrid give 0..4;
 // -1 for any other word.
@@ -167,8 +169,7 @@ void AddTempFolder(const std::u16string& value, CommandOptions& options) {
     std::u16string folder;
     if (SplitPath(value.c_str(), nullptr, &folder, nullptr, nullptr) == 0 || folder.empty()) return;
     const DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        add(folder);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) add(folder);
 }
 
 // "--Release" with a four-character year of 1000 or more stands for 1 January.
@@ -331,46 +332,98 @@ ReadOutcome ReadArguments(const std::vector<std::u16string>& words, CommandOptio
                 return ReadOutcome::kAnswered;
             case Opt::Exit:
                 return ReadOutcome::kStopped;
-            case Opt::Get: SetCommand(options, Command::Get, false, digit); break;
-            case Opt::GetAll: SetCommand(options, Command::Get, true, digit); break;
-            case Opt::Put: SetCommand(options, Command::Put, false, digit); break;
-            case Opt::PutAll: SetCommand(options, Command::Put, true, digit); break;
-            case Opt::Create: SetCommand(options, Command::Create, false, digit); break;
-            case Opt::Convert: SetCommand(options, Command::Convert, false, digit); break;
-            case Opt::ForceWrite: options.force_write = true; break;
-            case Opt::Quiet: options.quiet = true; break;
-            case Opt::Jpeg: options.jpeg = true; break;
+            case Opt::Get:
+                SetCommand(options, Command::Get, false, digit);
+                break;
+            case Opt::GetAll:
+                SetCommand(options, Command::Get, true, digit);
+                break;
+            case Opt::Put:
+                SetCommand(options, Command::Put, false, digit);
+                break;
+            case Opt::PutAll:
+                SetCommand(options, Command::Put, true, digit);
+                break;
+            case Opt::Create:
+                SetCommand(options, Command::Create, false, digit);
+                break;
+            case Opt::Convert:
+                SetCommand(options, Command::Convert, false, digit);
+                break;
+            case Opt::ForceWrite:
+                options.force_write = true;
+                break;
+            case Opt::Quiet:
+                options.quiet = true;
+                break;
+            case Opt::Jpeg:
+                options.jpeg = true;
+                break;
             case Opt::PictureMax:
                 number(options.max_width);
                 if (has_value) options.max_height = options.max_width;
                 break;
-            case Opt::PictureMaxWidth: number(options.max_width); break;
-            case Opt::PictureMaxHeight: number(options.max_height); break;
+            case Opt::PictureMaxWidth:
+                number(options.max_width);
+                break;
+            case Opt::PictureMaxHeight:
+                number(options.max_height);
+                break;
             case Opt::PictureMin:
                 number(options.min_width);
                 if (has_value) options.min_height = options.min_width;
                 break;
-            case Opt::PictureMinWidth: number(options.min_width); break;
-            case Opt::PictureMinHeight: number(options.min_height); break;
+            case Opt::PictureMinWidth:
+                number(options.min_width);
+                break;
+            case Opt::PictureMinHeight:
+                number(options.min_height);
+                break;
             case Opt::FontSize:
                 number(options.font_size);
                 // The bounds apply with or without a value.
                 if (options.font_size < 1) options.font_size = 16;
                 if (options.font_size > 72) options.font_size = 72;
                 break;
-            case Opt::Base: path_list(options.base); break;
-            case Opt::Info: path_list(options.info); break;
-            case Opt::Lyrics: path_list(options.lyrics); break;
-            case Opt::LyricsMode: mode(options.lyrics_mode, true); break;
-            case Opt::LinerNotes: path_list(options.liner_notes); break;
-            case Opt::LinerNotesMode: mode(options.liner_notes_mode, true); break;
-            case Opt::Jacket: path_list(options.jacket); break;
-            case Opt::JacketMode: mode(options.jacket_mode, false); break;
-            case Opt::TextJpeg: path_list(options.text_jpeg); break;
-            case Opt::Text: path_list(options.text); break;
-            case Opt::PictureJpeg: path_list(options.picture_jpeg); break;
-            case Opt::Picture: path_list(options.picture); break;
-            case Opt::JacketJpeg: path_list(options.jacket_jpeg); break;
+            case Opt::Base:
+                path_list(options.base);
+                break;
+            case Opt::Info:
+                path_list(options.info);
+                break;
+            case Opt::Lyrics:
+                path_list(options.lyrics);
+                break;
+            case Opt::LyricsMode:
+                mode(options.lyrics_mode, true);
+                break;
+            case Opt::LinerNotes:
+                path_list(options.liner_notes);
+                break;
+            case Opt::LinerNotesMode:
+                mode(options.liner_notes_mode, true);
+                break;
+            case Opt::Jacket:
+                path_list(options.jacket);
+                break;
+            case Opt::JacketMode:
+                mode(options.jacket_mode, false);
+                break;
+            case Opt::TextJpeg:
+                path_list(options.text_jpeg);
+                break;
+            case Opt::Text:
+                path_list(options.text);
+                break;
+            case Opt::PictureJpeg:
+                path_list(options.picture_jpeg);
+                break;
+            case Opt::Picture:
+                path_list(options.picture);
+                break;
+            case Opt::JacketJpeg:
+                path_list(options.jacket_jpeg);
+                break;
             case Opt::TempPath:
                 if (has_value) {
                     AddTempFolder(value, options);
@@ -391,7 +444,8 @@ ReadOutcome ReadArguments(const std::vector<std::u16string>& words, CommandOptio
                 break;
             case Opt::BitRate:
                 if (has_value) {
-                    options.bit_rate = platform::EqualsNoCase(value, u"Auto") ? -1 : ParseNumber(value.c_str());
+                    options.bit_rate =
+                        platform::EqualsNoCase(value, u"Auto") ? -1 : ParseNumber(value.c_str());
                     consumed = true;
                 }
                 break;
@@ -425,9 +479,12 @@ bool DispatchArguments(const std::vector<std::u16string>& words, MediaLibrary* r
                        library::ApplicationIdentity& identity, LONG& exit_code, int version) {
     CommandOptions options;
     switch (ReadArguments(words, options, identity)) {
-        case ReadOutcome::kAnswered: return true;
-        case ReadOutcome::kStopped: return false;
-        case ReadOutcome::kRunCommand: break;
+        case ReadOutcome::kAnswered:
+            return true;
+        case ReadOutcome::kStopped:
+            return false;
+        case ReadOutcome::kRunCommand:
+            break;
     }
     RunCommand(options, root, version, identity, exit_code);
     return true;

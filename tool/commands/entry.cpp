@@ -28,7 +28,8 @@ uintptr_t StartPictureServices() {
     GdipGetImageEncodersSize(&count, &size);
     if (size != 0) {
         // The entries' strings live in the same buffer, after the array.
-        std::vector<std::max_align_t> buffer((size + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t));
+        std::vector<std::max_align_t> buffer((size + sizeof(std::max_align_t) - 1) /
+                                             sizeof(std::max_align_t));
         std::memset(buffer.data(), 0, buffer.size() * sizeof(std::max_align_t));
         auto* encoders = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
         if (GdipGetImageEncoders(count, size, encoders) == Gdiplus::Ok) {

@@ -17,7 +17,7 @@
 namespace quillet {
 
 class NameValueList {
-public:
+  public:
     struct Entry {
         std::u16string name;   // empty: absent
         std::u16string value;  // empty: absent
@@ -63,7 +63,7 @@ public:
     std::vector<Entry>::const_reverse_iterator rbegin() const { return entries_.rbegin(); }
     std::vector<Entry>::const_reverse_iterator rend() const { return entries_.rend(); }
 
-private:
+  private:
     std::vector<Entry> entries_;
     static constexpr size_t kNoEntry = static_cast<size_t>(-1);
     size_t cursor_ = kNoEntry;

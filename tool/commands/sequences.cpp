@@ -15,7 +15,8 @@ bool RunGetSequence(CommandRun& run) {
     if (!options.info.Empty()) {
         NameValueList attributes;
         ReadAttributeList(run.item.Get(), attributes);
-        if (!ExportInfoFiles(options.info, attributes, options.force_write) && !options.all) run.exit_code = 1;
+        if (!ExportInfoFiles(options.info, attributes, options.force_write) && !options.all)
+            run.exit_code = 1;
     }
     // With "--GetAll" the info, lyrics and liner notes steps cannot fail the run.
     if (options.all) run.exit_code = 0;

@@ -109,8 +109,9 @@ std::u16string ReadPictureText(MediaItem* item, ULONG id, ULONG fallback) {
 // id of `write_ids` (absent value, at most one current value, removal
 // allowed) or replaces the first value by the value converted to `type` and
 // writes the whole array to every id. True when something counted as a change.
-bool WriteOneAttribute(MediaItem* item, ULONG read_id, ULONG read_fallback, std::initializer_list<ULONG> write_ids,
-                       LPCWSTR value, VARTYPE type, bool removal_allowed) {
+bool WriteOneAttribute(MediaItem* item, ULONG read_id, ULONG read_fallback,
+                       std::initializer_list<ULONG> write_ids, LPCWSTR value, VARTYPE type,
+                       bool removal_allowed) {
     AttributeValues current;
     current.ReadWithFallback(item, read_id, read_fallback);
 
@@ -182,9 +183,15 @@ void ReadAttributeList(MediaItem* item, NameValueList& list) {
     for (const AttributeRow& row : kRows) {
         std::u16string value;
         switch (row.kind) {
-            case Row::NotesLength: value = ReadNotesLength(item, row.id); break;
-            case Row::Picture: value = ReadPictureText(item, row.id, row.fallback); break;
-            default: value = ReadAttributeText(item, row.id, row.fallback); break;
+            case Row::NotesLength:
+                value = ReadNotesLength(item, row.id);
+                break;
+            case Row::Picture:
+                value = ReadPictureText(item, row.id, row.fallback);
+                break;
+            default:
+                value = ReadAttributeText(item, row.id, row.fallback);
+                break;
         }
         list.Append(std::u16string_view(row.name), value);
     }
@@ -207,11 +214,17 @@ bool WriteAttributeList(MediaItem* item, const NameValueList& list) {
                 changed |= WriteOneAttribute(item, row->id, 0, {row->id}, value, VT_DATE, true);
                 break;
             case Row::Album:
-                changed |= WriteOneAttribute(item, kAlbum, kAlbumSecond, {kAlbum, kAlbumSecond}, value, VT_BSTR, true);
+                changed |= WriteOneAttribute(item, kAlbum, kAlbumSecond, {kAlbum, kAlbumSecond}, value,
+                                             VT_BSTR, true);
                 break;
-            case Row::TrackNumber: changed |= WriteTrackNumber(item, value); break;
-            case Row::Release: changed |= WriteRelease(item, value); break;
-            default: break;
+            case Row::TrackNumber:
+                changed |= WriteTrackNumber(item, value);
+                break;
+            case Row::Release:
+                changed |= WriteRelease(item, value);
+                break;
+            default:
+                break;
         }
     }
     return changed;
@@ -246,7 +259,8 @@ ULONG AttributeContentLength(MediaItem* item, ULONG id) {
             total += SysStringLen(value.bstrVal);
         } else if (value.vt == VT_UNKNOWN && value.punkVal) {
             ComPtr<MediaPicture> picture;
-            if (SUCCEEDED(value.punkVal->QueryInterface(IID_MediaPicture, picture.ReleaseAndGetVoidAddress())) &&
+            if (SUCCEEDED(
+                    value.punkVal->QueryInterface(IID_MediaPicture, picture.ReleaseAndGetVoidAddress())) &&
                 picture) {
                 ULONG size = 0;
                 BYTE* data = nullptr;

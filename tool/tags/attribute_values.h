@@ -9,7 +9,7 @@
 namespace quillet {
 
 class AttributeValues {
-public:
+  public:
     AttributeValues() = default;
     ~AttributeValues() { Reset(); }
     AttributeValues(const AttributeValues&) = delete;
@@ -35,7 +35,7 @@ public:
     VARIANT* Values() const { return values_; }
     bool HasValues() const { return values_ && count_ >= 1; }
 
-private:
+  private:
     LONG count_ = 0;
     VARIANT* values_ = nullptr;
 };

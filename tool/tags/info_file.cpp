@@ -17,7 +17,8 @@ struct HandleCloser {
 using FileHandle = std::unique_ptr<void, HandleCloser>;
 
 FileHandle OpenFile(LPCWSTR path, DWORD access, DWORD disposition) {
-    HANDLE handle = CreateFileW(path, access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        CreateFileW(path, access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     return FileHandle(handle);
 }
@@ -29,7 +30,8 @@ bool DecodeFile(LPCWSTR path, std::u16string* text) {
     if (!file) return false;
     DWORD high = 0;
     const DWORD size = GetFileSize(file.get(), &high);
-    if ((size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) || high != 0 || size == 0) return false;
+    if ((size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) || high != 0 || size == 0)
+        return false;
 
     // Two zero bytes past the end end the text as a UTF-16 string too.
     std::vector<char> bytes(static_cast<size_t>(size) + 2, 0);
@@ -83,11 +85,16 @@ bool ConvertsExactly(std::u16string_view text) {
 // The encoding of `digit` for strings that all_exact says convert exactly.
 Encoding ChooseEncoding(LONG digit, bool all_exact) {
     switch (digit) {
-        case 1: return Encoding::Ansi;
-        case 2: return Encoding::Utf16;
-        case 8: return Encoding::Utf8;
-        case 9: return all_exact ? Encoding::Ansi : Encoding::Utf8;
-        default: return all_exact ? Encoding::Ansi : Encoding::Utf16;
+        case 1:
+            return Encoding::Ansi;
+        case 2:
+            return Encoding::Utf16;
+        case 8:
+            return Encoding::Utf8;
+        case 9:
+            return all_exact ? Encoding::Ansi : Encoding::Utf8;
+        default:
+            return all_exact ? Encoding::Ansi : Encoding::Utf16;
     }
 }
 
@@ -141,7 +148,8 @@ void ReplaceFile(LPCWSTR path, const std::string& bytes) {
         SHCreateDirectory(nullptr, folder.c_str());
     FileHandle file = OpenFile(path, GENERIC_WRITE, CREATE_ALWAYS);
     if (!file) return;
-    if (!bytes.empty()) WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, nullptr);
+    if (!bytes.empty())
+        WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, nullptr);
 }
 
 }  // namespace
@@ -228,7 +236,8 @@ void ImportInfoFiles(const NameValueList& info, NameValueList& merged) {
         ReadInfoFile(entry.Value(), fresh);
         if (fresh.Empty()) {
             std::u16string full;
-            if (SplitPath(entry.Value(), &full, nullptr, nullptr, nullptr) != 0) ReadInfoFile(full.c_str(), fresh);
+            if (SplitPath(entry.Value(), &full, nullptr, nullptr, nullptr) != 0)
+                ReadInfoFile(full.c_str(), fresh);
         }
         for (const NameValueList::Entry& line : fresh) merged.Set(line.Name(), line.Value());
     }
