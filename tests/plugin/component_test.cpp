@@ -288,6 +288,30 @@ TEST_F(CorvinaComponent, RegistrationThatReturnsIsUsedWithoutRestartingTheHost) 
     host.Stop();
 }
 
+TEST(CorvinaModule, ExportsOnlyTheEntryPointAndIsPlayhostsDefault) {
+    const std::string nm = "nm -D --defined-only " + Quote(Module().string()) + " 2>/dev/null";
+    FILE* pipe = ::popen(nm.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::vector<std::string> symbols;
+    std::array<char, 512> line{};
+    while (std::fgets(line.data(), line.size(), pipe)) {
+        std::string text(line.data());
+        symbols.push_back(text.substr(text.find_last_of(' ') + 1));
+    }
+    ::pclose(pipe);
+    EXPECT_EQ(symbols, std::vector<std::string>{"foobar2000_get_interface\n"});
+
+    ScopedTempDir dir;
+    const std::string command = Quote((testsupport::BinDir() / "playhost").string()) + " --profile " +
+                                Quote((dir / "p").string()) + " components 2>/dev/null";
+    pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    while (std::fgets(line.data(), line.size(), pipe)) out += line.data();
+    EXPECT_EQ(::pclose(pipe), 0);
+    EXPECT_NE(out.find("component.0.file=corvina.so\n"), std::string::npos) << out;
+}
+
 TEST_F(CorvinaComponent, LoadsStartsStopsAndUnloadsTwice) {
     ASSERT_TRUE(medialib::openmg::WriteDemoOma(dir / "tone.oma", 0.25));
     for (int round = 0; round < 2; ++round) {
