@@ -343,7 +343,8 @@ class Id3v2TagService : public tag_processor_id3v2 {
         info.set_replaygain(rg);
     }
 
-    void write(const file_ptr& file, const file_info& info, tag_write_callback&, abort_callback& abort) override {
+    void write(const file_ptr& file, const file_info& info, tag_write_callback&,
+               abort_callback& abort) override {
         abort.check();
         if (!file.is_valid()) throw exception_io();
         const ByteVector rendered = BuildTag(info)->render(TagLib::ID3v2::v4);

@@ -31,8 +31,8 @@ std::optional<SplitKey> Split(LPCWSTR path) {
     if (!path) return std::nullopt;
     const size_t units = static_cast<size_t>(lstrlenW(path)) + 1;
     std::u16string drive(3, u'\0'), folder(units, u'\0'), name(units, u'\0'), extension(units, u'\0');
-    if (_wsplitpath_s(path, drive.data(), drive.size(), folder.data(), folder.size(), name.data(), name.size(),
-                      extension.data(), extension.size()) != 0) {
+    if (_wsplitpath_s(path, drive.data(), drive.size(), folder.data(), folder.size(), name.data(),
+                      name.size(), extension.data(), extension.size()) != 0) {
         return std::nullopt;
     }
     auto trim = [](std::u16string& s) { s.resize(std::char_traits<char16_t>::length(s.c_str())); };
@@ -43,7 +43,9 @@ std::optional<SplitKey> Split(LPCWSTR path) {
     return SplitKey{drive, folder, name, extension};
 }
 
-bool SameNoCase(const std::u16string& a, const std::u16string& b) { return lstrcmpiW(a.c_str(), b.c_str()) == 0; }
+bool SameNoCase(const std::u16string& a, const std::u16string& b) {
+    return lstrcmpiW(a.c_str(), b.c_str()) == 0;
+}
 
 bool Matches(const std::u16string& stored, LPCWSTR key, const SplitKey& key_parts, bool portable) {
     if (lstrcmpiW(stored.c_str(), key) == 0) return true;
@@ -248,7 +250,8 @@ bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, cons
         const uint64_t size = candidate.stats.m_size;
         if (size == t_filestats::filesize_invalid || size < kMinCandidateSize) continue;
         if (!HasTagExtension(candidate.path)) continue;
-        const std::optional<std::u16string> stored = ReadStoredKeyPath(candidate.path, size, first_window, abort);
+        const std::optional<std::u16string> stored =
+            ReadStoredKeyPath(candidate.path, size, first_window, abort);
         if (!stored || !Split(stored->c_str())) continue;
 
         if (Matches(*stored, key_path, *key_parts, portable)) {

@@ -65,7 +65,8 @@ void WriteAside(const std::string& target, const std::function<void(const file_p
         f.release();
         try {
             abort_callback_dummy cleanup;
-            if (filesystem::g_exists(pending.c_str(), cleanup)) filesystem::g_remove(pending.c_str(), cleanup);
+            if (filesystem::g_exists(pending.c_str(), cleanup))
+                filesystem::g_remove(pending.c_str(), cleanup);
         } catch (...) {
             // The original failure is the one to report.
         }
@@ -84,7 +85,8 @@ void LoadFromStream(file_info& info, const char* host_path, abort_callback& abor
     if (Exists(stream, abort)) ReadTagInto(stream, info, abort);
 }
 
-void LoadFromProfile(file_info& info, LPCWSTR key_path, const SideTagSettings& settings, abort_callback& abort) {
+void LoadFromProfile(file_info& info, LPCWSTR key_path, const SideTagSettings& settings,
+                     abort_callback& abort) {
     if (!KeyPresent(key_path)) return;
     std::string path;
     if (ResolveProfileTagPath(key_path, false, path, settings, abort) && Exists(path, abort)) {
@@ -96,7 +98,8 @@ void SaveToStream(const file_info& info, const char* host_path, bool content, ab
     if (!host_path || !*host_path) return;
     const std::string stream = StreamTagPath(host_path);
     if (content) {
-        WriteAside(stream, [&](const file_ptr& f) { WriteTag(f, info, abort); }, abort);
+        WriteAside(
+            stream, [&](const file_ptr& f) { WriteTag(f, info, abort); }, abort);
         return;
     }
     try {
@@ -131,7 +134,9 @@ void SaveToProfile(const file_info& info, LPCWSTR key_path, bool content, const 
 
 }  // namespace
 
-std::string StreamTagPath(const char* host_path) { return std::string(host_path ? host_path : "") + kStreamSuffix; }
+std::string StreamTagPath(const char* host_path) {
+    return std::string(host_path ? host_path : "") + kStreamSuffix;
+}
 
 void LoadSideTags(file_info& info, const char* host_path, LPCWSTR key_path, const SideTagSettings& settings,
                   abort_callback& abort) {

@@ -8,8 +8,8 @@
 #include <taglib/fileref.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
-#include <taglib/tpropertymap.h>
 #include <taglib/textidentificationframe.h>
+#include <taglib/tpropertymap.h>
 
 #include <cstdlib>
 #include <memory>
@@ -25,7 +25,8 @@ using id3test::TagServiceTest;
 bool MakeBareMp3(const std::filesystem::path& out) {
     const std::string command =
         "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i anullsrc=r=44100:cl=mono -t 0.3 "
-        "-c:a libmp3lame -b:a 64k -id3v2_version 0 -write_xing 0 -f mp3 '" + out.string() + "'";
+        "-c:a libmp3lame -b:a 64k -id3v2_version 0 -write_xing 0 -f mp3 '" +
+        out.string() + "'";
     return std::system(command.c_str()) == 0 && std::filesystem::exists(out) &&
            std::filesystem::file_size(out) > 0;
 }

@@ -43,7 +43,8 @@ TEST_F(TagServiceBadInput, NotATag) {
 
 TEST_F(TagServiceBadInput, SizeBeyondTheEndOfTheFile) {
     // Claims 256 MB but holds a few bytes: refused without allocating it.
-    testsupport::WriteBytes(dir / "huge", {'I', 'D', '3', 4, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F, 'T', 'I', 'T', '2'});
+    testsupport::WriteBytes(dir / "huge",
+                            {'I', 'D', '3', 4, 0, 0, 0x7F, 0x7F, 0x7F, 0x7F, 'T', 'I', 'T', '2'});
     EXPECT_FALSE(TryRead("huge"));
 
     file_info_impl info;

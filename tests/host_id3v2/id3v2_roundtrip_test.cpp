@@ -33,12 +33,12 @@ TEST_P(FrameTableRow, OneValueAndTwoValuesComeBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllNames, FrameTableRow,
-                         ::testing::Values("title", "artist", "album", "album artist", "conductor", "remixed by",
-                                           "composer", "lyricist", "original artist", "publisher", "copyright",
-                                           "encoded by", "bpm", "isrc", "date", "original release date",
-                                           "genre", "grouping", "subtitle", "language", "titlesort",
-                                           "artistsort", "tracknumber", "discnumber", "comment", "lyrics",
-                                           "mood", "totaltracks", "totaldiscs"),
+                         ::testing::Values("title", "artist", "album", "album artist", "conductor",
+                                           "remixed by", "composer", "lyricist", "original artist",
+                                           "publisher", "copyright", "encoded by", "bpm", "isrc", "date",
+                                           "original release date", "genre", "grouping", "subtitle",
+                                           "language", "titlesort", "artistsort", "tracknumber", "discnumber",
+                                           "comment", "lyrics", "mood", "totaltracks", "totaldiscs"),
                          [](const auto& p) {
                              std::string name = p.param;
                              for (char& c : name) {
@@ -158,7 +158,8 @@ TEST_F(TagServiceTest, DataAfterTheTagIsIgnoredOnRead) {
 
 TEST_F(TagServiceTest, WriteReplacesAnOldTagAndKeepsWhatFollows) {
     file_info_impl big;
-    for (int i = 0; i < 200; ++i) big.meta_set(("field" + std::to_string(i)).c_str(), std::string(50, 'v').c_str());
+    for (int i = 0; i < 200; ++i)
+        big.meta_set(("field" + std::to_string(i)).c_str(), std::string(50, 'v').c_str());
     WriteTag("m.bin", big);
     const std::vector<uint8_t> audio = {0xFF, 0xFB, 0x90, 0x00, 1, 2, 3, 4, 5};
     {

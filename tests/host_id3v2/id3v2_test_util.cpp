@@ -23,8 +23,10 @@ void ExpectSameInfo(const file_info& expected, const file_info& actual) {
         const size_t j = actual.meta_find(name);
         ASSERT_NE(j, file_info::npos) << "field " << name << " missing";
         std::vector<std::string> want, got;
-        for (size_t v = 0; v < expected.meta_enum_value_count(i); ++v) want.push_back(expected.meta_enum_value(i, v));
-        for (size_t v = 0; v < actual.meta_enum_value_count(j); ++v) got.push_back(actual.meta_enum_value(j, v));
+        for (size_t v = 0; v < expected.meta_enum_value_count(i); ++v)
+            want.push_back(expected.meta_enum_value(i, v));
+        for (size_t v = 0; v < actual.meta_enum_value_count(j); ++v)
+            got.push_back(actual.meta_enum_value(j, v));
         EXPECT_EQ(got, want) << "field " << name;
     }
     EXPECT_EQ(actual.get_replaygain(), expected.get_replaygain());
