@@ -71,7 +71,11 @@ bool EditAtomically(const std::filesystem::path& target,
     if (src.get() < 0 || ::fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
 
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    std::string pattern = (folder / ("." + target.filename().string() + ".cq-XXXXXX")).string();
+    // Built by appending: GCC 12 at -O3 misreports operator+ chains (-Wrestrict).
+    std::string name(".");
+    name.append(target.filename().string());
+    name.append(".cq-XXXXXX");
+    std::string pattern = (folder / name).string();
     Fd tmp(::mkstemp(pattern.data()));
     if (tmp.get() < 0) return false;
     const std::filesystem::path copy = pattern;

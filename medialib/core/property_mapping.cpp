@@ -168,7 +168,10 @@ void WriteProperties(const AttributeSet& tags, const std::set<uint32_t>& storabl
         TagLib::StringList value;
         if (number > 0 || total > 0) {
             std::string text = std::to_string(number);
-            if (total > 0) text += "/" + std::to_string(total);
+            if (total > 0) {
+                text.push_back('/');
+                text.append(std::to_string(total));
+            }
             value.append(TagLib::String(text));
         }
         set("TRACKNUMBER", value);

@@ -19,6 +19,19 @@ struct QuietLog {
     QuietLog() { av_log_set_level(AV_LOG_QUIET); }
 };
 
+bool HeaderIsComplete(const AVFormatContext* fmt) {
+    if (fmt->nb_streams == 0) return false;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        const AVStream* st = fmt->streams[i];
+        const AVCodecParameters* par = st->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_AUDIO) return false;
+        if (par->codec_id == AV_CODEC_ID_NONE || par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0 ||
+            par->bit_rate <= 0 || st->duration <= 0 || (par->codec_id == AV_CODEC_ID_AAC && !par->extradata))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 Demuxer::~Demuxer() {
@@ -69,10 +82,14 @@ std::unique_ptr<Demuxer> Demuxer::Open(const ByteSource& source, const char* for
     const AVInputFormat* forced = format_name ? av_find_input_format(format_name) : nullptr;
     if (avformat_open_input(&fmt, nullptr, forced, nullptr) < 0) return nullptr;  // frees fmt on failure
     d->format_.reset(fmt);
-    // Bounded analysis: the engine needs parameters, not a full scan.
-    fmt->probesize = 1 << 20;
-    fmt->max_analyze_duration = 5 * AV_TIME_BASE;
-    if (avformat_find_stream_info(fmt, nullptr) < 0) return nullptr;
+    // Stream analysis decodes packets; skip it when the header already gave
+    // everything the engine reports (RIFF and ISO files usually do), and bound
+    // it otherwise: the engine needs parameters, not a full scan.
+    if (!HeaderIsComplete(fmt)) {
+        fmt->probesize = 1 << 20;
+        fmt->max_analyze_duration = 5 * AV_TIME_BASE;
+        if (avformat_find_stream_info(fmt, nullptr) < 0) return nullptr;
+    }
     d->audio_stream_ = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (d->audio_stream_ < 0) return nullptr;
     return d;
