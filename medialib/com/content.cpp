@@ -3,6 +3,7 @@
 #include <string>
 
 #include "medialib/com/classes.h"
+#include "medialib/com/item.h"
 #include "medialib/core/attribute_ids.h"
 #include "medialib/core/container.h"
 #include "platform/text/text.h"
@@ -10,7 +11,10 @@
 namespace medialib {
 namespace {
 
-class Content final : public platform::ComObject<Content, MediaContent> {
+// A file opened by the library. It also answers MediaItem for that file: the
+// item starts unloaded, and its caller loads it (for reading or writing) when
+// it needs the attributes.
+class Content final : public platform::ComObject<Content, MediaContent, MediaItemImpl> {
 public:
     explicit Content(std::u16string path) : path_(std::move(path)) {}
 

@@ -62,7 +62,7 @@ void input_oma::open(file_ptr, const char* path, t_input_open_reason, abort_call
     if (!m_library_path.Get()) throw exception_io_data();
     if (m_key_path.Get()) CharUpperW(m_key_path.Get());
 
-    LONG format_id = 0;
+    LONG format_id = 0;  // not read
     LONG status = E_FAIL;  // not read: the call's own result decides
     HRESULT hr = library->OpenContent(m_library_path.Get(), IID_MediaContent,
                                       m_content.ReleaseAndGetVoidAddress(), &format_id, &status);
@@ -70,23 +70,11 @@ void input_oma::open(file_ptr, const char* path, t_input_open_reason, abort_call
         m_content.Reset();
         throw exception_io_unsupported_format();
     }
-    m_item = obtain_item(library, format_id);
-    if (!m_item) throw exception_io();
-}
-
-ComPtr<MediaItem> input_oma::obtain_item(MediaLibrary* library, LONG format_id) {
-    ComPtr<MediaItem> item;
-    if (SUCCEEDED(m_content->QueryInterface(IID_MediaItem, item.ReleaseAndGetVoidAddress())) && item)
-        return item;
-    item.Reset();
-    // A library whose content objects do not carry the attribute interface
-    // names the item class for the file's format instead.
-    CLSID item_class{};
-    if (FAILED(library->GetItemClass(format_id, &item_class))) return {};
-    if (FAILED(CoCreateInstance(item_class, nullptr, CLSCTX_INPROC_SERVER, IID_MediaItem,
-                                item.ReleaseAndGetVoidAddress())))
-        return {};
-    return item;
+    // The content carries the file's attribute interface.
+    if (FAILED(m_content->QueryInterface(IID_MediaItem, m_item.ReleaseAndGetVoidAddress())) || !m_item) {
+        m_item.Reset();
+        throw exception_io();
+    }
 }
 
 t_filestats input_oma::get_file_stats(abort_callback&) {

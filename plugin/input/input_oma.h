@@ -93,10 +93,6 @@ class input_oma {
     // item; throws exception_io on the failures of a read_info.
     void write_info(const file_info& info, abort_callback& abort);
 
-    // The file's MediaItem: taken from the content, or made from the item
-    // class the library names for the file's format. Empty when neither works.
-    ComPtr<MediaItem> obtain_item(MediaLibrary* library, LONG format_id);
-
     t_filestats m_stats{};
     bool m_com_initialized = false;
     std::thread::id m_com_thread;  // the thread whose COM count the constructor raised

@@ -184,3 +184,31 @@ TEST_F(MediaLibraryModule, ProtectedLegacyPackageIsReadOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DemoFile, ContentCarriesTheItemOfItsFile) {
+    std::u16string p = comtest::Wide(path_);
+    ComPtr<MediaContent> content;
+    LONG format = 0, status = 0;
+    ASSERT_EQ(root_->OpenContent(p.c_str(), IID_MediaContent, content.ReleaseAndGetVoidAddress(), &format, &status),
+              S_OK);
+    EXPECT_EQ(format, 9) << "a plain OMA file";
+    ComPtr<MediaItem> item = content.As<MediaItem>();
+    ASSERT_TRUE(item);
+    LONG count = 0;
+    EXPECT_LT(item->GetAttributeCount(&count), 0) << "not loaded until its caller loads it";
+    ASSERT_EQ(item->Load(p.c_str(), kMediaItemRead), S_OK);
+    Values title;
+    Get(item.Get(), attr::Title, &title);
+    EXPECT_LT(title.hr, 0) << "the demo file has no title";
+    Values format_value;
+    Get(item.Get(), attr::Format, &format_value);
+    EXPECT_EQ(format_value.Text(), u"9");
+    EXPECT_EQ(item->Close(), S_OK);
+    EXPECT_EQ(item->Close(), S_FALSE) << "closing twice is harmless";
+    ComPtr<MediaContent> back = item.As<MediaContent>();
+    EXPECT_EQ(back.Get(), content.Get());
+}
+
+}  // namespace

@@ -192,7 +192,7 @@ class FakeRoot final : public Counted<MediaLibrary> {
     const RootBehaviour* behaviour_;
 };
 
-// Registers the fake root class (and, for tests that need it, an item class).
+// Registers the fake root class.
 // With `available` false every creation of the root fails as an unregistered
 // class would, hiding the real library of the registry.
 class FakeLibrary {
@@ -207,25 +207,12 @@ class FakeLibrary {
               return hr;
           }) {}
 
-    // Makes `clsid` an item class whose objects are FakeItems (or fail with `result`).
-    void RegisterItemClass(const CLSID& clsid, HRESULT result = S_OK) {
-        item_class_ = platform::ClassRegistration(clsid, [this, result](REFIID riid, void** object) {
-            Append(log_, "create item");
-            if (FAILED(result)) return result;
-            auto* item = new FakeItem(log_);
-            HRESULT hr = item->QueryInterface(riid, object);
-            item->Release();
-            return hr;
-        });
-    }
-
     bool available = true;
     RootBehaviour behaviour;
 
   private:
     Log* log_;
     platform::ClassRegistration root_class_;
-    platform::ClassRegistration item_class_;
 };
 
 }  // namespace fakes

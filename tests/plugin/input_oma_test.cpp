@@ -23,7 +23,6 @@ namespace {
 using fakes::FakeLibrary;
 using fakes::Log;
 
-constexpr CLSID kItemClass = platform::MakeGuid("{0A1B2C3D-4E5F-4061-8273-948596A7B8C9}");
 
 class InputOmaTest : public ::testing::Test {
   protected:
@@ -147,40 +146,15 @@ TEST_F(InputOmaTest, RefusedOpenIsUnsupportedFormat) {
     EXPECT_FALSE(Contains("content QI item"));
 }
 
-TEST_F(InputOmaTest, ContentWithoutItemFallsBackToTheLibrarysItemClass) {
+TEST_F(InputOmaTest, ContentWithoutItemIsAnIoError) {
     library.behaviour.content_answers_item = false;
-    library.behaviour.format_id = 10;
-    library.behaviour.item_class = kItemClass;
-    library.RegisterItemClass(kItemClass);
-    input_oma input;
-    input.open(file_ptr(), "/music/a.kdr", input_open_info_read, abort);
-    EXPECT_NE(input.item(), nullptr);
-    const Log tail(log.end() - 3, log.end());
-    const Log expected = {"content QI item", "GetItemClass(10)", "create item"};
-    EXPECT_EQ(tail, expected);
-}
-
-TEST_F(InputOmaTest, NoItemFromContentNorItemClassIsAnIoError) {
-    library.behaviour.content_answers_item = false;
-    library.behaviour.item_class_result = E_FAIL;
     EXPECT_EQ(OpenExpecting<exception_io>("/music/a.oma"), "I/O error");
-
-    library.behaviour.item_class_result = S_OK;
-    library.behaviour.item_class = kItemClass;
-    library.RegisterItemClass(kItemClass, E_OUTOFMEMORY);
+    library.behaviour.content_answers_item = true;
+    library.behaviour.content_item_result = E_UNEXPECTED;
     EXPECT_EQ(OpenExpecting<exception_io>("/music/a.oma"), "I/O error");
-    EXPECT_EQ(Count("create item"), 1u);
+    EXPECT_FALSE(Contains("GetItemClass(0)")) << "the item is asked of the content only";
     // The content made for the failed opens was released with its object.
     EXPECT_EQ(Count("content destroyed@1"), 2u);
-}
-
-TEST_F(InputOmaTest, ContentRefusingItemWithAFailureStillFallsBack) {
-    library.behaviour.content_item_result = E_UNEXPECTED;
-    library.behaviour.item_class = kItemClass;
-    library.RegisterItemClass(kItemClass);
-    input_oma input;
-    input.open(file_ptr(), "/music/a.oma", input_open_info_read, abort);
-    EXPECT_NE(input.item(), nullptr);
 }
 
 TEST_F(InputOmaTest, DestructorReleasesItemThenContentWhileComIsStillUp) {
@@ -253,7 +227,6 @@ TEST_F(InputOmaTest, ThreeRolesOnOneFileAreIndependentObjects) {
 TEST_F(InputOmaTest, FailedOpenThroughTheEntryDestroysTheObject) {
     auto entry = fb2k::service_new<input_entry_impl_t<input_oma>>();
     library.behaviour.content_answers_item = false;
-    library.behaviour.item_class_result = E_FAIL;
     service_ptr_t<input_info_reader> reader;
     EXPECT_THROW(entry->open_for_info_read(reader, file_ptr(), "/music/a.oma", abort), exception_io);
     EXPECT_FALSE(reader.is_valid());
