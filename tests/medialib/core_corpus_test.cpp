@@ -41,10 +41,10 @@ class DamagedInput : public ::testing::TestWithParam<const char*> {};
 TEST_P(DamagedInput, TruncatedAndBitFlippedCopiesNeverCrash) {
     CQ_REQUIRE_FFMPEG();
     testsupport::ScopedTempDir dir;
-    const std::string spec = GetParam();
-    const size_t bar = spec.find('|');
-    const fs::path path = dir / spec.substr(0, bar);
-    ASSERT_TRUE(fixtures::MakeTone(path, spec.substr(bar + 1), 0.3));
+    const std::string recipe = GetParam();
+    const size_t bar = recipe.find('|');
+    const fs::path path = dir / recipe.substr(0, bar);
+    ASSERT_TRUE(fixtures::MakeTone(path, recipe.substr(bar + 1), 0.3));
     std::vector<uint8_t> bytes = testsupport::ReadBytes(path);
     ASSERT_GT(bytes.size(), 64u);
     EXPECT_NE(cqfuzz::OpenEverything(bytes.data(), bytes.size()), 0);
