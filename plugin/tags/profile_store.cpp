@@ -99,9 +99,11 @@ bool HasTagExtension(std::string_view path) {
 std::optional<std::u16string> ReadStoredKeyPath(const std::string& path, uint64_t size, uint64_t first_window,
                                                 abort_callback& abort) {
     file_ptr f;
-    {
+    try {
         TRACK_CALL_TEXT("filesystem::g_open");
         filesystem::g_open(f, path.c_str(), filesystem::open_mode_read, abort);
+    } catch (const exception_io_not_found&) {
+        return std::nullopt;  // removed since the listing (another lookup's keeps-clean)
     }
     char magic[3];
     if (f->read(magic, sizeof(magic), abort) != sizeof(magic) || magic[0] != 'I' || magic[1] != 'D' ||
@@ -126,6 +128,16 @@ std::optional<std::u16string> ReadStoredKeyPath(const std::string& path, uint64_
         std::optional<std::u16string> stored = StoredKeyPathIn(window, window_size == size, needs_more);
         if (stored || !needs_more || window_size >= whole || window_size >= limit) return stored;
         window_size = std::min({whole, limit, window_size * 2});
+    }
+}
+
+// Removes a side-tag file found in the listing; one that another lookup has
+// removed meanwhile is just as gone.
+void RemoveCandidate(const std::string& path, abort_callback& abort) {
+    try {
+        TRACK_CALL_TEXT("filesystem::g_remove");
+        filesystem::g_remove(path.c_str(), abort);
+    } catch (const exception_io_not_found&) {
     }
 }
 
@@ -226,17 +238,14 @@ bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, cons
 
     const bool keeps_clean = settings.keeps_clean();
     const bool portable = settings.portable();
-    bool empty = false;
-    {
-        TRACK_CALL_TEXT("filesystem::g_is_empty_directory");
-        empty = filesystem::g_is_empty_directory(bucket_folder.c_str(), abort);
-    }
+    // One listing answers both "is the bucket empty" and "which files are
+    // in it"; an empty-folder test first would list the bucket twice.
     directory_callback_impl listing(true);
-    if (!empty) {
+    {
         TRACK_CALL_TEXT("filesystem::g_list_directory");
         filesystem::g_list_directory(bucket_folder.c_str(), listing, abort);
     }
-    if (empty || listing.get_count() == 0) {
+    if (listing.get_count() == 0) {
         if (!create) return false;
         out = TagFileName(bucket_folder, 0);
         return true;
@@ -260,11 +269,9 @@ bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, cons
                 if (!keeps_clean) break;
                 continue;
             }
-            TRACK_CALL_TEXT("filesystem::g_remove");
-            filesystem::g_remove(candidate.path.c_str(), abort);  // a duplicate of the first match
+            RemoveCandidate(candidate.path, abort);  // a duplicate of the first match
         } else if (keeps_clean && !portable && !StoredFileExists(*stored)) {
-            TRACK_CALL_TEXT("filesystem::g_remove");
-            filesystem::g_remove(candidate.path.c_str(), abort);  // its audio file is gone
+            RemoveCandidate(candidate.path, abort);  // its audio file is gone
         }
     }
     if (!out.empty()) return true;

@@ -51,7 +51,8 @@ std::vector<uint8_t> ProfileTrailer(LPCWSTR key_path);
 // and cannot be made. Reads keeps_clean() and portable() of `settings` once
 // per call. Errors of the host's file system while opening, reading,
 // listing or removing propagate (exception_io and its subclasses,
-// exception_aborted).
+// exception_aborted), except that a candidate removed by someone else between
+// the listing and its turn is skipped.
 bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, const SideTagSettings& settings,
                            abort_callback& abort);
 
