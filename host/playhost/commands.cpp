@@ -7,6 +7,9 @@ constexpr CommandSpec kCommands[] = {
     {"components", "components", "list loaded components, their file types and settings", RunComponents},
     {"config", "config [NAME on|off]", "show all settings, or switch one setting on or off", RunConfig},
     {"open", "open PATH", "open PATH for decoding, info reading and info writing; print file stats", RunOpen},
+    {"info", "info PATH", "read PATH's information as the player does and print every field", RunInfo},
+    {"tag", "tag PATH NAME=VALUE...",
+     "set (or, with an empty VALUE, remove) fields of PATH and write its information back", RunTag},
 };
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/core/host.h"
+#include "host/sdk/file_info.h"
 
 namespace playhost {
 
@@ -44,5 +45,11 @@ const CommandSpec* FindCommand(const std::string& name);
 int RunComponents(Session& session, const std::vector<std::string>& args);
 int RunConfig(Session& session, const std::vector<std::string>& args);
 int RunOpen(Session& session, const std::vector<std::string>& args);
+int RunInfo(Session& session, const std::vector<std::string>& args);
+int RunTag(Session& session, const std::vector<std::string>& args);
+
+// Prints a record as `info` does: metadata as NAME=VALUE, technical fields
+// as info:NAME=VALUE, ReplayGain as replaygain:NAME=VALUE, then length=SECONDS.
+void WriteFileInfo(std::ostream& out, const file_info& info);
 
 }  // namespace playhost
