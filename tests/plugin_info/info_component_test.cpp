@@ -1,0 +1,354 @@
+// Reading and writing information end to end: the playhost program with the
+// built corvina.so and the media library module, on copies of real samples
+// and on files the engine generates. What the library stored is checked with
+// the engine itself, the profile side-tag file byte by byte and with TagLib.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/tbytevectorstream.h>
+#include <taglib/tfile.h>
+#include <taglib/tpropertymap.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "host/core/host.h"
+#include "host/sdk/advconfig.h"
+#include "host/sdk/input.h"
+#include "medialib/core/attribute_ids.h"
+#include "medialib/core/container.h"
+#include "medialib/openmg/openmg_file.h"
+#include "platform/text/text.h"
+#include "plugin/tags/profile_store.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ScopedTempDir;
+
+std::string Quote(const std::string& word) {
+    std::string out = "'";
+    for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+struct RunResult {
+    int code = -1;
+    std::string out;
+    bool Has(const std::string& line) const {
+        return ("\n" + out).find("\n" + line + "\n") != std::string::npos;
+    }
+    bool HasKey(const std::string& key) const {
+        return ("\n" + out).find("\n" + key + "=") != std::string::npos;
+    }
+};
+
+// The first text value of attribute `id` as the engine reads the file, or
+// "<none>".
+std::string LibraryText(const fs::path& file, uint32_t id) {
+    auto opened = medialib::OpenMediaFile(file);
+    if (!opened) return "<unreadable>";
+    const auto& attributes = opened->Attributes();
+    auto it = attributes.find(id);
+    if (it == attributes.end() || it->second.empty()) return "<none>";
+    if (const auto* text = std::get_if<std::u16string>(&it->second[0])) return platform::Utf16ToUtf8(*text);
+    if (const auto* number = std::get_if<int32_t>(&it->second[0])) return std::to_string(*number);
+    return "<other>";
+}
+
+// Metadata of the ID3v2 tag at the start of `bytes`, read by TagLib alone.
+TagLib::PropertyMap TagLibProperties(const std::vector<uint8_t>& bytes) {
+    class Bytes final : public TagLib::File {
+      public:
+        explicit Bytes(TagLib::IOStream* s) : TagLib::File(s) {}
+        TagLib::Tag* tag() const override { return nullptr; }
+        TagLib::AudioProperties* audioProperties() const override { return nullptr; }
+        bool save() override { return false; }
+    };
+    TagLib::ByteVector data(reinterpret_cast<const char*>(bytes.data()), static_cast<unsigned>(bytes.size()));
+    TagLib::ByteVectorStream stream(data);
+    Bytes file(&stream);
+    const TagLib::ID3v2::Tag tag(&file, 0);
+    return tag.properties();
+}
+
+std::string Prop(const TagLib::PropertyMap& props, const char* key) {
+    auto it = props.find(key);
+    return it == props.end() || it->second.isEmpty() ? "<none>" : it->second.front().to8Bit(true);
+}
+
+class InfoComponent : public ::testing::Test {
+  protected:
+    RunResult Playhost(const std::string& args) {
+        const std::string command = Quote((testsupport::BinDir() / "playhost").string()) + " --component " +
+                                    Quote((testsupport::BinDir() / "corvina.so").string()) + " --profile " +
+                                    Quote(Profile().string()) + " " + args + " 2>/dev/null";
+        RunResult result;
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (!pipe) return result;
+        std::array<char, 4096> buffer{};
+        size_t n;
+        while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+            result.out.append(buffer.data(), n);
+        const int status = ::pclose(pipe);
+        result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return result;
+    }
+    RunResult Info(const fs::path& file) { return Playhost("info " + Quote(file.string())); }
+    RunResult Tag(const fs::path& file, const std::vector<std::string>& words) {
+        std::string args = "tag " + Quote(file.string());
+        for (const auto& w : words) args += " " + Quote(w);
+        return Playhost(args);
+    }
+    void Switch(const std::string& name, bool on) {
+        ASSERT_EQ(Playhost("config " + name + (on ? " on" : " off")).code, 0);
+    }
+
+    fs::path Profile() const { return dir / "profile"; }
+    fs::path StoreRoot() const { return Profile() / "ID3v2"; }
+    // Every file below the profile's side-tag store.
+    std::vector<fs::path> StoreFiles() const {
+        std::vector<fs::path> out;
+        if (!fs::exists(StoreRoot())) return out;
+        for (const auto& e : fs::recursive_directory_iterator(StoreRoot()))
+            if (e.is_regular_file()) out.push_back(e.path());
+        return out;
+    }
+    static std::u16string KeyOf(const fs::path& file) {
+        return platform::ToUpper(platform::Utf8ToUtf16(file.string()));
+    }
+
+    fs::path Demo(const std::string& name, double seconds = 0.25) {
+        medialib::openmg::DemoOmaOptions options;
+        options.tags[medialib::attr::Title] = {std::u16string(u"Demo")};
+        EXPECT_TRUE(medialib::openmg::WriteDemoOma(dir / name, seconds, options));
+        return dir / name;
+    }
+
+    ScopedTempDir dir;
+};
+
+TEST_F(InfoComponent, ProfileSideTagCarriesWhatTheLibraryCannotStore) {
+    const fs::path file = Demo("x.oma", 0.5);
+    Switch("use_user_profile", true);
+    RunResult r = Tag(file, {"title=T", "mood=Happy", "replaygain_track_gain=-6.5 dB"});
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(r.Has("written=true")) << r.out;
+
+    r = Info(file);
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(r.Has("input=corvina.so")) << r.out;
+    EXPECT_TRUE(r.Has("title=T")) << r.out;
+    EXPECT_TRUE(r.Has("mood=Happy")) << r.out;
+    EXPECT_TRUE(r.Has("replaygain:track_gain=-6.50 dB")) << r.out;
+    EXPECT_TRUE(r.Has("info:format=OMA")) << r.out;
+    EXPECT_TRUE(r.Has("info:codec=PCM")) << r.out;
+    EXPECT_TRUE(r.Has("info:encoding=lossless")) << r.out;
+    EXPECT_TRUE(r.Has("info:samplerate=44100")) << r.out;
+    EXPECT_TRUE(r.Has("info:channels=2")) << r.out;
+    EXPECT_TRUE(r.Has("length=0.5")) << r.out;
+
+    // The title went into the file through the library; the custom field did not.
+    EXPECT_EQ(LibraryText(file, medialib::attr::Title), "T");
+
+    // One profile side-tag file, in the key path's bucket, ending with the key path.
+    const std::u16string key = KeyOf(file);
+    const auto bucket = corvina::ProfileBucketOf(key.c_str());
+    ASSERT_TRUE(bucket);
+    char digits[3];
+    std::snprintf(digits, sizeof(digits), "%02X", *bucket);
+    const fs::path tag_file = StoreRoot() / digits / "00000000.tag";
+    ASSERT_EQ(StoreFiles(), std::vector<fs::path>{tag_file});
+    const std::vector<uint8_t> bytes = testsupport::ReadBytes(tag_file);
+    ASSERT_GT(bytes.size(), 3 + 4 + 2 * key.size());
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 3), "ID3");
+    std::vector<uint8_t> trailer = {0, 0};
+    for (char16_t unit : key) {
+        trailer.push_back(static_cast<uint8_t>(unit & 0xFF));
+        trailer.push_back(static_cast<uint8_t>(unit >> 8));
+    }
+    trailer.insert(trailer.end(), {0, 0});
+    EXPECT_TRUE(std::equal(trailer.rbegin(), trailer.rend(), bytes.rbegin()));
+    EXPECT_FALSE(fs::exists(file.string() + ":ID3v2.tag"));
+
+    const TagLib::PropertyMap props = TagLibProperties(bytes);
+    EXPECT_EQ(Prop(props, "TITLE"), "T");
+    EXPECT_EQ(Prop(props, "MOOD"), "Happy");
+    EXPECT_EQ(Prop(props, "REPLAYGAIN_TRACK_GAIN"), "-6.50 dB");
+
+    // A second edit keeps the file's name and removes the gain.
+    r = Tag(file, {"replaygain_track_gain=", "mood=Calm"});
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(StoreFiles(), std::vector<fs::path>{tag_file});
+    r = Info(file);
+    EXPECT_TRUE(r.Has("mood=Calm")) << r.out;
+    EXPECT_FALSE(r.HasKey("replaygain:track_gain")) << r.out;
+    EXPECT_TRUE(r.Has("title=T")) << r.out;
+}
+
+TEST_F(InfoComponent, WithBothSideTagPlacesOffOnlyTheLibraryIsWritten) {
+    const fs::path file = Demo("x.oma");
+    RunResult r = Tag(file, {"title=Only library", "mood=Happy", "replaygain_track_gain=-3 dB"});
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(LibraryText(file, medialib::attr::Title), "Only library");
+    EXPECT_FALSE(fs::exists(StoreRoot()));
+    EXPECT_FALSE(fs::exists(file.string() + ":ID3v2.tag"));
+    r = Info(file);
+    EXPECT_TRUE(r.Has("title=Only library")) << r.out;
+    EXPECT_FALSE(r.HasKey("mood")) << r.out;
+    EXPECT_FALSE(r.HasKey("replaygain:track_gain")) << r.out;
+}
+
+TEST_F(InfoComponent, StreamSideTagFileSitsBesideTheAudioFile) {
+    const fs::path file = Demo("x.oma");
+    Switch("write_ntfs_stream", true);
+    ASSERT_EQ(Tag(file, {"mood=Happy"}).code, 0);
+    ASSERT_TRUE(fs::exists(file.string() + ":ID3v2.tag"));
+    EXPECT_FALSE(fs::exists(StoreRoot()));
+    EXPECT_EQ(Prop(TagLibProperties(testsupport::ReadBytes(file.string() + ":ID3v2.tag")), "TITLE"), "Demo");
+    // The setting is read at each use: switched off, the stream is still read.
+    Switch("write_ntfs_stream", false);
+    const RunResult r = Info(file);
+    EXPECT_TRUE(r.Has("mood=Happy")) << r.out;
+    EXPECT_TRUE(r.Has("title=Demo")) << r.out;
+}
+
+TEST_F(InfoComponent, NumbersDatesAndRemovalsReachTheFile) {
+    const fs::path file = Demo("x.oma");
+    RunResult r = Tag(file, {"tracknumber=7", "date=1999", "album=Al", "genre=Rock"});
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(LibraryText(file, medialib::attr::TrackNumber), "7");
+    EXPECT_EQ(LibraryText(file, 0x1236), "1999");
+    r = Info(file);
+    EXPECT_TRUE(r.Has("tracknumber=7")) << r.out;
+    EXPECT_TRUE(r.Has("date=1999/01/01")) << r.out;
+    EXPECT_TRUE(r.Has("album=Al")) << r.out;
+
+    r = Tag(file, {"album=", "genre=", "title=Ünïcode \xe2\x99\xab"});
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(LibraryText(file, 0x120C), "<none>");
+    EXPECT_EQ(LibraryText(file, 0x0207), "<none>");
+    EXPECT_EQ(LibraryText(file, 0x1208), "<none>");
+    r = Info(file);
+    EXPECT_FALSE(r.HasKey("album")) << r.out;
+    EXPECT_FALSE(r.HasKey("genre")) << r.out;
+    EXPECT_TRUE(r.Has("title=Ünïcode \xe2\x99\xab")) << r.out;
+    EXPECT_TRUE(r.Has("tracknumber=7")) << r.out;
+}
+
+TEST_F(InfoComponent, KdrKeepsTheSideTagsFieldsItsFormatCannotHold) {
+    const fs::path kdr = Demo("x.kdr");
+    const fs::path oma = Demo("y.oma");
+    Switch("use_user_profile", true);
+    for (const fs::path& file : {kdr, oma}) ASSERT_EQ(Tag(file, {"composer=C", "date=2001"}).code, 0);
+    EXPECT_EQ(LibraryText(kdr, medialib::attr::Composer), "<none>");
+    EXPECT_EQ(LibraryText(oma, medialib::attr::Composer), "C");
+    RunResult r = Info(kdr);
+    EXPECT_TRUE(r.Has("info:format=KDR")) << r.out;
+    EXPECT_TRUE(r.Has("composer=C")) << r.out;
+    EXPECT_TRUE(r.Has("date=2001")) << r.out;
+    r = Info(oma);
+    EXPECT_TRUE(r.Has("composer=C")) << r.out;
+    EXPECT_TRUE(r.Has("date=2001/01/01")) << r.out;
+}
+
+TEST_F(InfoComponent, RealSampleReadsItsTagsAndTechnicalValuesAndTakesAnEdit) {
+    CQ_REQUIRE_SAMPLE(sample, "pronom_03-Untitled-3_atrac3plus.oma");
+    const fs::path file = dir / "Untitled.oma";
+    fs::copy_file(sample, file);
+    RunResult r = Info(file);
+    ASSERT_EQ(r.code, 0) << r.out;
+    for (const char* line : {"title=Untitled(3)", "album=Star Trek", "tracknumber=3", "info:format=OMA",
+                             "info:codec=ATRAC3plus", "info:encoding=lossy", "info:bitrate=192",
+                             "info:samplerate=44100", "info:channels=2", "length=17.786"})
+        EXPECT_TRUE(r.Has(line)) << line << "\n" << r.out;
+
+    Switch("use_user_profile", true);
+    r = Tag(file, {"title=New", "album=", "replaygain_album_peak=0.5"});
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(LibraryText(file, medialib::attr::Title), "New");
+    EXPECT_EQ(LibraryText(file, 0x120C), "<none>");
+    r = Info(file);
+    EXPECT_TRUE(r.Has("title=New")) << r.out;
+    EXPECT_FALSE(r.HasKey("album")) << r.out;
+    EXPECT_TRUE(r.Has("replaygain:album_peak=0.500000")) << r.out;
+    EXPECT_TRUE(r.Has("info:codec=ATRAC3plus")) << r.out;
+}
+
+TEST_F(InfoComponent, LosslessSampleIsNamedHybrid) {
+    CQ_REQUIRE_SAMPLE(sample, "pronom_02-Untitled-2_aal_atrac3.oma");
+    const RunResult r = Info(sample);
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(r.Has("info:codec=AAL(ATRAC3)")) << r.out;
+    EXPECT_TRUE(r.Has("info:encoding=hybrid")) << r.out;
+}
+
+TEST_F(InfoComponent, WrongWordsAndUnusableFilesFailCleanly) {
+    const fs::path file = Demo("x.oma");
+    const auto before = testsupport::ReadBytes(file);
+    EXPECT_EQ(Tag(file, {"no-equals-sign"}).code, 2);
+    EXPECT_EQ(Tag(file, {"=value"}).code, 2);
+    EXPECT_EQ(Tag(file, {"replaygain_track_gain=loud"}).code, 2);
+    EXPECT_EQ(Tag(file, {"replaygain_track_peak=-1"}).code, 2);
+    EXPECT_EQ(Playhost("tag " + Quote(file.string())).code, 2);
+    EXPECT_EQ(Playhost("info").code, 2);
+    EXPECT_EQ(testsupport::ReadBytes(file), before);
+
+    RunResult r = Info(dir / "missing.oma");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.Has("error=Unsupported file format")) << r.out;
+    testsupport::WriteText(dir / "x.mp3", "not ours");
+    r = Tag(dir / "x.mp3", {"title=T"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.Has("error=Unsupported file format")) << r.out;
+    EXPECT_FALSE(r.HasKey("input")) << r.out;
+}
+
+// Within one running host, each read and write asks for the switches anew.
+TEST_F(InfoComponent, SwitchesChangedWhileTheHostRunsCountFromTheNextWrite) {
+    const fs::path file = Demo("x.oma");
+    playhost::Host host(Profile());
+    host.LoadComponent(testsupport::BinDir() / "corvina.so");
+    host.Start();
+    service_ptr_t<advconfig_entry_checkbox_v2> profile_switch;
+    for (auto& box : host.Services<advconfig_entry_checkbox_v2>()) {
+        std::string name;
+        box->get_setting_name(name);
+        if (name == "use_user_profile") profile_switch = box;
+    }
+    ASSERT_TRUE(profile_switch);
+    auto inputs = host.Services<input_entry>();
+    ASSERT_EQ(inputs.size(), 1u);
+    abort_callback_dummy abort;
+    const std::string path = file.string();
+    auto write = [&](const char* mood) {
+        file_info_impl info;
+        service_ptr_t<input_info_reader> reader;
+        inputs[0]->open_for_info_read(reader, file_ptr(), path.c_str(), abort);
+        reader->get_info(0, info, abort);
+        info.meta_set("mood", mood);
+        service_ptr_t<input_info_writer> writer;
+        inputs[0]->open_for_info_write(writer, file_ptr(), path.c_str(), abort);
+        writer->set_info(0, info, abort);
+        writer->commit(abort);
+    };
+    write("off");
+    EXPECT_TRUE(StoreFiles().empty());
+    profile_switch->set_state(true);
+    write("on");
+    EXPECT_EQ(StoreFiles().size(), 1u);
+    file_info_impl info;
+    service_ptr_t<input_info_reader> reader;
+    inputs[0]->open_for_info_read(reader, file_ptr(), path.c_str(), abort);
+    reader->get_info(0, info, abort);
+    EXPECT_STREQ(info.meta_get("mood", 0), "on");
+    EXPECT_STREQ(info.meta_get("title", 0), "Demo");
+    reader.release();
+    host.Stop();
+}
+
+}  // namespace
