@@ -4,6 +4,7 @@
 // command with exit code 1.
 #include <string>
 
+#include "host/playhost/claiming_input.h"
 #include "host/playhost/commands.h"
 #include "host/playhost/output.h"
 #include "host/sdk/input.h"
@@ -24,31 +25,16 @@ int RunOpen(Session& session, const std::vector<std::string>& args) {
         return kExitUsage;
     }
     const std::string& path = args[0];
-    const std::string extension = input_entry::g_extension(path.c_str());
     std::ostream& out = session.out;
     WriteKeyValue(out, "path", path);
 
-    const ComponentModule* owner = nullptr;
-    service_ptr_t<input_entry> input;
-    for (const auto& module : session.host.components()) {
-        for (service_factory_base* factory : module->Factories()) {
-            if (factory->get_class_guid() != input_entry::class_guid) continue;
-            service_ptr raw;
-            factory->instance_create(raw);
-            service_ptr_t<input_entry> candidate;
-            if (raw.service_query_t(candidate) && candidate->is_our_path(path.c_str(), extension.c_str())) {
-                owner = module.get();
-                input = candidate;
-                break;
-            }
-        }
-        if (input) break;
-    }
-    if (!input) {
+    const ClaimingInput claim = FindClaimingInput(session.host, path);
+    if (!claim.input) {
         WriteKeyValue(out, "error", exception_io_unsupported_format().what());
         return kExitFailure;
     }
-    WriteKeyValue(out, "input", owner->file_name);
+    WriteKeyValue(out, "input", claim.owner->file_name);
+    const service_ptr_t<input_entry>& input = claim.input;
 
     abort_callback_dummy abort;
     try {
