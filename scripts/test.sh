@@ -1,13 +1,25 @@
 #!/usr/bin/env bash
 # The whole test suite: the optimised build and the sanitizer build
-# (AddressSanitizer + UndefinedBehaviorSanitizer), each built and run by ctest.
+# (AddressSanitizer + UndefinedBehaviorSanitizer), each built and run by ctest,
+# then the suites that run threads under ThreadSanitizer.
 # Real sample files are read from ../shared/samples/real when that folder exists.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-presets=("${@:-default asan}")
-for preset in ${presets[@]}; do
+
+for preset in default asan; do
   echo "== $preset build" >&2
   bash scripts/build.sh "$preset"
   echo "== $preset tests" >&2
   ctest --preset "$preset" -j "$(nproc)"
 done
+
+# Threads: library creation from several opening threads, per-thread apartments,
+# the class table and registry under concurrent lookups, serialised side-tag saves.
+threaded=(platform_com_test library_identity_test plugin_input_oma_test plugin_tags_test)
+echo "== tsan build (threaded suites)" >&2
+bash scripts/setup.sh
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$(nproc)" --target "${threaded[@]}"
+echo "== tsan tests" >&2
+pattern="^($(IFS='|'; echo "${threaded[*]}"))\\."
+ctest --preset tsan -j "$(nproc)" -R "$pattern"

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
+#include <vector>
 
 #include "platform/com/apartment.h"
 #include "platform/com/classtable.h"
@@ -163,6 +165,34 @@ TEST_F(ModuleThroughRegistry, CreatesFromTheModuleAndSeesRegistrationChanges) {
     ComPtr<IUnknown> back;
     EXPECT_EQ(CoCreateInstance(kRootClass, nullptr, CLSCTX_INPROC_SERVER, kRootV1, back.ReleaseAndGetVoidAddress()),
               S_OK);
+}
+
+TEST_F(ModuleThroughRegistry, ThreadsCreateWhileTheRegistryChanges) {
+    // Each thread has its own apartment; lookups re-read the registry file
+    // while it is being replaced, and the module is loaded once.
+    std::atomic<int> created{0}, refused{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            ASSERT_EQ(CoInitialize(nullptr), S_OK);
+            for (int i = 0; i < 50; ++i) {
+                ComPtr<IUnknown> root;
+                HRESULT hr = CoCreateInstance(kRootClass, nullptr, CLSCTX_INPROC_SERVER, kRootV1,
+                                              root.ReleaseAndGetVoidAddress());
+                (SUCCEEDED(hr) ? created : refused)++;
+                if (SUCCEEDED(hr)) {
+                    EXPECT_TRUE(root);
+                } else {
+                    EXPECT_EQ(hr, REGDB_E_CLASSNOTREG);
+                }
+            }
+            CoUninitialize();
+        });
+    }
+    for (int i = 0; i < 20; ++i) WriteRegistry(i % 2 == 1);
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(created + refused, 200);
+    EXPECT_GT(created.load(), 0);
 }
 
 TEST_F(ModuleThroughRegistry, MissingModuleFileIsReported) {
