@@ -17,4 +17,21 @@ ClaimingInput FindClaimingInput(Host& host, const std::string& path) {
     return {};
 }
 
+ClaimingInput AnnounceClaimingInput(std::ostream& out, Host& host, const std::string& path) {
+    WriteKeyValue(out, "path", path);
+    ClaimingInput claim = FindClaimingInput(host, path);
+    if (!claim.input)
+        WriteKeyValue(out, "error", exception_io_unsupported_format().what());
+    else
+        WriteKeyValue(out, "input", claim.owner->file_name);
+    return claim;
+}
+
+void ReadFileInfo(const service_ptr_t<input_entry>& input, const std::string& path, file_info& info,
+                  abort_callback& abort) {
+    service_ptr_t<input_info_reader> reader;
+    input->open_for_info_read(reader, file_ptr(), path.c_str(), abort);
+    reader->get_info(0, info, abort);
+}
+
 }  // namespace playhost

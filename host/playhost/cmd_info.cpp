@@ -53,24 +53,12 @@ int RunInfo(Session& session, const std::vector<std::string>& args) {
     }
     const std::string& path = args[0];
     std::ostream& out = session.out;
-    WriteKeyValue(out, "path", path);
-    const ClaimingInput claim = FindClaimingInput(session.host, path);
-    if (!claim.input) {
-        WriteKeyValue(out, "error", exception_io_unsupported_format().what());
-        return kExitFailure;
-    }
-    WriteKeyValue(out, "input", claim.owner->file_name);
+    const ClaimingInput claim = AnnounceClaimingInput(out, session.host, path);
+    if (!claim.input) return kExitFailure;
 
     abort_callback_dummy abort;
     file_info_impl info;
-    try {
-        service_ptr_t<input_info_reader> reader;
-        claim.input->open_for_info_read(reader, file_ptr(), path.c_str(), abort);
-        reader->get_info(0, info, abort);
-    } catch (const std::exception& e) {
-        WriteKeyValue(out, "error", e.what());
-        return kExitFailure;
-    }
+    if (!RunReportingErrors(out, [&] { ReadFileInfo(claim.input, path, info, abort); })) return kExitFailure;
     WriteFileInfo(out, info);
     return kExitOk;
 }

@@ -26,18 +26,12 @@ int RunOpen(Session& session, const std::vector<std::string>& args) {
     }
     const std::string& path = args[0];
     std::ostream& out = session.out;
-    WriteKeyValue(out, "path", path);
-
-    const ClaimingInput claim = FindClaimingInput(session.host, path);
-    if (!claim.input) {
-        WriteKeyValue(out, "error", exception_io_unsupported_format().what());
-        return kExitFailure;
-    }
-    WriteKeyValue(out, "input", claim.owner->file_name);
+    const ClaimingInput claim = AnnounceClaimingInput(out, session.host, path);
+    if (!claim.input) return kExitFailure;
     const service_ptr_t<input_entry>& input = claim.input;
 
     abort_callback_dummy abort;
-    try {
+    const bool opened = RunReportingErrors(out, [&] {
         {
             service_ptr_t<input_decoder> decoder;
             input->open_for_decoding(decoder, file_ptr(), path.c_str(), abort);
@@ -48,16 +42,11 @@ int RunOpen(Session& session, const std::vector<std::string>& args) {
             input->open_for_info_read(reader, file_ptr(), path.c_str(), abort);
             WriteStats(out, "info_read", reader->get_file_stats(abort));
         }
-        {
-            service_ptr_t<input_info_writer> writer;
-            input->open_for_info_write(writer, file_ptr(), path.c_str(), abort);
-            WriteStats(out, "info_write", writer->get_file_stats(abort));
-        }
-    } catch (const std::exception& e) {
-        WriteKeyValue(out, "error", e.what());
-        return kExitFailure;
-    }
-    return kExitOk;
+        service_ptr_t<input_info_writer> writer;
+        input->open_for_info_write(writer, file_ptr(), path.c_str(), abort);
+        WriteStats(out, "info_write", writer->get_file_stats(abort));
+    });
+    return opened ? kExitOk : kExitFailure;
 }
 
 }  // namespace playhost

@@ -121,31 +121,20 @@ int RunTag(Session& session, const std::vector<std::string>& args) {
 
     const std::string& path = args[0];
     std::ostream& out = session.out;
-    WriteKeyValue(out, "path", path);
-    const ClaimingInput claim = FindClaimingInput(session.host, path);
-    if (!claim.input) {
-        WriteKeyValue(out, "error", exception_io_unsupported_format().what());
-        return kExitFailure;
-    }
-    WriteKeyValue(out, "input", claim.owner->file_name);
+    const ClaimingInput claim = AnnounceClaimingInput(out, session.host, path);
+    if (!claim.input) return kExitFailure;
 
     abort_callback_dummy abort;
-    try {
+    const bool written = RunReportingErrors(out, [&] {
         file_info_impl info;
-        {
-            service_ptr_t<input_info_reader> reader;
-            claim.input->open_for_info_read(reader, file_ptr(), path.c_str(), abort);
-            reader->get_info(0, info, abort);
-        }
+        ReadFileInfo(claim.input, path, info, abort);
         for (const Change& change : changes) Apply(change, info);
         service_ptr_t<input_info_writer> writer;
         claim.input->open_for_info_write(writer, file_ptr(), path.c_str(), abort);
         writer->set_info(0, info, abort);
         writer->commit(abort);
-    } catch (const std::exception& e) {
-        WriteKeyValue(out, "error", e.what());
-        return kExitFailure;
-    }
+    });
+    if (!written) return kExitFailure;
     WriteKeyValue(out, "written", true);
     return kExitOk;
 }
