@@ -394,4 +394,19 @@ Variant Variant::FromUnknown(IUnknown* object) {
     return v;
 }
 
+void VariantArray::Reset() {
+    if (array_) {
+        for (LONG i = 0; i < count_; ++i) VariantClear(&array_[i]);
+        CoTaskMemFree(array_);
+    }
+    array_ = nullptr;
+    count_ = 0;
+}
+
+void VariantArray::Abandon() {
+    CoTaskMemFree(array_);
+    array_ = nullptr;
+    count_ = 0;
+}
+
 }  // namespace platform

@@ -113,4 +113,45 @@ private:
     VARIANT v_;
 };
 
+// Owns an array of VARIANTs that a call handed out (allocated with
+// CoTaskMemAlloc) together with its count, as MediaItem::GetAttribute gives
+// them: on Reset and on destruction every element is cleared and then the
+// array is freed, so no path leaks a string or an object reference. One
+// object may be reused for many calls.
+class VariantArray {
+public:
+    VariantArray() = default;
+    ~VariantArray() { Reset(); }
+    VariantArray(const VariantArray&) = delete;
+    VariantArray& operator=(const VariantArray&) = delete;
+
+    // Clears each of the `Count()` elements and frees the array; afterwards
+    // empty (count 0, no array).
+    void Reset();
+    // Frees the array without touching its elements: for what a failed call
+    // left behind, whose count and elements are not to be trusted.
+    // Afterwards empty.
+    void Abandon();
+
+    // The output arguments of a call that hands out a count and an array.
+    // CountSlot frees what is held first, so pass it on every call.
+    LONG* CountSlot() {
+        Reset();
+        return &count_;
+    }
+    VARIANT** ArraySlot() { return &array_; }
+
+    // The count as the call gave it (0 when empty) and the array (may be null).
+    LONG Count() const { return count_; }
+    VARIANT* Array() const { return array_; }
+    // True when an array with at least one element is held.
+    bool HasValues() const { return array_ && count_ >= 1; }
+    // The first element; null without values.
+    VARIANT* First() const { return HasValues() ? array_ : nullptr; }
+
+private:
+    LONG count_ = 0;
+    VARIANT* array_ = nullptr;
+};
+
 }  // namespace platform

@@ -1,8 +1,10 @@
 #include "plugin/tags/info_reader.h"
 
 #include <cstdint>
+#include <optional>
 
 #include "host/sdk/exceptions.h"
+#include "library/attribute_read.h"
 #include "platform/text/text.h"
 #include "plugin/tags/side_tags.h"
 
@@ -87,26 +89,21 @@ unsigned KeepMaskOf(const std::string& extension) {
     return kKeepNone;
 }
 
-// The first value converted in place to `type`; false when absent or not convertible.
-bool FirstAs(AttributeValues& values, VARTYPE type) {
-    VARIANT* first = values.first();
-    return first && SUCCEEDED(VariantChangeType(first, first, 0, type)) && first->vt == type;
+std::optional<LONG> ReadNumber(MediaItem* item, ULONG id, ULONG fallback_id, platform::VariantArray& values) {
+    if (!library::ReadAttribute(item, id, fallback_id, values) || !library::FirstAs(values, VT_I4))
+        return std::nullopt;
+    return values.First()->lVal;
 }
 
-std::optional<LONG> ReadNumber(MediaItem* item, ULONG id, ULONG fallback_id, AttributeValues& values) {
-    if (!ReadAttribute(item, id, fallback_id, values) || !FirstAs(values, VT_I4)) return std::nullopt;
-    return values.first()->lVal;
+std::optional<double> ReadReal(MediaItem* item, ULONG id, platform::VariantArray& values) {
+    if (!library::ReadAttribute(item, id, 0, values) || !library::FirstAs(values, VT_R8)) return std::nullopt;
+    return values.First()->dblVal;
 }
 
-std::optional<double> ReadReal(MediaItem* item, ULONG id, AttributeValues& values) {
-    if (!ReadAttribute(item, id, 0, values) || !FirstAs(values, VT_R8)) return std::nullopt;
-    return values.first()->dblVal;
-}
-
-void ReadMetaRow(const MetaRow& row, MediaItem* item, unsigned keep_mask, AttributeValues& values,
+void ReadMetaRow(const MetaRow& row, MediaItem* item, unsigned keep_mask, platform::VariantArray& values,
                  file_info& info) {
     std::optional<std::u16string> text;
-    if (ReadAttribute(item, row.id, row.fallback_id, values)) text = FirstAsText(values);
+    if (library::ReadAttribute(item, row.id, row.fallback_id, values)) text = library::FirstAsText(values);
     if (text) {
         info.meta_set(row.field, platform::Utf16ToUtf8(*text).c_str());
     } else if ((row.keep_on & keep_mask) == 0) {
@@ -114,7 +111,7 @@ void ReadMetaRow(const MetaRow& row, MediaItem* item, unsigned keep_mask, Attrib
     }
 }
 
-void ReadLength(MediaItem* item, AttributeValues& values, file_info& info) {
+void ReadLength(MediaItem* item, platform::VariantArray& values, file_info& info) {
     // "> 0" is false for NaN, so a NaN length is ignored like a missing one.
     if (const std::optional<double> ms = ReadReal(item, kMilliSecond, values); ms && *ms > 0) {
         info.set_length(*ms / 1000.0);
@@ -124,7 +121,7 @@ void ReadLength(MediaItem* item, AttributeValues& values, file_info& info) {
         info.set_length(*seconds);
 }
 
-void ReadTechnical(MediaItem* item, AttributeValues& values, file_info& info) {
+void ReadTechnical(MediaItem* item, platform::VariantArray& values, file_info& info) {
     if (const std::optional<LONG> format = ReadNumber(item, kFormat, 0, values); format && *format > 0) {
         for (const ContainerName& c : kContainers) {
             if (c.number == *format) info.info_set("format", c.format);
@@ -157,35 +154,6 @@ void ReadTechnical(MediaItem* item, AttributeValues& values, file_info& info) {
 
 }  // namespace
 
-void AttributeValues::Reset() {
-    if (m_values) {
-        for (LONG i = 0; i < m_count; ++i) VariantClear(&m_values[i]);
-        CoTaskMemFree(m_values);
-    }
-    m_values = nullptr;
-    m_count = 0;
-}
-
-bool ReadAttribute(MediaItem* item, ULONG id, ULONG fallback_id, AttributeValues& values) {
-    values.Reset();
-    HRESULT hr = item->GetAttribute(id, values.count_address(), values.array_address());
-    if (SUCCEEDED(hr) && values.present()) return true;
-    // A failed call's count is not trusted: only its array is given back.
-    if (FAILED(hr)) *values.count_address() = 0;
-    values.Reset();
-    if (fallback_id == 0) return false;
-    hr = item->GetAttribute(fallback_id, values.count_address(), values.array_address());
-    if (SUCCEEDED(hr) && values.present()) return true;
-    if (FAILED(hr)) *values.count_address() = 0;
-    values.Reset();
-    return false;
-}
-
-std::optional<std::u16string> FirstAsText(AttributeValues& values) {
-    if (!FirstAs(values, VT_BSTR)) return std::nullopt;
-    return std::u16string(platform::BstrView(values.first()->bstrVal));
-}
-
 std::string LowerExtension(const char* host_path) {
     const std::string_view path = host_path ? host_path : "";
     const size_t name_start = path.find_last_of("/\\");
@@ -209,7 +177,7 @@ void ReadInfo(const InputFile& file, const SideTagSettings& settings, file_info&
         LoadSideTags(info, file.host_path, file.key_path, settings, abort);
 
         const unsigned keep_mask = KeepMaskOf(LowerExtension(file.host_path));
-        AttributeValues values;
+        platform::VariantArray values;
         for (const MetaRow& row : kMetaRows) ReadMetaRow(row, item, keep_mask, values, info);
         ReadLength(item, values, info);
         ReadTechnical(item, values, info);

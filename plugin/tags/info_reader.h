@@ -11,10 +11,10 @@
 // values that are missing or do not convert count as absent and are never
 // reported as errors.
 //
-// ReadAttribute and AttributeValues are shared with the info writer.
+// Attributes are read through library::ReadAttribute (library/attribute_read.h),
+// the same routine the info writer and the console program use.
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "host/sdk/abort_callback.h"
@@ -23,45 +23,6 @@
 #include "plugin/tags/side_tag_settings.h"
 
 namespace corvina {
-
-// Owns the value array of one MediaItem::GetAttribute call: clears every
-// element and frees the array when reset or destroyed. One object is reused
-// for many reads.
-class AttributeValues {
-  public:
-    AttributeValues() = default;
-    ~AttributeValues() { Reset(); }
-    AttributeValues(const AttributeValues&) = delete;
-    AttributeValues& operator=(const AttributeValues&) = delete;
-
-    // Clears each element and frees the array; afterwards empty.
-    void Reset();
-    // The output arguments for GetAttribute; call Reset first.
-    LONG* count_address() { return &m_count; }
-    VARIANT** array_address() { return &m_values; }
-
-    LONG count() const { return m_count; }
-    VARIANT* array() const { return m_values; }
-    // True when at least one value and an array are held.
-    bool present() const { return m_count >= 1 && m_values; }
-    // The first value (null when not present).
-    VARIANT* first() const { return present() ? m_values : nullptr; }
-
-  private:
-    LONG m_count = 0;
-    VARIANT* m_values = nullptr;
-};
-
-// Reads attribute `id` of `item` into `values` (whatever it held is freed
-// first). When that read fails or yields no value, and `fallback_id` is not
-// 0, reads `fallback_id` instead. True when the last read succeeded with at
-// least one value; `values` then holds the library's array. `item` must not
-// be null. Never throws.
-bool ReadAttribute(MediaItem* item, ULONG id, ULONG fallback_id, AttributeValues& values);
-
-// The first value of `values` converted in place to text; nothing when
-// absent or not convertible. A null string counts as the empty text.
-std::optional<std::u16string> FirstAsText(AttributeValues& values);
 
 // The parts of an opened input object the tag roles work with. All borrowed
 // for the duration of one call; any may be null.

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "host/sdk/exceptions.h"
+#include "library/attribute_read.h"
 #include "host/sdk/text.h"
 #include "platform/text/text.h"
 #include "plugin/tags/side_tags.h"
@@ -158,12 +159,12 @@ void WriteDate(const std::optional<std::u16string>& text, MediaItem* item) {
 }
 
 void WriteFields(const Slots& slots, MediaItem* item) {
-    AttributeValues values;
+    platform::VariantArray values;
     for (size_t f = 0; f < kFieldCount; ++f) {
         const Field& field = kFields[f];
         std::u16string current;
-        if (ReadAttribute(item, field.id, field.fallback_id, values))
-            current = FirstAsText(values).value_or(u"");
+        if (library::ReadAttribute(item, field.id, field.fallback_id, values))
+            current = library::FirstAsText(values).value_or(u"");
         values.Reset();
         const std::u16string& wanted = slots[f] ? *slots[f] : std::u16string();
         if (lstrcmpW(current.c_str(), wanted.c_str()) == 0) continue;
@@ -178,10 +179,10 @@ void WriteFields(const Slots& slots, MediaItem* item) {
 }  // namespace
 
 bool WriteAttribute(const std::u16string* text, MediaItem* item, ULONG id, ULONG fallback_id, VARTYPE type) {
-    AttributeValues current;
-    const bool read = ReadAttribute(item, id, fallback_id, current);
+    platform::VariantArray current;
+    const bool read = library::ReadAttribute(item, id, fallback_id, current);
 
-    if (!text && !(read && current.count() > 1)) {
+    if (!text && !(read && current.Count() > 1)) {
         item->SetAttribute(id, 0, nullptr);
         if (fallback_id > 0) item->SetAttribute(fallback_id, 0, nullptr);
         return true;
@@ -193,10 +194,8 @@ bool WriteAttribute(const std::u16string* text, MediaItem* item, ULONG id, ULONG
     VARIANT* array = local.Get();
     LONG count = 1;
     if (read) {
-        array = current.array();
-        count = current.count();
-    } else {
-        current.Reset();
+        array = current.Array();
+        count = current.Count();
     }
 
     VARIANT* first = &array[0];

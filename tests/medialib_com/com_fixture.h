@@ -18,18 +18,13 @@ namespace comtest {
 
 inline std::u16string Wide(const std::filesystem::path& p) { return platform::Utf8ToUtf16(p.string()); }
 
-// The values of one attribute, freed as the callers free them.
-struct Values {
-    LONG count = 0;
-    VARIANT* array = nullptr;
+// The values of one attribute and the status of the call that gave them,
+// freed as the callers free them.
+struct Values : platform::VariantArray {
     HRESULT hr = E_FAIL;
-    ~Values() {
-        for (LONG i = 0; i < count; ++i) VariantClear(&array[i]);
-        CoTaskMemFree(array);
-    }
     std::u16string Text(LONG i = 0) const {
         platform::Variant v;
-        if (i >= count || FAILED(VariantChangeType(v.Get(), &array[i], 0, VT_BSTR))) return u"<none>";
+        if (i >= Count() || FAILED(VariantChangeType(v.Get(), &Array()[i], 0, VT_BSTR))) return u"<none>";
         return std::u16string(platform::BstrView(v->bstrVal));
     }
 };
@@ -66,7 +61,9 @@ protected:
         return item;
     }
 
-    static void Get(MediaItem* item, ULONG id, Values* out) { out->hr = item->GetAttribute(id, &out->count, &out->array); }
+    static void Get(MediaItem* item, ULONG id, Values* out) {
+        out->hr = item->GetAttribute(id, out->CountSlot(), out->ArraySlot());
+    }
 
     static HRESULT SetText(MediaItem* item, ULONG id, std::u16string_view text) {
         platform::Variant v = platform::Variant::FromString(text);

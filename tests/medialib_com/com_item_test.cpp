@@ -40,10 +40,10 @@ TEST_F(MediaLibraryModule, EveryRealSampleOpensWithItsTechnicalValues) {
         for (LONG i = 0; i < count; ++i) {
             ULONG id = 0;
             Values at, by_id;
-            ASSERT_EQ(item->GetAttributeAt(i, &id, &at.count, &at.array), S_OK);
+            ASSERT_EQ(item->GetAttributeAt(i, &id, at.CountSlot(), at.ArraySlot()), S_OK);
             Get(item.Get(), id, &by_id);
             ASSERT_EQ(by_id.hr, S_OK);
-            EXPECT_EQ(at.count, by_id.count);
+            EXPECT_EQ(at.Count(), by_id.Count());
             EXPECT_EQ(at.Text(), by_id.Text());
         }
         Values size, location, extension, format;
@@ -82,7 +82,7 @@ TEST_F(MediaLibraryModule, UnknownDamagedOrMissingFilesFailCleanly) {
     Values none;
     Get(item.Get(), attr::Title, &none);
     EXPECT_LT(none.hr, 0) << "nothing loaded";
-    EXPECT_EQ(none.array, nullptr);
+    EXPECT_EQ(none.Array(), nullptr);
 }
 
 class DemoFile : public MediaLibraryModule {
@@ -126,14 +126,14 @@ TEST_F(DemoFile, TagChangesAreWrittenAtCloseAndReadBack) {
     Get(item.Get(), attr::Release, &release);
     Get(item.Get(), attr::Genre, &genre);
     EXPECT_EQ(title.Text(), u"Ünïcode title");
-    ASSERT_EQ(track.count, 1);
-    EXPECT_EQ(track.array[0].vt, VT_I4);
-    EXPECT_EQ(track.array[0].lVal, 7);
-    ASSERT_EQ(release.count, 1);
-    EXPECT_EQ(release.array[0].vt, VT_DATE);
+    ASSERT_EQ(track.Count(), 1);
+    EXPECT_EQ(track.Array()[0].vt, VT_I4);
+    EXPECT_EQ(track.Array()[0].lVal, 7);
+    ASSERT_EQ(release.Count(), 1);
+    EXPECT_EQ(release.Array()[0].vt, VT_DATE);
     EXPECT_EQ(release.Text(), u"2000/01/01");
     // OpenMG text frames hold one value each: the first of a list is kept.
-    ASSERT_EQ(genre.count, 1);
+    ASSERT_EQ(genre.Count(), 1);
     EXPECT_EQ(genre.Text(0), u"Rock");
     EXPECT_LT(SetText(item.Get(), attr::Title, u"x"), 0) << "an item loaded for reading refuses changes";
     item->Close();
@@ -168,7 +168,7 @@ TEST_F(DemoFile, RemovalAndUnchangedCloseLeaveTheRightBytes) {
     Values artist;
     Get(item.Get(), attr::Artist, &artist);
     EXPECT_LT(artist.hr, 0);
-    EXPECT_EQ(artist.count, 0);
+    EXPECT_EQ(artist.Count(), 0);
 }
 
 TEST_F(MediaLibraryModule, ProtectedLegacyPackageIsReadOnly) {

@@ -85,9 +85,9 @@ protected:
         Values v;
         Get(item.Get(), id, &v);
         std::vector<std::vector<uint8_t>> out;
-        for (LONG i = 0; i < v.count; ++i) {
-            EXPECT_EQ(v.array[i].vt, VT_UNKNOWN);
-            out.push_back(DataOf(v.array[i].punkVal));
+        for (LONG i = 0; i < v.Count(); ++i) {
+            EXPECT_EQ(v.Array()[i].vt, VT_UNKNOWN);
+            out.push_back(DataOf(v.Array()[i].punkVal));
         }
         return out;
     }
@@ -132,9 +132,10 @@ TEST_F(JacketLists, PicturesHandedOutAreCopies) {
     {
         Values v;
         Get(item.Get(), attr::Jacket, &v);
-        ASSERT_EQ(v.count, 1);
+        ASSERT_EQ(v.Count(), 1);
         ComPtr<MediaPicture> picture;
-        ASSERT_EQ(v.array[0].punkVal->QueryInterface(IID_MediaPicture, picture.ReleaseAndGetVoidAddress()), S_OK);
+        ASSERT_EQ(v.Array()[0].punkVal->QueryInterface(IID_MediaPicture, picture.ReleaseAndGetVoidAddress()),
+                  S_OK);
         picture->SetData(static_cast<ULONG>(kPng.size()), kPng.data());
     }
     EXPECT_EQ(item->Close(), S_OK);

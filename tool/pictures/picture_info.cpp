@@ -1,9 +1,9 @@
 // The picture facts of the attribute listing (declared with the listing).
 #include "tool/tags/picture_info.h"
 
+#include "library/attribute_read.h"
 #include "tool/pictures/gdiplus_objects.h"
 #include "tool/pictures/image_formats.h"
-#include "tool/tags/attribute_values.h"
 
 namespace quillet {
 
@@ -14,9 +14,9 @@ bool ReadPictureInfo(MediaItem* item, ULONG id, ULONG second_id, std::u16string*
     if (height) *height = 0;
     if (!item) return false;
 
-    AttributeValues values;
-    if (!values.ReadWithFallback(item, id, second_id)) return false;
-    const VARIANT& first = values.Values()[0];
+    platform::VariantArray values;
+    if (!library::ReadAttribute(item, id, second_id, values)) return false;
+    const VARIANT& first = *values.First();
     if ((first.vt != VT_UNKNOWN && first.vt != VT_DISPATCH) || !first.punkVal) return false;
     ComPtr<MediaPicture> picture;
     if (FAILED(first.punkVal->QueryInterface(IID_MediaPicture, picture.ReleaseAndGetVoidAddress())) ||

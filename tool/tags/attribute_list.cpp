@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "library/attribute_read.h"
 #include "platform/text/text.h"
-#include "tool/tags/attribute_values.h"
 #include "tool/tags/picture_info.h"
 
 namespace quillet {
@@ -79,18 +79,16 @@ static_assert(sizeof(kRows) / sizeof(kRows[0]) == 34);
 // The first value of the attribute (or its fallback) as text; empty when
 // there is none or it does not convert to a string.
 std::u16string ReadAttributeText(MediaItem* item, ULONG id, ULONG fallback) {
-    AttributeValues values;
-    if (!values.ReadWithFallback(item, id, fallback)) return {};
-    VARIANT* first = &values.Values()[0];
-    if (FAILED(VariantChangeType(first, first, 0, VT_BSTR)) || first->vt != VT_BSTR) return {};
-    return std::u16string(platform::BstrView(first->bstrVal));
+    platform::VariantArray values;
+    if (!library::ReadAttribute(item, id, fallback, values)) return {};
+    return library::FirstAsText(values).value_or(u"");
 }
 
 std::u16string ReadNotesLength(MediaItem* item, ULONG id) {
-    AttributeValues values;
-    if (!values.Read(item, id) || values.Values()[0].vt != VT_BSTR) return {};
+    platform::VariantArray values;
+    if (!library::ReadAttribute(item, id, 0, values) || values.First()->vt != VT_BSTR) return {};
     WCHAR text[32];
-    wsprintfW(text, u"%d", static_cast<int>(SysStringLen(values.Values()[0].bstrVal)));
+    wsprintfW(text, u"%d", static_cast<int>(SysStringLen(values.First()->bstrVal)));
     return text;
 }
 
@@ -112,8 +110,8 @@ std::u16string ReadPictureText(MediaItem* item, ULONG id, ULONG fallback) {
 bool WriteOneAttribute(MediaItem* item, ULONG read_id, ULONG read_fallback,
                        std::initializer_list<ULONG> write_ids, LPCWSTR value, VARTYPE type,
                        bool removal_allowed) {
-    AttributeValues current;
-    current.ReadWithFallback(item, read_id, read_fallback);
+    platform::VariantArray current;
+    library::ReadAttribute(item, read_id, read_fallback, current);
 
     if (!value && removal_allowed && current.Count() <= 1) {
         for (ULONG id : write_ids) item->SetAttribute(id, 0, nullptr);
@@ -123,7 +121,7 @@ bool WriteOneAttribute(MediaItem* item, ULONG read_id, ULONG read_fallback,
     // Without current values a single local value stands in for the array.
     VARIANT local;
     VariantInit(&local);
-    VARIANT* array = current.HasValues() ? current.Values() : &local;
+    VARIANT* array = current.HasValues() ? current.Array() : &local;
     const LONG count = current.HasValues() ? current.Count() : 1;
 
     VariantClear(&array[0]);
@@ -234,27 +232,27 @@ void CopyAllAttributes(MediaItem* base, MediaItem* target) {
     LONG count = 0;
     if (SUCCEEDED(base->GetAttributeCount(&count))) {
         for (LONG index = 0; index < count; ++index) {
-            AttributeValues values;
+            platform::VariantArray values;
             ULONG id = 0;
-            const HRESULT hr = base->GetAttributeAt(index, &id, values.CountSlot(), values.ValuesSlot());
-            if (SUCCEEDED(hr) && values.Values()) target->SetAttribute(id, values.Count(), values.Values());
+            const HRESULT hr = base->GetAttributeAt(index, &id, values.CountSlot(), values.ArraySlot());
+            if (SUCCEEDED(hr) && values.Array()) target->SetAttribute(id, values.Count(), values.Array());
         }
     }
     base->Close();
 }
 
 LONG ReadIntegerAttribute(MediaItem* item, ULONG id) {
-    AttributeValues values;
-    if (!values.Read(item, id) || values.Values()[0].vt != VT_I4) return 0;
-    return values.Values()[0].lVal;
+    platform::VariantArray values;
+    if (!library::ReadAttribute(item, id, 0, values) || values.First()->vt != VT_I4) return 0;
+    return values.First()->lVal;
 }
 
 ULONG AttributeContentLength(MediaItem* item, ULONG id) {
-    AttributeValues values;
-    if (FAILED(item->GetAttribute(id, values.CountSlot(), values.ValuesSlot())) || !values.Values()) return 0;
+    platform::VariantArray values;
+    if (FAILED(item->GetAttribute(id, values.CountSlot(), values.ArraySlot())) || !values.Array()) return 0;
     ULONG total = 0;
     for (LONG i = 0; i < values.Count(); ++i) {
-        const VARIANT& value = values.Values()[i];
+        const VARIANT& value = values.Array()[i];
         if (value.vt == VT_BSTR) {
             total += SysStringLen(value.bstrVal);
         } else if (value.vt == VT_UNKNOWN && value.punkVal) {
