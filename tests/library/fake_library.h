@@ -8,10 +8,11 @@
 
 #include "library/media_library.h"
 #include "platform/com/classtable.h"
+#include "support/media_library_stubs.h"
 
 namespace fakes {
 
-class FakeLibraryRoot final : public MediaLibrary {
+class FakeLibraryRoot final : public testsupport::StubMediaLibrary {
 public:
     // Which interface version answers (1..5); 0: none.
     explicit FakeLibraryRoot(std::vector<std::string>* log) : log_(log) {}
@@ -55,24 +56,6 @@ public:
                         (reserved ? "text" : "null") + "," + (extra ? "text" : "null") + ")");
         return set_application_result;
     }
-    HRESULT GetItemClass(LONG, CLSID*) override { return E_NOTIMPL; }
-    HRESULT OpenContent(LPCWSTR, REFIID, void**, LONG*, LONG*) override { return E_NOTIMPL; }
-    HRESULT SetProgressSink(ProgressSink*) override { return E_NOTIMPL; }
-    HRESULT SetWorkFolder(LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT SetBitRate(LONG) override { return E_NOTIMPL; }
-    HRESULT Convert(LONG, const ConvertSource*, LONG, const LONG*, LONG, LONG) override { return E_NOTIMPL; }
-    HRESULT Reserved4() override { return E_NOTIMPL; }
-    HRESULT Reserved5() override { return E_NOTIMPL; }
-    HRESULT Reserved6() override { return E_NOTIMPL; }
-    HRESULT Reserved8() override { return E_NOTIMPL; }
-    HRESULT Reserved10() override { return E_NOTIMPL; }
-    HRESULT Reserved11() override { return E_NOTIMPL; }
-    HRESULT Reserved13() override { return E_NOTIMPL; }
-    HRESULT Reserved14() override { return E_NOTIMPL; }
-    HRESULT Reserved15() override { return E_NOTIMPL; }
-    HRESULT Reserved17() override { return E_NOTIMPL; }
-    HRESULT Reserved20() override { return E_NOTIMPL; }
-    HRESULT Reserved22() override { return E_NOTIMPL; }
 
     std::atomic<ULONG> refs{1};
     HRESULT initialize_result = S_OK;

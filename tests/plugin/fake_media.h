@@ -18,6 +18,7 @@
 #include "platform/com/apartment.h"
 #include "platform/com/classtable.h"
 #include "platform/text/text.h"
+#include "support/media_library_stubs.h"
 
 namespace fakes {
 
@@ -54,7 +55,7 @@ class Counted : public Interface {
     std::atomic<ULONG> refs_{1};
 };
 
-class FakeItem final : public Counted<MediaItem> {
+class FakeItem final : public Counted<testsupport::StubMediaItem> {
   public:
     explicit FakeItem(Log* log) : Counted(log, "item") {}
     HRESULT QueryInterface(REFIID riid, void** object) override {
@@ -72,16 +73,12 @@ class FakeItem final : public Counted<MediaItem> {
         Append(log_, "item Close");
         return S_OK;
     }
-    HRESULT GetAttribute(ULONG, LONG*, VARIANT**) override { return E_NOTIMPL; }
-    HRESULT SetAttribute(ULONG, LONG, VARIANT*) override { return E_NOTIMPL; }
-    HRESULT GetAttributeCount(LONG*) override { return E_NOTIMPL; }
-    HRESULT GetAttributeAt(LONG, ULONG*, LONG*, VARIANT**) override { return E_NOTIMPL; }
 };
 
 // A content object; with `answers_item` it also gives a MediaItem (a new
 // FakeItem) when asked for one, as a library whose content carries the
 // attribute interface does.
-class FakeContent final : public Counted<MediaContent> {
+class FakeContent final : public Counted<testsupport::StubMediaContent> {
   public:
     FakeContent(Log* log, bool answers_item, HRESULT item_result)
         : Counted(log, "content"), answers_item_(answers_item), item_result_(item_result) {}
@@ -98,17 +95,6 @@ class FakeContent final : public Counted<MediaContent> {
         *object = static_cast<MediaContent*>(this);
         AddRef();
         return S_OK;
-    }
-    HRESULT Reserved3() override { return E_NOTIMPL; }
-    HRESULT Reserved4() override { return E_NOTIMPL; }
-    HRESULT Reserved5() override { return E_NOTIMPL; }
-    HRESULT Reserved6() override { return E_NOTIMPL; }
-    HRESULT Reserved7() override { return E_NOTIMPL; }
-    HRESULT Reserved8() override { return E_NOTIMPL; }
-    HRESULT Reserved9() override { return E_NOTIMPL; }
-    HRESULT CreatePlayer(REFIID, void** player) override {
-        *player = nullptr;
-        return E_NOTIMPL;
     }
 
   private:
@@ -127,7 +113,7 @@ struct RootBehaviour {
     CLSID item_class{};                // what GetItemClass answers
 };
 
-class FakeRoot final : public Counted<MediaLibrary> {
+class FakeRoot final : public Counted<testsupport::StubMediaLibrary> {
   public:
     FakeRoot(Log* log, const RootBehaviour* behaviour) : Counted(log, "root"), behaviour_(behaviour) {}
     HRESULT QueryInterface(REFIID riid, void** object) override {
@@ -171,22 +157,6 @@ class FakeRoot final : public Counted<MediaLibrary> {
         *status = 0;
         return behaviour_->open_result;
     }
-    HRESULT SetProgressSink(ProgressSink*) override { return E_NOTIMPL; }
-    HRESULT SetWorkFolder(LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT SetBitRate(LONG) override { return E_NOTIMPL; }
-    HRESULT Convert(LONG, const ConvertSource*, LONG, const LONG*, LONG, LONG) override { return E_NOTIMPL; }
-    HRESULT Reserved4() override { return E_NOTIMPL; }
-    HRESULT Reserved5() override { return E_NOTIMPL; }
-    HRESULT Reserved6() override { return E_NOTIMPL; }
-    HRESULT Reserved8() override { return E_NOTIMPL; }
-    HRESULT Reserved10() override { return E_NOTIMPL; }
-    HRESULT Reserved11() override { return E_NOTIMPL; }
-    HRESULT Reserved13() override { return E_NOTIMPL; }
-    HRESULT Reserved14() override { return E_NOTIMPL; }
-    HRESULT Reserved15() override { return E_NOTIMPL; }
-    HRESULT Reserved17() override { return E_NOTIMPL; }
-    HRESULT Reserved20() override { return E_NOTIMPL; }
-    HRESULT Reserved22() override { return E_NOTIMPL; }
 
   private:
     const RootBehaviour* behaviour_;

@@ -18,6 +18,7 @@
 
 #include "library/media_library.h"
 #include "platform/text/text.h"
+#include "support/media_library_stubs.h"
 
 namespace fakes {
 
@@ -42,7 +43,7 @@ inline std::string Hex(ULONG id) {
     return buffer;
 }
 
-class FakeAttributeItem final : public MediaItem {
+class FakeAttributeItem final : public testsupport::StubMediaItem {
   public:
     using Values = std::vector<platform::Variant>;
 
@@ -108,8 +109,6 @@ class FakeAttributeItem final : public MediaItem {
             attributes[id] = stored;
         return S_OK;
     }
-    HRESULT GetAttributeCount(LONG*) override { return E_NOTIMPL; }
-    HRESULT GetAttributeAt(LONG, ULONG*, LONG*, VARIANT**) override { return E_NOTIMPL; }
 
     void SetText(ULONG id, std::initializer_list<std::u16string_view> texts) {
         Values values;

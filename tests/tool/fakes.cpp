@@ -9,26 +9,18 @@ namespace {
 
 std::string Narrow(std::u16string_view text) { return platform::Utf16ToUtf8(text); }
 
-class FakeContent final : public platform::ComObject<FakeContent, MediaContent> {
+class FakeContent final : public platform::ComObject<FakeContent, testsupport::StubMediaContent> {
   public:
     explicit FakeContent(std::shared_ptr<LibraryState> state) : state_(std::move(state)) {
         ++state_->live_contents;
     }
     ~FakeContent() override { --state_->live_contents; }
-    HRESULT Reserved3() override { return E_NOTIMPL; }
-    HRESULT Reserved4() override { return E_NOTIMPL; }
-    HRESULT Reserved5() override { return E_NOTIMPL; }
-    HRESULT Reserved6() override { return E_NOTIMPL; }
-    HRESULT Reserved7() override { return E_NOTIMPL; }
-    HRESULT Reserved8() override { return E_NOTIMPL; }
-    HRESULT Reserved9() override { return E_NOTIMPL; }
-    HRESULT CreatePlayer(REFIID, void**) override { return E_NOTIMPL; }
 
   private:
     std::shared_ptr<LibraryState> state_;
 };
 
-class FakeLibrary final : public MediaLibrary {
+class FakeLibrary final : public testsupport::StubMediaLibrary {
   public:
     FakeLibrary(std::shared_ptr<LibraryState> state) : state_(std::move(state)) { state_->references = 1; }
 
@@ -51,22 +43,16 @@ class FakeLibrary final : public MediaLibrary {
         state_->calls.push_back("Initialize");
         return state_->tell_result;
     }
-    HRESULT Reserved4() override { return E_NOTIMPL; }
-    HRESULT Reserved5() override { return E_NOTIMPL; }
-    HRESULT Reserved6() override { return E_NOTIMPL; }
     HRESULT IsInitialized(LONG* count) override {
         state_->calls.push_back("IsInitialized");
         *count = state_->is_initialized;
         return state_->is_initialized_result;
     }
-    HRESULT Reserved8() override { return E_NOTIMPL; }
     HRESULT GetItemClass(LONG format_id, CLSID* item_class) override {
         state_->calls.push_back("GetItemClass(" + std::to_string(format_id) + ")");
         *item_class = CLSID_FakeItem;
         return S_OK;
     }
-    HRESULT Reserved10() override { return E_NOTIMPL; }
-    HRESULT Reserved11() override { return E_NOTIMPL; }
     HRESULT OpenContent(LPCWSTR path, REFIID riid, void** content, LONG* format_id, LONG* status) override {
         state_->opened.push_back(path);
         *content = nullptr;
@@ -78,20 +64,10 @@ class FakeLibrary final : public MediaLibrary {
         *status = 0;
         return S_OK;
     }
-    HRESULT Reserved13() override { return E_NOTIMPL; }
-    HRESULT Reserved14() override { return E_NOTIMPL; }
-    HRESULT Reserved15() override { return E_NOTIMPL; }
-    HRESULT SetProgressSink(ProgressSink*) override { return E_NOTIMPL; }
-    HRESULT Reserved17() override { return E_NOTIMPL; }
-    HRESULT SetWorkFolder(LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT SetBitRate(LONG) override { return E_NOTIMPL; }
-    HRESULT Reserved20() override { return E_NOTIMPL; }
     HRESULT SetApplication(LONG application_id) override {
         state_->calls.push_back("SetApplication(" + std::to_string(application_id) + ")");
         return state_->tell_result;
     }
-    HRESULT Reserved22() override { return E_NOTIMPL; }
-    HRESULT Convert(LONG, const ConvertSource*, LONG, const LONG*, LONG, LONG) override { return E_NOTIMPL; }
     HRESULT SetApplication(LONG application_id, LONG mode, LPCWSTR reserved, BSTR extra) override {
         state_->calls.push_back("SetApplication(" + std::to_string(application_id) + "," +
                                 std::to_string(mode) + "," + (reserved ? Narrow(reserved) : "null") + "," +

@@ -13,19 +13,15 @@
 #include "platform/com/classtable.h"
 #include "platform/com/memory.h"
 #include "platform/com/variant.h"
+#include "support/media_library_stubs.h"
 
 namespace fakes {
 
 // A picture value with a visible reference count and fixed data.
-class FakePicture final : public platform::ComObject<FakePicture, MediaPicture> {
+class FakePicture final : public platform::ComObject<FakePicture, testsupport::StubMediaPicture> {
   public:
     explicit FakePicture(std::vector<BYTE> data) : data_(std::move(data)) {}
-    HRESULT GetProperty(ULONG, VARIANT*) override { return E_NOTIMPL; }
-    HRESULT SetProperty(ULONG, const VARIANT*) override { return E_NOTIMPL; }
     HRESULT GetData(ULONG* size, BYTE** data) override;
-    HRESULT SetData(ULONG, const BYTE*) override { return E_NOTIMPL; }
-    HRESULT Save(LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT Load(LPCWSTR) override { return E_NOTIMPL; }
     // References other than the test's own.
     ULONG References() {
         AddRef();

@@ -14,6 +14,7 @@
 #include "platform/com/classtable.h"
 #include "platform/com/variant.h"
 #include "platform/imaging/gdiplus.h"
+#include "support/media_library_stubs.h"
 
 namespace picturetest {
 
@@ -28,7 +29,7 @@ struct PictureLog {
     long created = 0;
 };
 
-class RecordingPicture final : public platform::ComObject<RecordingPicture, MediaPicture> {
+class RecordingPicture final : public platform::ComObject<RecordingPicture, testsupport::StubMediaPicture> {
   public:
     RecordingPicture(std::shared_ptr<PictureLog> log, Bytes data, std::u16string mime);
     ~RecordingPicture();
@@ -38,7 +39,6 @@ class RecordingPicture final : public platform::ComObject<RecordingPicture, Medi
     HRESULT GetData(ULONG* size, BYTE** data) override;
     HRESULT SetData(ULONG size, const BYTE* data) override;
     HRESULT Save(LPCWSTR path) override;
-    HRESULT Load(LPCWSTR) override { return E_NOTIMPL; }
 
     const Bytes& data() const { return data_; }
     const std::u16string& mime() const { return mime_; }
