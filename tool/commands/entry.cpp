@@ -5,19 +5,15 @@
 
 #include "library/identity.h"
 #include "platform/com/apartment.h"
+#include "platform/imaging/gdiplus.h"
 #include "platform/text/text.h"
 #include "tool/commands/console_output.h"
 #include "tool/commands/dispatch.h"
-
-#if CQ_TOOL_HAS_IMAGING
-#include "platform/imaging/gdiplus.h"
-#endif
 
 namespace quillet {
 
 CLSID JpegEncoderClsid{};
 
-#if CQ_TOOL_HAS_IMAGING
 uintptr_t StartPictureServices() {
     ULONG_PTR token = 0;
     Gdiplus::GdiplusStartupInput input;  // version 1, no callback, nothing suppressed
@@ -43,12 +39,6 @@ uintptr_t StartPictureServices() {
 }
 
 void StopPictureServices(uintptr_t token) { GdiplusShutdown(token); }
-#else
-// Built without the picture services: no encoder is found, and pictures that
-// need one fail where they are made.
-uintptr_t StartPictureServices() { return 0; }
-void StopPictureServices(uintptr_t) {}
-#endif
 
 std::vector<std::u16string> DecodeArguments(int argc, char** argv) {
     std::vector<std::u16string> words;
