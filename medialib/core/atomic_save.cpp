@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -33,17 +34,6 @@ private:
     int fd_;
 };
 
-bool WriteAll(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
 bool CopyContents(int from, int to) {
     std::vector<char> buf(1 << 16);
     for (;;) {
@@ -60,12 +50,12 @@ bool FlushFile(const std::filesystem::path& p) {
     return fd.get() >= 0 && ::fsync(fd.get()) == 0 && fd.Close();
 }
 
-}  // namespace
-
-void SetAtomicEditFaultForTesting(int stage) { g_fault = stage; }
-
-bool EditAtomically(const std::filesystem::path& target,
-                    const std::function<bool(const std::filesystem::path& copy)>& edit) {
+// The steps both kinds of save share: `fill` gets the open original and the
+// new temporary file and makes its content; `edit` (may be empty) then
+// changes the closed temporary file by path.
+bool ReplaceThroughTemporary(const std::filesystem::path& target,
+                             const std::function<bool(int from, int to)>& fill,
+                             const std::function<bool(const std::filesystem::path& copy)>& edit) {
     Fd src(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (src.get() < 0 || ::fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -76,7 +66,7 @@ bool EditAtomically(const std::filesystem::path& target,
     name.append(target.filename().string());
     name.append(".cq-XXXXXX");
     std::string pattern = (folder / name).string();
-    Fd tmp(::mkstemp(pattern.data()));
+    Fd tmp(::mkostemp(pattern.data(), O_CLOEXEC));
     if (tmp.get() < 0) return false;
     const std::filesystem::path copy = pattern;
     struct Cleanup {
@@ -87,24 +77,55 @@ bool EditAtomically(const std::filesystem::path& target,
         }
     } cleanup{copy};
 
+    // `fill` and `edit` must not throw; an exception counts as failure.
+    const auto succeeds = [](const auto& step) {
+        try {
+            return step();
+        } catch (...) {
+            return false;
+        }
+    };
     if (::fchmod(tmp.get(), st.st_mode & 07777) != 0) return false;
-    if (!CopyContents(src.get(), tmp.get()) || !tmp.Close()) return false;
+    if (!succeeds([&] { return fill(src.get(), tmp.get()); })) return false;
+    // Content written whole is final: flush it through the descriptor we hold.
+    if (!edit && ::fsync(tmp.get()) != 0) return false;
+    if (!tmp.Close()) return false;
     if (g_fault == 1) return false;
-
-    bool ok = false;
-    try {
-        ok = edit(copy);
-    } catch (...) {
-        ok = false;
-    }
-    if (!ok || g_fault == 2) return false;
-    if (!FlushFile(copy)) return false;
+    if (edit && !succeeds([&] { return edit(copy); })) return false;
+    if (g_fault == 2) return false;
+    if (edit && !FlushFile(copy)) return false;
     if (std::rename(copy.c_str(), target.c_str()) != 0) return false;
     cleanup.armed = false;
     // Make the rename itself durable.
     Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
     return true;
+}
+
+}  // namespace
+
+bool WriteAll(int fd, const void* data, size_t size) {
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t w = ::write(fd, p, size);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        size -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+void SetAtomicEditFaultForTesting(int stage) { g_fault = stage; }
+
+bool EditAtomically(const std::filesystem::path& target,
+                    const std::function<bool(const std::filesystem::path& copy)>& edit) {
+    return ReplaceThroughTemporary(target, CopyContents, edit);
+}
+
+bool WriteAtomically(const std::filesystem::path& target, const std::function<bool(int fd)>& write) {
+    return ReplaceThroughTemporary(
+        target, [&](int, int to) { return write(to); }, nullptr);
 }
 
 }  // namespace medialib

@@ -1,12 +1,15 @@
-// Atomic in-place edits of a file.
+// Atomic replacement of a file's content.
 //
-// The file is copied to a fresh temporary file in the same folder (so the final
-// rename never crosses file systems), the editor changes the copy, the copy is
-// flushed to disk and renamed over the original. Until that rename the original
-// is never opened for writing, so any failure leaves it byte for byte; the
-// temporary file is removed on every failure path.
+// The new content is made in a fresh temporary file in the same folder (so the
+// final rename never crosses file systems): either as a copy of the original
+// that an editor then changes (EditAtomically), or written whole by the caller
+// (WriteAtomically). The temporary file gets the original's permission bits,
+// is flushed to disk and renamed over the original. Until that rename the
+// original is never opened for writing, so any failure leaves it byte for
+// byte; the temporary file is removed on every failure path.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 
@@ -20,8 +23,20 @@ namespace medialib {
 bool EditAtomically(const std::filesystem::path& target,
                     const std::function<bool(const std::filesystem::path& copy)>& edit);
 
-// Test hook: makes the next EditAtomically calls fail at a stage (1 = after the
-// copy was made, 2 = after the edit, before the rename; 0 = off).
+// Like EditAtomically, but `write` produces the whole new content: it receives
+// a descriptor of the empty temporary file, open for writing (owned by this
+// function: `write` must not close it), and returns true when everything was
+// written. `target` must exist as a regular file; it is read by nobody here, so
+// `write` may read it while writing.
+bool WriteAtomically(const std::filesystem::path& target, const std::function<bool(int fd)>& write);
+
+// Writes all `size` bytes at `data` to `fd`, continuing after short writes and
+// interruptions. False when a write fails (disk full, file size limit, ...).
+bool WriteAll(int fd, const void* data, size_t size);
+
+// Test hook: makes the next EditAtomically and WriteAtomically calls fail at a
+// stage (1 = after the copy was made or the content written, 2 = after the
+// edit, before the rename; 0 = off).
 void SetAtomicEditFaultForTesting(int stage);
 
 }  // namespace medialib

@@ -1,7 +1,6 @@
 #include "medialib/openmg/openmg_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "medialib/core/atomic_save.h"
 #include "medialib/core/attribute_ids.h"
 #include "medialib/openmg/byte_order.h"
 #include "medialib/openmg/ea3_header.h"
@@ -26,18 +26,16 @@ namespace {
 // and reading one must not cost unbounded memory.
 constexpr uint64_t kMaxTagRead = 64ull << 20;
 
-// An owned POSIX descriptor.
+// An owned POSIX descriptor (the demo writer's output file).
 class Fd {
   public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
     bool close() {
         const int fd = fd_;
         fd_ = -1;
@@ -46,41 +44,6 @@ class Fd {
 
   private:
     int fd_;
-};
-
-// Reads the file that is about to be rewritten. Saving re-reads the file
-// rather than trusting what Open saw, so a file changed in between is
-// handled by its current content.
-class DescriptorSource final : public ByteSource {
-  public:
-    explicit DescriptorSource(const std::filesystem::path& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        struct stat st {};
-        if (fd_.get() >= 0 && ::fstat(fd_.get(), &st) == 0 && S_ISREG(st.st_mode)) {
-            size_ = static_cast<uint64_t>(st.st_size);
-            mode_ = st.st_mode & 07777;
-            ok_ = true;
-        }
-    }
-    bool ok() const { return ok_; }
-    mode_t mode() const { return mode_; }
-    uint64_t Size() const override { return size_; }
-    size_t ReadAt(uint64_t offset, void* buffer, size_t n) const override {
-        size_t done = 0;
-        while (done < n && offset + done < size_) {
-            const ssize_t r = ::pread(fd_.get(), static_cast<uint8_t*>(buffer) + done, n - done,
-                                      static_cast<off_t>(offset + done));
-            if (r <= 0) break;
-            done += static_cast<size_t>(r);
-        }
-        return done;
-    }
-
-  private:
-    Fd fd_;
-    uint64_t size_ = 0;
-    mode_t mode_ = 0644;
-    bool ok_ = false;
 };
 
 struct Layout {
@@ -268,43 +231,9 @@ bool CopyRange(const ByteSource& src, uint64_t offset, int fd) {
     const uint64_t size = src.Size();
     while (offset < size) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - offset));
-        if (src.ReadAt(offset, buffer.data(), want) != want) return false;
-        size_t done = 0;
-        while (done < want) {
-            const ssize_t w = ::write(fd, buffer.data() + done, want - done);
-            if (w <= 0) return false;
-            done += static_cast<size_t>(w);
-        }
+        if (src.ReadAt(offset, buffer.data(), want) != want || !WriteAll(fd, buffer.data(), want))
+            return false;
         offset += want;
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const uint8_t* data, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, data, n);
-        if (w <= 0) return false;
-        data += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
-// Writes `tag` and then the bytes of `src` from `payload_offset` on into a
-// new file beside `target` and renames it over `target`.
-bool ReplaceFile(const std::filesystem::path& target, const std::vector<uint8_t>& tag, const ByteSource& src,
-                 uint64_t payload_offset, mode_t mode) {
-    std::string name = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    std::vector<char> templ(name.begin(), name.end());
-    templ.push_back('\0');
-    Fd fd(::mkostemp(templ.data(), O_CLOEXEC));
-    if (fd.get() < 0) return false;
-    const std::string temp(templ.data());
-    const bool written = ::fchmod(fd.get(), mode) == 0 && WriteAll(fd.get(), tag.data(), tag.size()) &&
-                         CopyRange(src, payload_offset, fd.get()) && ::fsync(fd.get()) == 0;
-    if (!fd.close() || !written || ::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
     }
     return true;
 }
@@ -316,11 +245,12 @@ bool OpenMgFile::Save(const std::filesystem::path& path, const AttributeSet& tag
         std::filesystem::path target = std::filesystem::canonical(path, ec);
         if (ec) return false;
         if (::access(target.c_str(), W_OK) != 0) return false;  // a read-only file stays as it is
-        std::optional<std::vector<uint8_t>> tag;
         {
-            DescriptorSource src(target);
-            if (!src.ok()) return false;
-            const auto layout = ReadLayout(src);
+            // Saving re-reads the file rather than trusting what Open saw, so a
+            // file changed in between is handled by its current content.
+            const std::unique_ptr<ByteSource> src = OpenFileSource(target);
+            if (!src) return false;
+            const auto layout = ReadLayout(*src);
             if (!layout) return false;
             AttributeSet current;
             std::vector<bool> owned;
@@ -329,13 +259,16 @@ bool OpenMgFile::Save(const std::filesystem::path& path, const AttributeSet& tag
             for (size_t i = 0; i < layout->frames.size(); ++i) {
                 if (!owned[i]) kept.push_back(layout->frames[i]);
             }
-            tag = RenderEa3Tag(tags, storable_, kept);
-            if (!tag || !ReplaceFile(target, *tag, src, layout->header_offset, src.mode())) return false;
+            const auto tag = RenderEa3Tag(tags, storable_, kept);
+            if (!tag) return false;
+            const bool written = WriteAtomically(target, [&](int fd) {
+                return WriteAll(fd, tag->data(), tag->size()) && CopyRange(*src, layout->header_offset, fd);
+            });
+            if (!written) return false;
         }
         // Show what the file now holds.
-        DescriptorSource written(target);
-        if (written.ok()) {
-            if (const auto layout = ReadLayout(written)) LoadEa3(written, *layout, path);
+        if (const std::unique_ptr<ByteSource> written = OpenFileSource(target)) {
+            if (const auto layout = ReadLayout(*written)) LoadEa3(*written, *layout, path);
         }
         return true;
     } catch (...) {

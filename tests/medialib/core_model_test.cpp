@@ -101,6 +101,32 @@ TEST(AtomicEdit, ReplacesOnlyOnSuccessAndKeepsPermissions) {
     EXPECT_FALSE(EditAtomically(dir / "missing", [](const fs::path&) { return true; }));
 }
 
+TEST(AtomicEdit, WholeNewContentReplacesOnlyOnSuccess) {
+    testsupport::ScopedTempDir dir;
+    const fs::path f = dir / "data.bin";
+    testsupport::WriteText(f, "original");
+    fs::permissions(f, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+    const std::vector<uint8_t> original = testsupport::ReadBytes(f);
+    EXPECT_FALSE(WriteAtomically(f, [](int fd) {
+        WriteAll(fd, "half", 4);
+        return false;
+    }));
+    EXPECT_FALSE(WriteAtomically(f, [](int) -> bool { throw std::runtime_error("boom"); }));
+    EXPECT_FALSE(WriteAtomically(f, [](int) { return WriteAll(-1, "x", 1); }))
+        << "a failed write is reported";
+    EXPECT_EQ(testsupport::ReadBytes(f), original);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+
+    // The writer starts from an empty file, however long the original was.
+    EXPECT_TRUE(WriteAtomically(f, [](int fd) { return WriteAll(fd, "new", 3); }));
+    EXPECT_EQ(testsupport::ReadBytes(f), std::vector<uint8_t>({'n', 'e', 'w'}));
+    EXPECT_EQ(fs::status(f).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    EXPECT_FALSE(WriteAtomically(dir / "missing", [](int) { return true; }));
+    EXPECT_FALSE(WriteAtomically(dir.path(), [](int) { return true; })) << "a folder is not a file";
+}
+
 TEST(Dispatch, UnknownOrEmptyContentGivesNull) {
     testsupport::ScopedTempDir dir;
     testsupport::WriteText(dir / "text.mp3", "just some text, not audio at all\n");

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "medialib/core/atomic_save.h"
 #include "medialib/openmg/ea3_header.h"
 #include "medialib/openmg/ea3_tag.h"
 #include "openmg_test_util.h"
@@ -531,6 +532,19 @@ TEST_F(FailedWrite, DiskFullHalfwayThrough) {
     // its first bytes, as a full disk would.
     EXPECT_EXIT(SaveWithFileSizeLimit(*file_, path_), ::testing::ExitedWithCode(0), "");
     ExpectUntouched();
+}
+
+TEST_F(FailedWrite, FailureBeforeTheRename) {
+    // Stage 1: the new file is complete; stage 2: it is flushed and about to
+    // replace the original.
+    for (int stage : {1, 2}) {
+        SetAtomicEditFaultForTesting(stage);
+        const bool saved = file_->Save(path_, FullTagSet());
+        SetAtomicEditFaultForTesting(0);
+        EXPECT_FALSE(saved) << "stage " << stage;
+        ExpectUntouched();
+    }
+    EXPECT_TRUE(file_->Save(path_, FullTagSet())) << "the hook is off again";
 }
 
 TEST_F(FailedWrite, ReadOnlyFolderOrFile) {
