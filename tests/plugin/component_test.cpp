@@ -6,10 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -19,12 +16,15 @@
 #include "host/sdk/advconfig.h"
 #include "host/sdk/input.h"
 #include "medialib/openmg/openmg_file.h"
+#include "support/processes.h"
 #include "support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::ProgramResult;
 using testsupport::ScopedTempDir;
+using testsupport::ShellQuote;
 
 fs::path Module() { return testsupport::BinDir() / "corvina.so"; }
 
@@ -35,20 +35,6 @@ uint64_t WriteTime(const fs::path& path) {
     return (static_cast<uint64_t>(st.st_mtim.tv_sec) + 11644473600ull) * 10000000ull +
            static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
 }
-
-std::string Quote(const std::string& word) {
-    std::string out = "'";
-    for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-struct RunResult {
-    int code = -1;
-    std::string out;
-    bool Has(const std::string& line) const {
-        return ("\n" + out).find("\n" + line + "\n") != std::string::npos;
-    }
-};
 
 // A registry file without the media library's classes, and one naming the
 // built library module by its absolute path, for tests that take the library
@@ -80,30 +66,23 @@ class CorvinaComponent : public ::testing::Test {
     void TearDown() override { ::unsetenv("CQ_REGISTRY_FILE"); }
 
     // Runs the playhost program with corvina.so and this test's profile.
-    RunResult Playhost(const std::string& args, const std::string& env = "") {
-        std::string command = env + " " + Quote((testsupport::BinDir() / "playhost").string()) +
-                              " --component " + Quote(Module().string()) + " --profile " +
-                              Quote((dir / "profile").string()) + " " + args + " 2>/dev/null";
-        RunResult result;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe) return result;
-        std::array<char, 4096> buffer{};
-        size_t n;
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-            result.out.append(buffer.data(), n);
-        const int status = ::pclose(pipe);
-        result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return result;
+    ProgramResult Playhost(const std::string& args, const std::string& env = "") {
+        std::string command = env + " " + ShellQuote((testsupport::BinDir() / "playhost").string()) +
+                              " --component " + ShellQuote(Module().string()) + " --profile " +
+                              ShellQuote((dir / "profile").string()) + " " + args + " 2>/dev/null";
+        return testsupport::RunShell(command);
     }
 
     // Expects `playhost open` to succeed for all three roles with the file's size and time.
     void ExpectOpens(const fs::path& file, const std::string& host_path = "") {
-        const RunResult r = Playhost("open " + Quote(host_path.empty() ? file.string() : host_path));
-        ASSERT_EQ(r.code, 0) << r.out;
-        EXPECT_TRUE(r.Has("input=corvina.so")) << r.out;
+        const ProgramResult r = Playhost("open " + ShellQuote(host_path.empty() ? file.string() : host_path));
+        ASSERT_EQ(r.exit_code, 0) << r.out;
+        EXPECT_TRUE(r.HasLine("input=corvina.so")) << r.out;
         for (const char* role : {"decode", "info_read", "info_write"}) {
-            EXPECT_TRUE(r.Has(std::string(role) + ".size=" + std::to_string(fs::file_size(file)))) << r.out;
-            EXPECT_TRUE(r.Has(std::string(role) + ".timestamp=" + std::to_string(WriteTime(file)))) << r.out;
+            EXPECT_TRUE(r.HasLine(std::string(role) + ".size=" + std::to_string(fs::file_size(file))))
+                << r.out;
+            EXPECT_TRUE(r.HasLine(std::string(role) + ".timestamp=" + std::to_string(WriteTime(file))))
+                << r.out;
         }
     }
 
@@ -174,37 +153,37 @@ TEST_F(CorvinaComponent, HostListsIdentityFileTypeAndSixSwitchesOff) {
 }
 
 TEST_F(CorvinaComponent, ProgramListsTheComponentAndASettingSurvivesARestart) {
-    RunResult r = Playhost("components");
-    ASSERT_EQ(r.code, 0) << r.out;
-    EXPECT_TRUE(r.Has("component.0.name=Pellwick"));
-    EXPECT_TRUE(r.Has("component.0.installed_correctly=true"));
-    EXPECT_TRUE(r.Has("component.0.filetype.0.mask=*.OMA;*.OMG;*.KDR;*.3GP"));
+    ProgramResult r = Playhost("components");
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_TRUE(r.HasLine("component.0.name=Pellwick"));
+    EXPECT_TRUE(r.HasLine("component.0.installed_correctly=true"));
+    EXPECT_TRUE(r.HasLine("component.0.filetype.0.mask=*.OMA;*.OMG;*.KDR;*.3GP"));
 
     r = Playhost("config");
-    ASSERT_EQ(r.code, 0) << r.out;
+    ASSERT_EQ(r.exit_code, 0) << r.out;
     for (const char* name : {"buffering_mode", "support_3gp", "use_user_profile", "keeps_clean", "portable",
                              "write_ntfs_stream"})
-        EXPECT_TRUE(r.Has(std::string(name) + "=off")) << r.out;
+        EXPECT_TRUE(r.HasLine(std::string(name) + "=off")) << r.out;
 
-    ASSERT_EQ(Playhost("config support_3gp on").code, 0);
+    ASSERT_EQ(Playhost("config support_3gp on").exit_code, 0);
     r = Playhost("config");
-    EXPECT_TRUE(r.Has("support_3gp=on")) << r.out;
-    EXPECT_TRUE(r.Has("buffering_mode=off")) << r.out;
+    EXPECT_TRUE(r.HasLine("support_3gp=on")) << r.out;
+    EXPECT_TRUE(r.HasLine("buffering_mode=off")) << r.out;
 
     // The switch takes effect: a .3gp file is now claimed (and refused by
     // the library as it is not a media file).
     testsupport::WriteText(dir / "clip.3gp", "not a media file");
-    r = Playhost("open " + Quote((dir / "clip.3gp").string()));
-    EXPECT_TRUE(r.Has("input=corvina.so")) << r.out;
-    EXPECT_TRUE(r.Has("error=Unsupported file format")) << r.out;
+    r = Playhost("open " + ShellQuote((dir / "clip.3gp").string()));
+    EXPECT_TRUE(r.HasLine("input=corvina.so")) << r.out;
+    EXPECT_TRUE(r.HasLine("error=Unsupported file format")) << r.out;
 }
 
 TEST_F(CorvinaComponent, ThreeGpIsNotClaimedWhileTheSwitchIsOff) {
     testsupport::WriteText(dir / "clip.3gp", "x");
-    const RunResult r = Playhost("open " + Quote((dir / "clip.3gp").string()));
-    EXPECT_EQ(r.code, 1);
-    EXPECT_FALSE(r.Has("input=corvina.so")) << r.out;
-    EXPECT_TRUE(r.Has("error=Unsupported file format")) << r.out;
+    const ProgramResult r = Playhost("open " + ShellQuote((dir / "clip.3gp").string()));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_FALSE(r.HasLine("input=corvina.so")) << r.out;
+    EXPECT_TRUE(r.HasLine("error=Unsupported file format")) << r.out;
 }
 
 class RealSamples : public CorvinaComponent, public ::testing::WithParamInterface<const char*> {};
@@ -224,9 +203,9 @@ INSTANTIATE_TEST_SUITE_P(Corvina, RealSamples,
 TEST_F(CorvinaComponent, RiffAtracSampleOpensUnderAClaimedName) {
     // The library opens by content; the input claims by extension only.
     CQ_REQUIRE_SAMPLE(sample, "atracdencU_sine1k_at3tool_atrac3_66k_riff.at3");
-    RunResult r = Playhost("open " + Quote(sample.string()));
-    EXPECT_TRUE(r.Has("error=Unsupported file format")) << r.out;
-    EXPECT_FALSE(r.Has("input=corvina.so")) << r.out;
+    ProgramResult r = Playhost("open " + ShellQuote(sample.string()));
+    EXPECT_TRUE(r.HasLine("error=Unsupported file format")) << r.out;
+    EXPECT_FALSE(r.HasLine("input=corvina.so")) << r.out;
     fs::create_symlink(sample, dir / "sine.OMA");
     ExpectOpens(sample, (dir / "sine.OMA").string());
 }
@@ -250,23 +229,23 @@ TEST_F(CorvinaComponent, MissingEmptyOrNonAudioFilesAreUnsupported) {
     truncated.resize(64);
     testsupport::WriteBytes(dir / "cut.oma", truncated);
     for (const fs::path& file : {dir / "missing.oma", dir / "text.oma", dir / "empty.omg", dir / "cut.oma"}) {
-        const RunResult r = Playhost("open " + Quote(file.string()));
-        EXPECT_EQ(r.code, 1) << file;
-        EXPECT_TRUE(r.Has("input=corvina.so")) << r.out;
-        EXPECT_TRUE(r.Has("error=Unsupported file format")) << r.out;
+        const ProgramResult r = Playhost("open " + ShellQuote(file.string()));
+        EXPECT_EQ(r.exit_code, 1) << file;
+        EXPECT_TRUE(r.HasLine("input=corvina.so")) << r.out;
+        EXPECT_TRUE(r.HasLine("error=Unsupported file format")) << r.out;
     }
-    const RunResult r = Playhost("open " + Quote("/music/\xff.oma"));
-    EXPECT_TRUE(r.Has("error=Unsupported format or corrupted file")) << r.out;
+    const ProgramResult r = Playhost("open " + ShellQuote("/music/\xff.oma"));
+    EXPECT_TRUE(r.HasLine("error=Unsupported format or corrupted file")) << r.out;
 }
 
 TEST_F(CorvinaComponent, UnregisteredLibraryIsAnIoErrorInTheProgram) {
     ASSERT_TRUE(medialib::openmg::WriteDemoOma(dir / "tone.oma", 0.25));
     testsupport::WriteText(dir / "empty.reg", EmptyRegistry());
-    const RunResult r = Playhost("open " + Quote((dir / "tone.oma").string()),
-                                 "CQ_REGISTRY_FILE=" + Quote((dir / "empty.reg").string()));
-    EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.Has("input=corvina.so")) << r.out;
-    EXPECT_TRUE(r.Has("error=I/O error")) << r.out;
+    const ProgramResult r = Playhost("open " + ShellQuote((dir / "tone.oma").string()),
+                                     "CQ_REGISTRY_FILE=" + ShellQuote((dir / "empty.reg").string()));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_TRUE(r.HasLine("input=corvina.so")) << r.out;
+    EXPECT_TRUE(r.HasLine("error=I/O error")) << r.out;
 }
 
 TEST_F(CorvinaComponent, RegistrationThatReturnsIsUsedWithoutRestartingTheHost) {
@@ -289,26 +268,21 @@ TEST_F(CorvinaComponent, RegistrationThatReturnsIsUsedWithoutRestartingTheHost) 
 }
 
 TEST(CorvinaModule, ExportsOnlyTheEntryPointAndIsPlayhostsDefault) {
-    const std::string nm = "nm -D --defined-only " + Quote(Module().string()) + " 2>/dev/null";
-    FILE* pipe = ::popen(nm.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
+    const ProgramResult nm =
+        testsupport::RunShell("nm -D --defined-only " + ShellQuote(Module().string()) + " 2>/dev/null");
+    ASSERT_EQ(nm.exit_code, 0);
     std::vector<std::string> symbols;
-    std::array<char, 512> line{};
-    while (std::fgets(line.data(), line.size(), pipe)) {
-        std::string text(line.data());
-        symbols.push_back(text.substr(text.find_last_of(' ') + 1));
-    }
-    ::pclose(pipe);
+    std::istringstream lines(nm.out);
+    for (std::string text; std::getline(lines, text);)
+        symbols.push_back(text.substr(text.find_last_of(' ') + 1) + "\n");
     EXPECT_EQ(symbols, std::vector<std::string>{"foobar2000_get_interface\n"});
 
     ScopedTempDir dir;
-    const std::string command = Quote((testsupport::BinDir() / "playhost").string()) + " --profile " +
-                                Quote((dir / "p").string()) + " components 2>/dev/null";
-    pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    while (std::fgets(line.data(), line.size(), pipe)) out += line.data();
-    EXPECT_EQ(::pclose(pipe), 0);
+    const ProgramResult components =
+        testsupport::RunShell(ShellQuote((testsupport::BinDir() / "playhost").string()) + " --profile " +
+                              ShellQuote((dir / "p").string()) + " components 2>/dev/null");
+    EXPECT_EQ(components.exit_code, 0);
+    const std::string& out = components.out;
     EXPECT_NE(out.find("component.0.file=corvina.so\n"), std::string::npos) << out;
 }
 

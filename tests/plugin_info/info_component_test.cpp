@@ -3,13 +3,11 @@
 // and on files the engine generates. What the library stored is checked with
 // the engine itself, the profile side-tag file byte by byte and with TagLib.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/tbytevectorstream.h>
 #include <taglib/tfile.h>
 #include <taglib/tpropertymap.h>
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -23,29 +21,15 @@
 #include "medialib/openmg/openmg_file.h"
 #include "platform/text/text.h"
 #include "plugin/tags/profile_store.h"
+#include "support/processes.h"
 #include "support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::ProgramResult;
 using testsupport::ScopedTempDir;
-
-std::string Quote(const std::string& word) {
-    std::string out = "'";
-    for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-struct RunResult {
-    int code = -1;
-    std::string out;
-    bool Has(const std::string& line) const {
-        return ("\n" + out).find("\n" + line + "\n") != std::string::npos;
-    }
-    bool HasKey(const std::string& key) const {
-        return ("\n" + out).find("\n" + key + "=") != std::string::npos;
-    }
-};
+using testsupport::ShellQuote;
 
 // The first text value of attribute `id` as the engine reads the file, or
 // "<none>".
@@ -83,29 +67,21 @@ std::string Prop(const TagLib::PropertyMap& props, const char* key) {
 
 class InfoComponent : public ::testing::Test {
   protected:
-    RunResult Playhost(const std::string& args) {
-        const std::string command = Quote((testsupport::BinDir() / "playhost").string()) + " --component " +
-                                    Quote((testsupport::BinDir() / "corvina.so").string()) + " --profile " +
-                                    Quote(Profile().string()) + " " + args + " 2>/dev/null";
-        RunResult result;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe) return result;
-        std::array<char, 4096> buffer{};
-        size_t n;
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-            result.out.append(buffer.data(), n);
-        const int status = ::pclose(pipe);
-        result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return result;
+    ProgramResult Playhost(const std::string& args) {
+        const std::string command =
+            ShellQuote((testsupport::BinDir() / "playhost").string()) + " --component " +
+            ShellQuote((testsupport::BinDir() / "corvina.so").string()) + " --profile " +
+            ShellQuote(Profile().string()) + " " + args + " 2>/dev/null";
+        return testsupport::RunShell(command);
     }
-    RunResult Info(const fs::path& file) { return Playhost("info " + Quote(file.string())); }
-    RunResult Tag(const fs::path& file, const std::vector<std::string>& words) {
-        std::string args = "tag " + Quote(file.string());
-        for (const auto& w : words) args += " " + Quote(w);
+    ProgramResult Info(const fs::path& file) { return Playhost("info " + ShellQuote(file.string())); }
+    ProgramResult Tag(const fs::path& file, const std::vector<std::string>& words) {
+        std::string args = "tag " + ShellQuote(file.string());
+        for (const auto& w : words) args += " " + ShellQuote(w);
         return Playhost(args);
     }
     void Switch(const std::string& name, bool on) {
-        ASSERT_EQ(Playhost("config " + name + (on ? " on" : " off")).code, 0);
+        ASSERT_EQ(Playhost("config " + name + (on ? " on" : " off")).exit_code, 0);
     }
 
     fs::path Profile() const { return dir / "profile"; }
@@ -135,22 +111,22 @@ class InfoComponent : public ::testing::Test {
 TEST_F(InfoComponent, ProfileSideTagCarriesWhatTheLibraryCannotStore) {
     const fs::path file = Demo("x.oma", 0.5);
     Switch("use_user_profile", true);
-    RunResult r = Tag(file, {"title=T", "mood=Happy", "replaygain_track_gain=-6.5 dB"});
-    ASSERT_EQ(r.code, 0) << r.out;
-    EXPECT_TRUE(r.Has("written=true")) << r.out;
+    ProgramResult r = Tag(file, {"title=T", "mood=Happy", "replaygain_track_gain=-6.5 dB"});
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_TRUE(r.HasLine("written=true")) << r.out;
 
     r = Info(file);
-    ASSERT_EQ(r.code, 0) << r.out;
-    EXPECT_TRUE(r.Has("input=corvina.so")) << r.out;
-    EXPECT_TRUE(r.Has("title=T")) << r.out;
-    EXPECT_TRUE(r.Has("mood=Happy")) << r.out;
-    EXPECT_TRUE(r.Has("replaygain:track_gain=-6.50 dB")) << r.out;
-    EXPECT_TRUE(r.Has("info:format=OMA")) << r.out;
-    EXPECT_TRUE(r.Has("info:codec=PCM")) << r.out;
-    EXPECT_TRUE(r.Has("info:encoding=lossless")) << r.out;
-    EXPECT_TRUE(r.Has("info:samplerate=44100")) << r.out;
-    EXPECT_TRUE(r.Has("info:channels=2")) << r.out;
-    EXPECT_TRUE(r.Has("length=0.5")) << r.out;
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_TRUE(r.HasLine("input=corvina.so")) << r.out;
+    EXPECT_TRUE(r.HasLine("title=T")) << r.out;
+    EXPECT_TRUE(r.HasLine("mood=Happy")) << r.out;
+    EXPECT_TRUE(r.HasLine("replaygain:track_gain=-6.50 dB")) << r.out;
+    EXPECT_TRUE(r.HasLine("info:format=OMA")) << r.out;
+    EXPECT_TRUE(r.HasLine("info:codec=PCM")) << r.out;
+    EXPECT_TRUE(r.HasLine("info:encoding=lossless")) << r.out;
+    EXPECT_TRUE(r.HasLine("info:samplerate=44100")) << r.out;
+    EXPECT_TRUE(r.HasLine("info:channels=2")) << r.out;
+    EXPECT_TRUE(r.HasLine("length=0.5")) << r.out;
 
     // The title went into the file through the library; the custom field did not.
     EXPECT_EQ(LibraryText(file, medialib::attr::Title), "T");
@@ -182,23 +158,23 @@ TEST_F(InfoComponent, ProfileSideTagCarriesWhatTheLibraryCannotStore) {
 
     // A second edit keeps the file's name and removes the gain.
     r = Tag(file, {"replaygain_track_gain=", "mood=Calm"});
-    ASSERT_EQ(r.code, 0) << r.out;
+    ASSERT_EQ(r.exit_code, 0) << r.out;
     EXPECT_EQ(StoreFiles(), std::vector<fs::path>{tag_file});
     r = Info(file);
-    EXPECT_TRUE(r.Has("mood=Calm")) << r.out;
+    EXPECT_TRUE(r.HasLine("mood=Calm")) << r.out;
     EXPECT_FALSE(r.HasKey("replaygain:track_gain")) << r.out;
-    EXPECT_TRUE(r.Has("title=T")) << r.out;
+    EXPECT_TRUE(r.HasLine("title=T")) << r.out;
 }
 
 TEST_F(InfoComponent, WithBothSideTagPlacesOffOnlyTheLibraryIsWritten) {
     const fs::path file = Demo("x.oma");
-    RunResult r = Tag(file, {"title=Only library", "mood=Happy", "replaygain_track_gain=-3 dB"});
-    ASSERT_EQ(r.code, 0) << r.out;
+    ProgramResult r = Tag(file, {"title=Only library", "mood=Happy", "replaygain_track_gain=-3 dB"});
+    ASSERT_EQ(r.exit_code, 0) << r.out;
     EXPECT_EQ(LibraryText(file, medialib::attr::Title), "Only library");
     EXPECT_FALSE(fs::exists(StoreRoot()));
     EXPECT_FALSE(fs::exists(file.string() + ":ID3v2.tag"));
     r = Info(file);
-    EXPECT_TRUE(r.Has("title=Only library")) << r.out;
+    EXPECT_TRUE(r.HasLine("title=Only library")) << r.out;
     EXPECT_FALSE(r.HasKey("mood")) << r.out;
     EXPECT_FALSE(r.HasKey("replaygain:track_gain")) << r.out;
 }
@@ -206,105 +182,105 @@ TEST_F(InfoComponent, WithBothSideTagPlacesOffOnlyTheLibraryIsWritten) {
 TEST_F(InfoComponent, StreamSideTagFileSitsBesideTheAudioFile) {
     const fs::path file = Demo("x.oma");
     Switch("write_ntfs_stream", true);
-    ASSERT_EQ(Tag(file, {"mood=Happy"}).code, 0);
+    ASSERT_EQ(Tag(file, {"mood=Happy"}).exit_code, 0);
     ASSERT_TRUE(fs::exists(file.string() + ":ID3v2.tag"));
     EXPECT_FALSE(fs::exists(StoreRoot()));
     EXPECT_EQ(Prop(TagLibProperties(testsupport::ReadBytes(file.string() + ":ID3v2.tag")), "TITLE"), "Demo");
     // The setting is read at each use: switched off, the stream is still read.
     Switch("write_ntfs_stream", false);
-    const RunResult r = Info(file);
-    EXPECT_TRUE(r.Has("mood=Happy")) << r.out;
-    EXPECT_TRUE(r.Has("title=Demo")) << r.out;
+    const ProgramResult r = Info(file);
+    EXPECT_TRUE(r.HasLine("mood=Happy")) << r.out;
+    EXPECT_TRUE(r.HasLine("title=Demo")) << r.out;
 }
 
 TEST_F(InfoComponent, NumbersDatesAndRemovalsReachTheFile) {
     const fs::path file = Demo("x.oma");
-    RunResult r = Tag(file, {"tracknumber=7", "date=1999", "album=Al", "genre=Rock"});
-    ASSERT_EQ(r.code, 0) << r.out;
+    ProgramResult r = Tag(file, {"tracknumber=7", "date=1999", "album=Al", "genre=Rock"});
+    ASSERT_EQ(r.exit_code, 0) << r.out;
     EXPECT_EQ(LibraryText(file, medialib::attr::TrackNumber), "7");
     EXPECT_EQ(LibraryText(file, 0x1236), "1999");
     r = Info(file);
-    EXPECT_TRUE(r.Has("tracknumber=7")) << r.out;
-    EXPECT_TRUE(r.Has("date=1999/01/01")) << r.out;
-    EXPECT_TRUE(r.Has("album=Al")) << r.out;
+    EXPECT_TRUE(r.HasLine("tracknumber=7")) << r.out;
+    EXPECT_TRUE(r.HasLine("date=1999/01/01")) << r.out;
+    EXPECT_TRUE(r.HasLine("album=Al")) << r.out;
 
     r = Tag(file, {"album=", "genre=", "title=Ünïcode \xe2\x99\xab"});
-    ASSERT_EQ(r.code, 0) << r.out;
+    ASSERT_EQ(r.exit_code, 0) << r.out;
     EXPECT_EQ(LibraryText(file, 0x120C), "<none>");
     EXPECT_EQ(LibraryText(file, 0x0207), "<none>");
     EXPECT_EQ(LibraryText(file, 0x1208), "<none>");
     r = Info(file);
     EXPECT_FALSE(r.HasKey("album")) << r.out;
     EXPECT_FALSE(r.HasKey("genre")) << r.out;
-    EXPECT_TRUE(r.Has("title=Ünïcode \xe2\x99\xab")) << r.out;
-    EXPECT_TRUE(r.Has("tracknumber=7")) << r.out;
+    EXPECT_TRUE(r.HasLine("title=Ünïcode \xe2\x99\xab")) << r.out;
+    EXPECT_TRUE(r.HasLine("tracknumber=7")) << r.out;
 }
 
 TEST_F(InfoComponent, KdrKeepsTheSideTagsFieldsItsFormatCannotHold) {
     const fs::path kdr = Demo("x.kdr");
     const fs::path oma = Demo("y.oma");
     Switch("use_user_profile", true);
-    for (const fs::path& file : {kdr, oma}) ASSERT_EQ(Tag(file, {"composer=C", "date=2001"}).code, 0);
+    for (const fs::path& file : {kdr, oma}) ASSERT_EQ(Tag(file, {"composer=C", "date=2001"}).exit_code, 0);
     EXPECT_EQ(LibraryText(kdr, medialib::attr::Composer), "<none>");
     EXPECT_EQ(LibraryText(oma, medialib::attr::Composer), "C");
-    RunResult r = Info(kdr);
-    EXPECT_TRUE(r.Has("info:format=KDR")) << r.out;
-    EXPECT_TRUE(r.Has("composer=C")) << r.out;
-    EXPECT_TRUE(r.Has("date=2001")) << r.out;
+    ProgramResult r = Info(kdr);
+    EXPECT_TRUE(r.HasLine("info:format=KDR")) << r.out;
+    EXPECT_TRUE(r.HasLine("composer=C")) << r.out;
+    EXPECT_TRUE(r.HasLine("date=2001")) << r.out;
     r = Info(oma);
-    EXPECT_TRUE(r.Has("composer=C")) << r.out;
-    EXPECT_TRUE(r.Has("date=2001/01/01")) << r.out;
+    EXPECT_TRUE(r.HasLine("composer=C")) << r.out;
+    EXPECT_TRUE(r.HasLine("date=2001/01/01")) << r.out;
 }
 
 TEST_F(InfoComponent, RealSampleReadsItsTagsAndTechnicalValuesAndTakesAnEdit) {
     CQ_REQUIRE_SAMPLE(sample, "pronom_03-Untitled-3_atrac3plus.oma");
     const fs::path file = dir / "Untitled.oma";
     fs::copy_file(sample, file);
-    RunResult r = Info(file);
-    ASSERT_EQ(r.code, 0) << r.out;
+    ProgramResult r = Info(file);
+    ASSERT_EQ(r.exit_code, 0) << r.out;
     for (const char* line : {"title=Untitled(3)", "album=Star Trek", "tracknumber=3", "info:format=OMA",
                              "info:codec=ATRAC3plus", "info:encoding=lossy", "info:bitrate=192",
                              "info:samplerate=44100", "info:channels=2", "length=17.786"})
-        EXPECT_TRUE(r.Has(line)) << line << "\n" << r.out;
+        EXPECT_TRUE(r.HasLine(line)) << line << "\n" << r.out;
 
     Switch("use_user_profile", true);
     r = Tag(file, {"title=New", "album=", "replaygain_album_peak=0.5"});
-    ASSERT_EQ(r.code, 0) << r.out;
+    ASSERT_EQ(r.exit_code, 0) << r.out;
     EXPECT_EQ(LibraryText(file, medialib::attr::Title), "New");
     EXPECT_EQ(LibraryText(file, 0x120C), "<none>");
     r = Info(file);
-    EXPECT_TRUE(r.Has("title=New")) << r.out;
+    EXPECT_TRUE(r.HasLine("title=New")) << r.out;
     EXPECT_FALSE(r.HasKey("album")) << r.out;
-    EXPECT_TRUE(r.Has("replaygain:album_peak=0.500000")) << r.out;
-    EXPECT_TRUE(r.Has("info:codec=ATRAC3plus")) << r.out;
+    EXPECT_TRUE(r.HasLine("replaygain:album_peak=0.500000")) << r.out;
+    EXPECT_TRUE(r.HasLine("info:codec=ATRAC3plus")) << r.out;
 }
 
 TEST_F(InfoComponent, LosslessSampleIsNamedHybrid) {
     CQ_REQUIRE_SAMPLE(sample, "pronom_02-Untitled-2_aal_atrac3.oma");
-    const RunResult r = Info(sample);
-    ASSERT_EQ(r.code, 0) << r.out;
-    EXPECT_TRUE(r.Has("info:codec=AAL(ATRAC3)")) << r.out;
-    EXPECT_TRUE(r.Has("info:encoding=hybrid")) << r.out;
+    const ProgramResult r = Info(sample);
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_TRUE(r.HasLine("info:codec=AAL(ATRAC3)")) << r.out;
+    EXPECT_TRUE(r.HasLine("info:encoding=hybrid")) << r.out;
 }
 
 TEST_F(InfoComponent, WrongWordsAndUnusableFilesFailCleanly) {
     const fs::path file = Demo("x.oma");
     const auto before = testsupport::ReadBytes(file);
-    EXPECT_EQ(Tag(file, {"no-equals-sign"}).code, 2);
-    EXPECT_EQ(Tag(file, {"=value"}).code, 2);
-    EXPECT_EQ(Tag(file, {"replaygain_track_gain=loud"}).code, 2);
-    EXPECT_EQ(Tag(file, {"replaygain_track_peak=-1"}).code, 2);
-    EXPECT_EQ(Playhost("tag " + Quote(file.string())).code, 2);
-    EXPECT_EQ(Playhost("info").code, 2);
+    EXPECT_EQ(Tag(file, {"no-equals-sign"}).exit_code, 2);
+    EXPECT_EQ(Tag(file, {"=value"}).exit_code, 2);
+    EXPECT_EQ(Tag(file, {"replaygain_track_gain=loud"}).exit_code, 2);
+    EXPECT_EQ(Tag(file, {"replaygain_track_peak=-1"}).exit_code, 2);
+    EXPECT_EQ(Playhost("tag " + ShellQuote(file.string())).exit_code, 2);
+    EXPECT_EQ(Playhost("info").exit_code, 2);
     EXPECT_EQ(testsupport::ReadBytes(file), before);
 
-    RunResult r = Info(dir / "missing.oma");
-    EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.Has("error=Unsupported file format")) << r.out;
+    ProgramResult r = Info(dir / "missing.oma");
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_TRUE(r.HasLine("error=Unsupported file format")) << r.out;
     testsupport::WriteText(dir / "x.mp3", "not ours");
     r = Tag(dir / "x.mp3", {"title=T"});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(r.Has("error=Unsupported file format")) << r.out;
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_TRUE(r.HasLine("error=Unsupported file format")) << r.out;
     EXPECT_FALSE(r.HasKey("input")) << r.out;
 }
 

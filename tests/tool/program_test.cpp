@@ -1,105 +1,28 @@
 // The built Quillet program, end to end: stdout bytes and exit codes compared
 // with committed golden files, the program without a registered media
 // library, and output to a terminal.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "support/processes.h"
 #include "support/test_support.h"
-
-extern char** environ;
 
 namespace {
 
-struct Result {
-    int exit_code = -1;
-    std::string out;
-};
-
-std::string ReadAll(int fd) {
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            text.append(buffer, static_cast<size_t>(n));
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            break;  // end of pipe, or EIO once a terminal's last writer is gone
-        }
-    }
-    return text;
-}
+using Result = testsupport::ProgramResult;
 
 // Runs bin/Quillet with `args`; `environment` entries ("NAME=value") replace
-// or add to the test's own. With `terminal` stdout is a raw pseudo-terminal.
+// or add to the test's own, and LC_ALL is C.UTF-8 unless they name it. With
+// `terminal` stdout is a raw pseudo-terminal.
 Result RunQuillet(const std::vector<std::string>& args, const std::vector<std::string>& environment = {},
                   bool terminal = false) {
-    const std::string program = (testsupport::BinDir() / "Quillet").string();
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        bool replaced = false;
-        for (const auto& mine : environment)
-            replaced |= entry.compare(0, mine.find('=') + 1, mine, 0, mine.find('=') + 1) == 0;
-        if (!replaced && entry.rfind("LC_ALL=", 0) != 0) env.push_back(entry);
-    }
+    std::vector<std::string> env = environment;
     bool locale_given = false;
-    for (const auto& mine : environment) {
-        env.push_back(mine);
-        locale_given |= mine.rfind("LC_ALL=", 0) == 0;
-    }
+    for (const auto& mine : environment) locale_given |= mine.rfind("LC_ALL=", 0) == 0;
     if (!locale_given) env.push_back("LC_ALL=C.UTF-8");
-
-    int read_fd = -1;
-    int write_fd = -1;
-    if (terminal) {
-        read_fd = posix_openpt(O_RDWR | O_NOCTTY);
-        EXPECT_GE(read_fd, 0);
-        grantpt(read_fd);
-        unlockpt(read_fd);
-        write_fd = open(ptsname(read_fd), O_RDWR | O_NOCTTY);
-        termios raw{};
-        tcgetattr(write_fd, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(write_fd, TCSANOW, &raw);
-    } else {
-        int fds[2];
-        EXPECT_EQ(pipe(fds), 0);
-        read_fd = fds[0];
-        write_fd = fds[1];
-    }
-
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(write_fd, STDOUT_FILENO);
-        close(write_fd);
-        close(read_fd);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        execve(program.c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
-    close(write_fd);
-    Result result;
-    result.out = ReadAll(read_fd);
-    close(read_fd);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return testsupport::RunProgram(testsupport::BinDir() / "Quillet", args, env, terminal);
 }
 
 std::string Golden(const std::string& name) {

@@ -1,8 +1,6 @@
 // The built Quillet program on OMA files that carry a jacket picture: the
 // listing's "Jacket" row tells the picture's extension and size.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -11,45 +9,16 @@
 #include "medialib/core/attribute_ids.h"
 #include "medialib/openmg/openmg_file.h"
 #include "platform_imaging/test_pictures.h"
+#include "support/processes.h"
 #include "support/test_support.h"
 
 namespace {
 
-struct Result {
-    int exit_code = -1;
-    std::string out;
-};
+using Result = testsupport::ProgramResult;
 
 // Runs bin/Quillet with `args`, stdout into a pipe.
 Result RunQuillet(const std::vector<std::string>& args) {
-    const std::string program = (testsupport::BinDir() / "Quillet").string();
-    int fds[2];
-    if (pipe(fds) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        close(fds[0]);
-        close(fds[1]);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    Result result;
-    char buffer[4096];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) != 0;) {
-        if (n > 0)
-            result.out.append(buffer, static_cast<size_t>(n));
-        else if (errno != EINTR)
-            break;
-    }
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return testsupport::RunProgram(testsupport::BinDir() / "Quillet", args);
 }
 
 std::string Row(const std::string& out, const std::string& name) {
