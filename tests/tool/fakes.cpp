@@ -203,4 +203,10 @@ FakeLibraryRegistration::FakeLibraryRegistration() {
         });
 }
 
+ComPtr<FakeItem> FakeLibraryRegistration::Openable(const std::u16string& path) {
+    ComPtr<FakeItem> item = ComPtr<FakeItem>::Adopt(new FakeItem);
+    state->items[path] = item;
+    return item;
+}
+
 }  // namespace fakes

@@ -94,6 +94,8 @@ struct LibraryState {
 class FakeLibraryRegistration {
   public:
     FakeLibraryRegistration();
+    // A new item that opens for `path` (as the program passes it to OpenContent).
+    ComPtr<FakeItem> Openable(const std::u16string& path);
     std::shared_ptr<LibraryState> state = std::make_shared<LibraryState>();
 
   private:

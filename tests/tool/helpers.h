@@ -1,5 +1,6 @@
-// Small fixtures shared by the console program's tests: captured output, a
-// registry file of the test's own, and a pinned ANSI code page.
+// Small fixtures shared by the console program's tests: captured output, one
+// command line run in process, a registry file of the test's own, and a
+// pinned ANSI code page.
 #pragma once
 
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include "platform/text/text.h"
 #include "support/test_support.h"
 #include "tool/commands/console_output.h"
+#include "tool/commands/entry.h"
 
 namespace tooltest {
 
@@ -74,6 +76,17 @@ class CodePage {
     explicit CodePage(const char* name) { platform::SetThreadAnsiCodePage(name); }
     ~CodePage() { platform::SetThreadAnsiCodePage(nullptr); }
 };
+
+// Runs one command line through quillet::RunCommandLine, with "Quillet" as
+// the program's name before `arguments`; what it prints goes to `output`.
+// Returns the exit code.
+inline LONG RunQuilletLine(std::vector<std::u16string> arguments, std::string* output) {
+    arguments.insert(arguments.begin(), u"Quillet");
+    OutputCapture capture;
+    const LONG code = quillet::RunCommandLine(arguments);
+    *output = capture.Text();
+    return code;
+}
 
 inline std::u16string U16(const std::filesystem::path& path) {
     return platform::FromNativePath(path.string());

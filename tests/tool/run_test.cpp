@@ -48,18 +48,13 @@ class RunTest : public ::testing::Test {
 
     // A file that the fake library opens, with one title attribute.
     ComPtr<FakeItem> Openable(const std::filesystem::path& path) {
-        ComPtr<FakeItem> item = ComPtr<FakeItem>::Adopt(new FakeItem);
+        ComPtr<FakeItem> item = fake_.Openable(U16(path));
         item->PutText(0x1207, u"Title of " + U16(path.filename()));
-        fake_.state->items[U16(path)] = item;
         return item;
     }
 
     LONG Run(std::vector<std::u16string> arguments) {
-        arguments.insert(arguments.begin(), u"Quillet");
-        tooltest::OutputCapture capture;
-        const LONG code = quillet::RunCommandLine(arguments);
-        output_ = capture.Text();
-        return code;
+        return tooltest::RunQuilletLine(std::move(arguments), &output_);
     }
 
     testsupport::ScopedTempDir dir_;

@@ -33,18 +33,10 @@ class SequenceTest : public ::testing::Test {
     }
     void TearDown() override { CoUninitialize(); }
 
-    ComPtr<FakeItem> Openable(const std::filesystem::path& path) {
-        ComPtr<FakeItem> item = ComPtr<FakeItem>::Adopt(new FakeItem);
-        fake_.state->items[U16(path)] = item;
-        return item;
-    }
+    ComPtr<FakeItem> Openable(const std::filesystem::path& path) { return fake_.Openable(U16(path)); }
 
     LONG Run(std::vector<std::u16string> arguments) {
-        arguments.insert(arguments.begin(), u"Quillet");
-        tooltest::OutputCapture capture;
-        const LONG code = quillet::RunCommandLine(arguments);
-        output_ = capture.Text();
-        return code;
+        return tooltest::RunQuilletLine(std::move(arguments), &output_);
     }
 
     testsupport::ScopedTempDir dir_;
