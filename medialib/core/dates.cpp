@@ -49,21 +49,24 @@ int DaysInMonth(int y, int m) {
 
 }  // namespace
 
-DateValue ToDateValue(const CivilTime& t) {
+bool IsCivilDate(int year, int month, int day) {
+    return month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month);
+}
+
+DateValue ToDateValue(const CivilTime& t, BeforeEpoch reading) {
     const long days = DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) +
                       kOleEpochFromUnix;
     const double frac = (t.hour * 3600.0 + t.minute * 60.0 + t.second) / 86400.0;
+    if (reading == BeforeEpoch::OleTimeOfDay && days < 0) return DateValue{static_cast<double>(days) - frac};
     return DateValue{static_cast<double>(days) + frac};
 }
 
-CivilTime FromDateValue(const DateValue& d) {
+CivilTime FromDateValue(const DateValue& d, BeforeEpoch reading) {
     CivilTime t;
     t.has_month = t.has_day = t.has_time = true;
     if (!std::isfinite(d.days) || std::fabs(d.days) > 3.0e6) return t;
-    // OLE dates before the epoch count the fraction away from zero; keep to the
-    // plain reading, which is what every date after 1899 uses.
-    const double whole = std::floor(d.days);
-    long secs = std::lround((d.days - whole) * 86400.0);
+    const double whole = reading == BeforeEpoch::OleTimeOfDay ? std::trunc(d.days) : std::floor(d.days);
+    long secs = std::lround(std::fabs(d.days - whole) * 86400.0);
     long day = static_cast<long>(whole);
     if (secs >= 86400) {
         secs -= 86400;
@@ -87,8 +90,7 @@ std::optional<CivilTime> ParseDateText(std::string_view s) {
         return std::nullopt;
     t.has_month = true;
     if (s.size() == 7) return t;
-    if (s[7] != sep || !Digits(s, 8, 2, t.day) || t.day < 1 || t.day > DaysInMonth(t.year, t.month))
-        return std::nullopt;
+    if (s[7] != sep || !Digits(s, 8, 2, t.day) || !IsCivilDate(t.year, t.month, t.day)) return std::nullopt;
     t.has_day = true;
     if (s.size() == 10) return t;
     if ((s[10] != 'T' && s[10] != ' ') || !Digits(s, 11, 2, t.hour) || s.size() < 16 || s[13] != ':' ||

@@ -19,8 +19,19 @@ struct CivilTime {
     bool has_month = false, has_day = false, has_time = false;  // which parts the text gave
 };
 
-DateValue ToDateValue(const CivilTime& t);
-CivilTime FromDateValue(const DateValue& d);  // has_month/has_day/has_time all set
+// How a value before the epoch (1899-12-30) carries its time of day. As a
+// plain count of days, -1.25 is 1899-12-28 18:00; OLE automation dates count
+// the whole days back but the fraction forwards, so there -1.25 is 1899-12-29
+// 06:00. The two agree from the epoch on.
+enum class BeforeEpoch { PlainDays, OleTimeOfDay };
+
+DateValue ToDateValue(const CivilTime& t, BeforeEpoch reading = BeforeEpoch::PlainDays);
+// has_month/has_day/has_time all set; year 0 for values that are not finite or
+// lie beyond some 8000 years either side of the epoch.
+CivilTime FromDateValue(const DateValue& d, BeforeEpoch reading = BeforeEpoch::PlainDays);
+
+// Whether the month (1-12) and day exist in that year of the Gregorian calendar.
+bool IsCivilDate(int year, int month, int day);
 
 // Parses "yyyy", "yyyy-MM", "yyyy-MM-dd", "yyyy-MM-ddTHH:mm[:ss]" (also with '/'
 // as the date separator and ' ' before the time); nullopt when not a date.

@@ -15,6 +15,8 @@ void AppendUtf16(std::u16string& out, char32_t c) {
     }
 }
 
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out.push_back(static_cast<char>(c));
@@ -32,8 +34,6 @@ void AppendUtf8(std::string& out, char32_t c) {
         out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
 }
-
-}  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view in) {
     static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};

@@ -13,13 +13,13 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "medialib/core/attribute_ids.h"
+#include "medialib/core/dates.h"
+#include "medialib/core/text_utf.h"
 #include "medialib/openmg/byte_order.h"
 
 namespace medialib::openmg {
@@ -129,7 +129,7 @@ String UrlText(std::u16string_view url) {
     bool latin1 = true;
     for (char16_t c : url) latin1 = latin1 && c < 0x100;
     if (latin1) return FromU16(url);
-    const std::string utf8 = FromU16(url).to8Bit(true);
+    const std::string utf8 = Utf16ToUtf8(url);
     std::string out;
     for (unsigned char c : utf8) {
         if (c < 0x80) {
@@ -555,10 +555,6 @@ std::optional<std::vector<uint8_t>> RenderEa3Tag(const AttributeSet& tags, const
     return tag;
 }
 
-namespace {
-constexpr std::chrono::sys_days kOleEpoch{std::chrono::year{1899} / std::chrono::December / 30};
-}
-
 std::optional<DateValue> ParseOmgDate(std::u16string_view text) {
     // Fields: numbers separated by '/', '-', ' ', ':' (and 'T').
     int fields[6] = {0, 1, 1, 0, 0, 0};
@@ -589,32 +585,26 @@ std::optional<DateValue> ParseOmgDate(std::u16string_view text) {
     while (i < text.size() && text[i] == u' ') ++i;
     if (i != text.size() || count == 0 || count == 2 || count == 4) return std::nullopt;
     if (digits[0] <= 2 && count >= 3) fields[0] += fields[0] < 50 ? 2000 : 1900;
-    if (fields[0] < 1 || fields[0] > 9999) return std::nullopt;
-    const std::chrono::year_month_day ymd{std::chrono::year{fields[0]},
-                                          std::chrono::month{static_cast<unsigned>(fields[1])},
-                                          std::chrono::day{static_cast<unsigned>(fields[2])}};
-    if (!ymd.ok() || fields[3] > 23 || fields[4] > 59 || fields[5] > 59) return std::nullopt;
-    const double days = (std::chrono::sys_days{ymd} - kOleEpoch).count();
-    const double fraction = (fields[3] * 3600 + fields[4] * 60 + fields[5]) / 86400.0;
-    // OLE dates before the epoch count the day backwards but the time forwards.
-    return DateValue{days >= 0 ? days + fraction : days - fraction};
+    if (fields[0] < 1 || fields[0] > 9999 || !IsCivilDate(fields[0], fields[1], fields[2]) ||
+        fields[3] > 23 || fields[4] > 59 || fields[5] > 59)
+        return std::nullopt;
+    const CivilTime t{.year = fields[0],
+                      .month = fields[1],
+                      .day = fields[2],
+                      .hour = fields[3],
+                      .minute = fields[4],
+                      .second = fields[5]};
+    // Sony's dates are OLE dates: before the epoch the day counts backwards but
+    // the time forwards.
+    return ToDateValue(t, BeforeEpoch::OleTimeOfDay);
 }
 
 std::u16string FormatOmgDate(DateValue date) {
-    if (!std::isfinite(date.days) || std::fabs(date.days) > 3.0e6) return {};
-    double whole = std::trunc(date.days);
-    int64_t seconds = std::llround(std::fabs(date.days - whole) * 86400.0);
-    if (seconds >= 86400) {
-        seconds = 0;
-        whole += 1;
-    }
-    const std::chrono::year_month_day ymd{kOleEpoch + std::chrono::days{static_cast<int64_t>(whole)}};
-    const int year = static_cast<int>(ymd.year());
-    if (year < 1 || year > 9999) return {};
+    const CivilTime t = FromDateValue(date, BeforeEpoch::OleTimeOfDay);
+    if (t.year < 1 || t.year > 9999) return {};
     char buf[32];
-    std::snprintf(buf, sizeof(buf), "%04d/%02u/%02u %02d:%02d:%02d", year, static_cast<unsigned>(ymd.month()),
-                  static_cast<unsigned>(ymd.day()), static_cast<int>(seconds / 3600),
-                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+    std::snprintf(buf, sizeof(buf), "%04d/%02d/%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
     return Ascii(buf);
 }
 

@@ -13,6 +13,7 @@
 
 #include "medialib/core/atomic_save.h"
 #include "medialib/core/attribute_ids.h"
+#include "medialib/core/text_utf.h"
 #include "medialib/openmg/byte_order.h"
 #include "medialib/openmg/ea3_header.h"
 #include "medialib/openmg/ea3_tag.h"
@@ -121,9 +122,10 @@ void SetFileAttributes(AttributeSet& a, uint64_t size, const std::filesystem::pa
     a[attr::Size] = {static_cast<int32_t>(std::min<uint64_t>(size, INT32_MAX))};
     std::error_code ec;
     const std::filesystem::path full = std::filesystem::absolute(path, ec);
-    a[attr::Location] = {(ec ? path : full).lexically_normal().u16string()};
-    const std::string ext = LowerExtension(path);
-    a[attr::Extension] = {std::u16string(ext.begin(), ext.end())};
+    // File names are bytes: one that is not UTF-8 shows U+FFFD rather than
+    // failing the open.
+    a[attr::Location] = {Utf8ToUtf16((ec ? path : full).lexically_normal().string())};
+    a[attr::Extension] = {Utf8ToUtf16(LowerExtension(path))};
 }
 
 void SetStreamAttributes(AttributeSet& a, const StreamInfo& s) {

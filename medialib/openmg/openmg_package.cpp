@@ -1,11 +1,11 @@
 #include "medialib/openmg/openmg_package.h"
 
-#include <taglib/tstring.h>
-
 #include <cstring>
 #include <functional>
 #include <map>
 #include <vector>
+
+#include "medialib/core/text_utf.h"
 
 namespace medialib::openmg {
 namespace {
@@ -102,24 +102,6 @@ class BerReader {
     uint64_t size_;
     int budget_ = kMaxElements;
 };
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | cp >> 6));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | cp >> 12));
-        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | cp >> 18));
-        out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 // A tolerant reader for the small, flat XML of the package: records the text
 // and attributes of the first element on each path ("package/album/caption/title").
@@ -254,16 +236,6 @@ class MiniXml {
     std::map<std::string, std::string> values_;
 };
 
-std::u16string Utf16(const std::string& utf8) {
-    const TagLib::ByteVector v = TagLib::String(utf8, TagLib::String::UTF8).data(TagLib::String::UTF16BE);
-    std::u16string out;
-    for (unsigned i = 0; i + 1 < v.size(); i += 2) {
-        out.push_back(
-            static_cast<char16_t>(static_cast<uint8_t>(v[i]) << 8 | static_cast<uint8_t>(v[i + 1])));
-    }
-    return out;
-}
-
 bool EndsWithOpenMg(const std::vector<uint8_t>& oid) {
     return oid.size() >= 6 && std::memcmp(oid.data() + oid.size() - 6, "openMG", 6) == 0;
 }
@@ -338,10 +310,10 @@ std::optional<PackageInfo> ParseOpenMgPackage(const ByteSource& src) {
     }
     if (xml) {
         const MiniXml doc(*xml);
-        info.album = Utf16(doc.Text("package/album/caption/title"));
-        info.title = Utf16(doc.Text("package/tracklist/track/caption/title"));
-        info.artist = Utf16(doc.Text("package/tracklist/track/caption/artist"));
-        info.genre = Utf16(doc.Text("package/tracklist/track/description/genre"));
+        info.album = Utf8ToUtf16(doc.Text("package/album/caption/title"));
+        info.title = Utf8ToUtf16(doc.Text("package/tracklist/track/caption/title"));
+        info.artist = Utf8ToUtf16(doc.Text("package/tracklist/track/caption/artist"));
+        info.genre = Utf8ToUtf16(doc.Text("package/tracklist/track/description/genre"));
         info.rendition_format = doc.Text("package/tracklist/track/renditionlist/rendition@format");
         const std::string number = doc.Text("package/tracklist/track@number");
         int64_t n = 0;

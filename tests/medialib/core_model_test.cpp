@@ -44,6 +44,22 @@ TEST(Dates, ConvertBetweenOleDaysAndText) {
     for (const char* bad : {"", "99", "199x", "1999-13", "1999-02-30", "1999-05-06T25:00", "2000-01-01T10:00:6"}) {
         EXPECT_FALSE(ParseDateText(bad)) << bad;
     }
+    // Before the epoch: a plain count of days, or OLE's backward day with a
+    // forward time of day; both readings agree from the epoch on.
+    const CivilTime morning{.year = 1899, .month = 12, .day = 29, .hour = 6};
+    EXPECT_DOUBLE_EQ(ToDateValue(morning).days, -0.75);
+    EXPECT_DOUBLE_EQ(ToDateValue(morning, BeforeEpoch::OleTimeOfDay).days, -1.25);
+    const CivilTime plain = FromDateValue(DateValue{-1.25});
+    EXPECT_EQ(plain.day, 28);
+    EXPECT_EQ(plain.hour, 18);
+    const CivilTime ole = FromDateValue(DateValue{-1.25}, BeforeEpoch::OleTimeOfDay);
+    EXPECT_EQ(ole.day, 29);
+    EXPECT_EQ(ole.hour, 6);
+    EXPECT_DOUBLE_EQ(ToDateValue(FromDateValue(DateValue{36526.5}), BeforeEpoch::OleTimeOfDay).days, 36526.5);
+    EXPECT_TRUE(IsCivilDate(2024, 2, 29));
+    EXPECT_FALSE(IsCivilDate(2023, 2, 29));
+    EXPECT_FALSE(IsCivilDate(2024, 13, 1));
+    EXPECT_FALSE(IsCivilDate(2024, 1, 0));
     // Not-a-number and absurd values give some date, never a crash.
     (void)FromDateValue(DateValue{std::nan("")});
     (void)FromDateValue(DateValue{1e300});

@@ -207,6 +207,13 @@ TEST(OpenMgOpen, LegacyPackageXmlDetails) {
     EXPECT_EQ(Int(*file, attr::MilliSecond), 232);  // 10 frames of 1024 samples
     EXPECT_EQ(Int(*file, attr::BitRate), 132300);
 
+    // Bytes that are not UTF-8 show as U+FFFD; the rest of the text stays.
+    testsupport::WriteBytes(path, Package("<package><album><caption><title>Bad \xFF byte</title></caption>"
+                                          "</album></package>"));
+    const auto damaged = Open(path);
+    ASSERT_NE(damaged, nullptr);
+    EXPECT_EQ(Text(*damaged, attr::Album), u"Bad \uFFFD byte");
+
     // A package cut before its trailer is damaged: refused.
     auto bytes = Package("<package/>");
     bytes.resize(bytes.size() - 40);
@@ -230,6 +237,16 @@ TEST(OpenMgOpen, DetectionIsByContent) {
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->Container(), container::Oma);
     EXPECT_EQ(Text(*file, attr::Extension), u".bin");
+
+    // File names are bytes: one that is not UTF-8 still opens, the bad byte
+    // shown as U+FFFD; the extension is UTF-8 text with its ASCII letters in
+    // lower case.
+    const auto odd_name = dir / "b\377d.\303\226MA";  // 0xFF, then U+00D6 in UTF-8
+    std::filesystem::copy_file(tagged, odd_name);
+    const auto odd = Open(odd_name);
+    ASSERT_NE(odd, nullptr);
+    EXPECT_EQ(Text(*odd, attr::Extension), u".\u00D6ma");
+    EXPECT_NE(Text(*odd, attr::Location).find(u"b\uFFFDd.\u00D6MA"), std::u16string::npos);
 
     const std::vector<uint8_t> junk = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_FALSE(LooksLikeOpenMg(junk));

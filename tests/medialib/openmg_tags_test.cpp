@@ -479,6 +479,21 @@ TEST(OpenMgTags, EmptyTextAndValuesOfOtherTypes) {
     EXPECT_EQ(file->Attributes().count(attr::TotalTracks), 0u);
 }
 
+TEST(OpenMgTags, UrlsOutsideLatin1AreStoredAsPercentEscapes) {
+    testsupport::ScopedTempDir dir;
+    const auto path = dir / "u.oma";
+    ASSERT_TRUE(openmg::WriteDemoOma(path, 0.1));
+    AttributeSet tags;
+    tags[attr::ArtistURL] = {std::u16string(u"http://example.com/Bj\u00F6rk")};
+    ASSERT_TRUE(Open(path)->Save(path, tags));
+    EXPECT_EQ(Text(*Open(path), attr::ArtistURL), u"http://example.com/Bj\u00F6rk") << "Latin-1 is kept";
+    // One character beyond Latin-1 escapes every non-ASCII byte of the UTF-8
+    // form; a lone surrogate becomes U+FFFD.
+    tags[attr::ArtistURL] = {std::u16string(u"http://example.com/Bj\u00F6rk/\U0001F3B5") + char16_t{0xD800}};
+    ASSERT_TRUE(Open(path)->Save(path, tags));
+    EXPECT_EQ(Text(*Open(path), attr::ArtistURL), u"http://example.com/Bj%C3%B6rk/%F0%9F%8E%B5%EF%BF%BD");
+}
+
 TEST(OpenMgTags, DatesInSonyForm) {
     // 2005-01-01 is day 38353 of the OLE calendar.
     EXPECT_EQ(openmg::ParseOmgDate(u"2005/01/01 00:00:00")->days, 38353.0);
@@ -490,8 +505,8 @@ TEST(OpenMgTags, DatesInSonyForm) {
     EXPECT_EQ(openmg::FormatOmgDate(DateValue{38353.75}), u"2005/01/01 18:00:00");
     EXPECT_EQ(openmg::FormatOmgDate(DateValue{-1.25}), u"1899/12/29 06:00:00");
     EXPECT_EQ(openmg::FormatOmgDate(DateValue{1e300}), u"");
-    for (const char16_t* bad :
-         {u"", u"2005/13/01", u"2005/02/30", u"abc", u"2005/01/01 25:00:00", u"2005/01"}) {
+    for (const char16_t* bad : {u"", u"2005/13/01", u"2005/02/30", u"abc", u"2005/01/01 25:00:00", u"2005/01",
+                                u"2005/01/271", u"2005/257/01"}) {
         EXPECT_FALSE(openmg::ParseOmgDate(bad).has_value())
             << std::string(bad, bad + std::char_traits<char16_t>::length(bad));
     }
