@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "library/identity.h"
 #include "library/media_library.h"
 #include "platform/com/apartment.h"
 #include "platform/com/classtable.h"
@@ -29,6 +30,15 @@ inline void Append(Log* log, std::string entry) {
     static std::mutex mutex;
     std::lock_guard lock(mutex);
     log->push_back(std::move(entry));
+}
+
+// Releases the plug-in's process-wide library root and undoes a forced
+// CoInitialize result, so that the next test starts without either.
+inline void ForgetProcessLibrary() {
+    CoInitialize(nullptr);
+    library::ReleaseProcessMediaLibrary();
+    CoUninitialize();
+    platform::SetCoInitializeResultForTesting(S_OK);
 }
 
 // Counting base shared by the fakes: logs "<name> destroyed@<COM count>".

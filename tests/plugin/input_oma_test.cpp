@@ -23,16 +23,10 @@ namespace {
 using fakes::FakeLibrary;
 using fakes::Log;
 
-
 class InputOmaTest : public ::testing::Test {
   protected:
-    void TearDown() override {
-        // The root is process-wide: every test starts without one.
-        CoInitialize(nullptr);
-        library::ReleaseProcessMediaLibrary();
-        CoUninitialize();
-        platform::SetCoInitializeResultForTesting(S_OK);
-    }
+    // The root is process-wide: every test starts without one.
+    void TearDown() override { fakes::ForgetProcessLibrary(); }
 
     // Opens `path` on a fresh object and returns the exception text ("" when it opened).
     template <typename Exception>

@@ -247,12 +247,7 @@ TEST_F(SettingsReset, SwitchesAreSavedUnderTheirOwnGuids) {
 
 class InitQuitTest : public ::testing::Test {
   protected:
-    void TearDown() override {
-        CoInitialize(nullptr);
-        library::ReleaseProcessMediaLibrary();
-        CoUninitialize();
-        platform::SetCoInitializeResultForTesting(S_OK);
-    }
+    void TearDown() override { fakes::ForgetProcessLibrary(); }
     fakes::Log log;
     fakes::FakeLibrary library{&log};
 };
