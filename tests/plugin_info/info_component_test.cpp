@@ -3,10 +3,6 @@
 // and on files the engine generates. What the library stored is checked with
 // the engine itself, the profile side-tag file byte by byte and with TagLib.
 #include <gtest/gtest.h>
-#include <taglib/id3v2tag.h>
-#include <taglib/tbytevectorstream.h>
-#include <taglib/tfile.h>
-#include <taglib/tpropertymap.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -22,6 +18,7 @@
 #include "platform/text/text.h"
 #include "plugin/tags/profile_store.h"
 #include "support/processes.h"
+#include "support/taglib_id3v2.h"
 #include "support/test_support.h"
 
 namespace {
@@ -46,18 +43,7 @@ std::string LibraryText(const fs::path& file, uint32_t id) {
 
 // Metadata of the ID3v2 tag at the start of `bytes`, read by TagLib alone.
 TagLib::PropertyMap TagLibProperties(const std::vector<uint8_t>& bytes) {
-    class Bytes final : public TagLib::File {
-      public:
-        explicit Bytes(TagLib::IOStream* s) : TagLib::File(s) {}
-        TagLib::Tag* tag() const override { return nullptr; }
-        TagLib::AudioProperties* audioProperties() const override { return nullptr; }
-        bool save() override { return false; }
-    };
-    TagLib::ByteVector data(reinterpret_cast<const char*>(bytes.data()), static_cast<unsigned>(bytes.size()));
-    TagLib::ByteVectorStream stream(data);
-    Bytes file(&stream);
-    const TagLib::ID3v2::Tag tag(&file, 0);
-    return tag.properties();
+    return testsupport::ReadId3v2WithTagLib(bytes).properties;
 }
 
 std::string Prop(const TagLib::PropertyMap& props, const char* key) {

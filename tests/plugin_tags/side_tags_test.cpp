@@ -3,10 +3,6 @@
 // file, long paths, and saves that fail half-way.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <taglib/id3v2tag.h>
-#include <taglib/tbytevectorstream.h>
-#include <taglib/tfile.h>
-#include <taglib/tpropertymap.h>
 
 #include <csignal>
 #include <cstring>
@@ -15,6 +11,7 @@
 #include "host/sdk/tag_processor.h"
 #include "platform/text/text.h"
 #include "side_tag_fixture.h"
+#include "support/taglib_id3v2.h"
 
 namespace {
 
@@ -203,19 +200,9 @@ TEST_F(SideTags, ProfileFileLayoutBytes) {
     EXPECT_EQ(bytes[n + 1], 0);
 
     // A second reader: TagLib parses the tag part on its own.
-    class Bytes final : public TagLib::File {
-      public:
-        explicit Bytes(TagLib::IOStream* s) : TagLib::File(s) {}
-        TagLib::Tag* tag() const override { return nullptr; }
-        TagLib::AudioProperties* audioProperties() const override { return nullptr; }
-        bool save() override { return false; }
-    };
-    TagLib::ByteVector data(reinterpret_cast<const char*>(bytes.data()), static_cast<unsigned>(bytes.size()));
-    TagLib::ByteVectorStream stream(data);
-    Bytes file(&stream);
-    const TagLib::ID3v2::Tag tag(&file, 0);
-    EXPECT_EQ(tag.title().to8Bit(true), "Layout ✓");
-    const TagLib::PropertyMap props = tag.properties();
+    const testsupport::TagLibId3v2 tag = testsupport::ReadId3v2WithTagLib(bytes);
+    EXPECT_EQ(tag.title.to8Bit(true), "Layout ✓");
+    const TagLib::PropertyMap& props = tag.properties;
     EXPECT_EQ(props["MOOD"].front().to8Bit(true), "exact");
     EXPECT_EQ(props["REPLAYGAIN_ALBUM_GAIN"].front().to8Bit(true), "-6.50 dB");
 }
