@@ -10,29 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "medialib/core/unique_fd.h"
+
 namespace medialib {
 namespace {
 
 std::atomic<int> g_fault{0};
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 bool CopyContents(int from, int to) {
     std::vector<char> buf(1 << 16);
@@ -46,7 +29,7 @@ bool CopyContents(int from, int to) {
 }
 
 bool FlushFile(const std::filesystem::path& p) {
-    Fd fd(::open(p.c_str(), O_RDWR | O_CLOEXEC));
+    UniqueFd fd(::open(p.c_str(), O_RDWR | O_CLOEXEC));
     return fd.get() >= 0 && ::fsync(fd.get()) == 0 && fd.Close();
 }
 
@@ -56,7 +39,7 @@ bool FlushFile(const std::filesystem::path& p) {
 bool ReplaceThroughTemporary(const std::filesystem::path& target,
                              const std::function<bool(int from, int to)>& fill,
                              const std::function<bool(const std::filesystem::path& copy)>& edit) {
-    Fd src(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd src(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (src.get() < 0 || ::fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
 
@@ -66,7 +49,7 @@ bool ReplaceThroughTemporary(const std::filesystem::path& target,
     name.append(target.filename().string());
     name.append(".cq-XXXXXX");
     std::string pattern = (folder / name).string();
-    Fd tmp(::mkostemp(pattern.data(), O_CLOEXEC));
+    UniqueFd tmp(::mkostemp(pattern.data(), O_CLOEXEC));
     if (tmp.get() < 0) return false;
     const std::filesystem::path copy = pattern;
     struct Cleanup {
@@ -97,7 +80,7 @@ bool ReplaceThroughTemporary(const std::filesystem::path& target,
     if (std::rename(copy.c_str(), target.c_str()) != 0) return false;
     cleanup.armed = false;
     // Make the rename itself durable.
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
     return true;
 }

@@ -8,16 +8,14 @@
 #include <cstring>
 
 #include "medialib/core/container.h"
+#include "medialib/core/unique_fd.h"
 
 namespace medialib {
 namespace {
 
 class FileSource final : public ByteSource {
 public:
-    FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
-    ~FileSource() override { ::close(fd_); }
-    FileSource(const FileSource&) = delete;
-    FileSource& operator=(const FileSource&) = delete;
+    FileSource(UniqueFd fd, uint64_t size) : fd_(std::move(fd)), size_(size) {}
 
     uint64_t Size() const override { return size_; }
 
@@ -27,7 +25,7 @@ public:
         size_t done = 0;
         auto* out = static_cast<uint8_t*>(buffer);
         while (done < n) {
-            ssize_t got = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+            ssize_t got = ::pread(fd_.get(), out + done, n - done, static_cast<off_t>(offset + done));
             if (got < 0 && errno == EINTR) continue;
             if (got <= 0) break;
             done += static_cast<size_t>(got);
@@ -36,7 +34,7 @@ public:
     }
 
 private:
-    int fd_;
+    UniqueFd fd_;
     uint64_t size_;
 };
 
@@ -58,14 +56,10 @@ private:
 }  // namespace
 
 std::unique_ptr<ByteSource> OpenFileSource(const std::filesystem::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
-    return std::make_unique<FileSource>(fd, static_cast<uint64_t>(st.st_size));
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    return std::make_unique<FileSource>(std::move(fd), static_cast<uint64_t>(st.st_size));
 }
 
 std::unique_ptr<ByteSource> MemorySource(std::span<const uint8_t> bytes) {

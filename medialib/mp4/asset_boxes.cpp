@@ -8,6 +8,7 @@
 #include "medialib/core/attribute_ids.h"
 #include "medialib/core/dates.h"
 #include "medialib/core/text_utf.h"
+#include "medialib/core/unique_fd.h"
 
 namespace medialib {
 namespace {
@@ -155,13 +156,13 @@ bool RetireAssetBoxes(const std::filesystem::path& file) {
     if (!src) return false;
     const std::vector<AssetBox> boxes = ReadAssetBoxes(*src);
     src.reset();
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!fd.valid()) return false;
     bool ok = true;
     for (const AssetBox& b : boxes) {
-        if (Mapped(b.type)) ok = ok && ::pwrite(fd, "free", 4, static_cast<off_t>(b.offset + 4)) == 4;
+        if (Mapped(b.type)) ok = ok && ::pwrite(fd.get(), "free", 4, static_cast<off_t>(b.offset + 4)) == 4;
     }
-    return ::close(fd) == 0 && ok;
+    return fd.Close() && ok;
 }
 
 }  // namespace medialib

@@ -14,6 +14,7 @@
 #include "medialib/core/atomic_save.h"
 #include "medialib/core/attribute_ids.h"
 #include "medialib/core/text_utf.h"
+#include "medialib/core/unique_fd.h"
 #include "medialib/openmg/byte_order.h"
 #include "medialib/openmg/ea3_header.h"
 #include "medialib/openmg/ea3_tag.h"
@@ -26,26 +27,6 @@ namespace {
 // Tags larger than this are treated as damaged: no OpenMG writer comes close,
 // and reading one must not cost unbounded memory.
 constexpr uint64_t kMaxTagRead = 64ull << 20;
-
-// An owned POSIX descriptor (the demo writer's output file).
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    bool close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
 
 struct Layout {
     bool tagged = false;
@@ -298,10 +279,10 @@ bool WriteDemoOma(const std::filesystem::path& path, double seconds, const DemoO
         WriteBe16(&pcm[static_cast<size_t>(i) * 4 + 2], static_cast<uint16_t>(v));
     }
 
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     return fd.get() >= 0 && WriteAll(fd.get(), tag->data(), tag->size()) &&
            WriteAll(fd.get(), header_bytes.data(), header_bytes.size()) &&
-           WriteAll(fd.get(), pcm.data(), pcm.size()) && fd.close();
+           WriteAll(fd.get(), pcm.data(), pcm.size()) && fd.Close();
 }
 
 }  // namespace openmg
