@@ -12,4 +12,15 @@ bool SameValue(const Value& a, const Value& b) {
     return a == b;
 }
 
+std::vector<std::shared_ptr<PictureData>> PicturesOf(const AttributeSet& tags, uint32_t id, size_t limit) {
+    std::vector<std::shared_ptr<PictureData>> out;
+    auto it = tags.find(id);
+    if (it == tags.end()) return out;
+    for (const Value& v : it->second) {
+        const auto* p = std::get_if<std::shared_ptr<PictureData>>(&v);
+        if (p && *p && out.size() < limit) out.push_back(*p);
+    }
+    return out;
+}
+
 }  // namespace medialib

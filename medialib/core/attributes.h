@@ -40,4 +40,8 @@ using AttributeSet = std::map<uint32_t, ValueList>;
 
 bool SameValue(const Value& a, const Value& b);  // pictures compare by content
 
+// The pictures among the values of `id`, in order, at most `limit` of them;
+// values of other types and null pictures are skipped. Empty when `id` is absent.
+std::vector<std::shared_ptr<PictureData>> PicturesOf(const AttributeSet& tags, uint32_t id, size_t limit);
+
 }  // namespace medialib

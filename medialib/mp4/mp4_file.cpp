@@ -42,17 +42,6 @@ TagLib::ByteVector ToBytes(const PictureData& p) {
     return TagLib::ByteVector(reinterpret_cast<const char*>(p.bytes.data()), static_cast<unsigned int>(p.bytes.size()));
 }
 
-std::vector<std::shared_ptr<PictureData>> Pictures(const AttributeSet& tags, uint32_t id, size_t limit) {
-    std::vector<std::shared_ptr<PictureData>> out;
-    auto it = tags.find(id);
-    if (it == tags.end()) return out;
-    for (const Value& v : it->second) {
-        const auto* p = std::get_if<std::shared_ptr<PictureData>>(&v);
-        if (p && *p && out.size() < limit) out.push_back(*p);
-    }
-    return out;
-}
-
 void ReadPictures(const TagLib::MP4::Tag& tag, const std::set<uint32_t>& storable, AttributeSet& out) {
     const TagLib::MP4::ItemMap& items = tag.itemMap();
     if (auto it = items.find("covr"); it != items.end() && storable.count(attr::Jacket)) {
@@ -80,7 +69,7 @@ void ReadPictures(const TagLib::MP4::Tag& tag, const std::set<uint32_t>& storabl
 void WritePictures(const AttributeSet& tags, const std::set<uint32_t>& storable, TagLib::MP4::Tag& tag) {
     if (storable.count(attr::Jacket)) {
         TagLib::MP4::CoverArtList covers;
-        for (const auto& p : Pictures(tags, attr::Jacket, kListSlots)) {
+        for (const auto& p : PicturesOf(tags, attr::Jacket, kListSlots)) {
             TagLib::MP4::CoverArt::Format format = p->mime == "image/png"    ? TagLib::MP4::CoverArt::PNG
                                                    : p->mime == "image/gif"  ? TagLib::MP4::CoverArt::GIF
                                                    : p->mime == "image/bmp"  ? TagLib::MP4::CoverArt::BMP
@@ -97,7 +86,7 @@ void WritePictures(const AttributeSet& tags, const std::set<uint32_t>& storable,
     auto binary = [&](const char* key, uint32_t id, size_t limit) {
         if (!storable.count(id)) return;
         TagLib::ByteVectorList list;
-        for (const auto& p : Pictures(tags, id, limit)) list.append(ToBytes(*p));
+        for (const auto& p : PicturesOf(tags, id, limit)) list.append(ToBytes(*p));
         if (list.isEmpty()) {
             tag.removeItem(key);
         } else {

@@ -51,17 +51,6 @@ ValueList Compact(const std::array<std::shared_ptr<PictureData>, kListSlots>& sl
     return out;
 }
 
-std::vector<std::shared_ptr<PictureData>> Pictures(const AttributeSet& tags, uint32_t id, size_t limit) {
-    std::vector<std::shared_ptr<PictureData>> out;
-    auto it = tags.find(id);
-    if (it == tags.end()) return out;
-    for (const Value& v : it->second) {
-        const auto* p = std::get_if<std::shared_ptr<PictureData>>(&v);
-        if (p && *p && out.size() < limit) out.push_back(*p);
-    }
-    return out;
-}
-
 bool IsOurs(const AttachedPictureFrame& f) {
     const TagLib::String d = f.description();
     if (d.startsWith(kAltPrefix) || d == kLyricsDesc || d == kLinerDesc) return true;
@@ -129,17 +118,17 @@ void WriteId3v2(const AttributeSet& tags, const std::set<uint32_t>& storable, Ta
         const auto* apic = dynamic_cast<const AttachedPictureFrame*>(frame);
         if (apic && IsOurs(*apic)) tag.removeFrame(frame, true);
     }
-    const auto primary = Pictures(tags, attr::Jacket, kListSlots);
+    const auto primary = PicturesOf(tags, attr::Jacket, kListSlots);
     for (size_t i = 0; i < primary.size(); ++i) AddPicture(tag, *primary[i], kSlotTypes[i], kSlotNames[i]);
-    const auto alternative = Pictures(tags, attr::JacketAlt, kListSlots);
+    const auto alternative = PicturesOf(tags, attr::JacketAlt, kListSlots);
     for (size_t i = 0; i < alternative.size(); ++i) {
         TagLib::String desc = kAltPrefix;
         if (i > 0) desc += TagLib::String(" ") + kSlotNames[i];
         AddPicture(tag, *alternative[i], kSlotTypes[i], desc);
     }
-    if (auto p = Pictures(tags, attr::LyricsPicture, 1); !p.empty())
+    if (auto p = PicturesOf(tags, attr::LyricsPicture, 1); !p.empty())
         AddPicture(tag, *p[0], AttachedPictureFrame::Other, kLyricsDesc);
-    if (auto p = Pictures(tags, attr::LinerNotesPicture, 1); !p.empty())
+    if (auto p = PicturesOf(tags, attr::LinerNotesPicture, 1); !p.empty())
         AddPicture(tag, *p[0], AttachedPictureFrame::LeafletPage, kLinerDesc);
 }
 
