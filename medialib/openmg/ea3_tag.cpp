@@ -170,6 +170,16 @@ std::vector<uint8_t> UserTextFrame(const char* description, std::u16string_view 
     return RenderFrame(frame);
 }
 
+// A USLT or COMM frame (`Frame`) holding `text`: language "und", no
+// description, UTF-16BE.
+template <typename Frame>
+std::vector<uint8_t> UndeterminedLanguageFrame(std::u16string_view text) {
+    Frame frame(String::UTF16BE);
+    frame.setLanguage(ByteVector("und", 3));
+    frame.setText(FromU16(text));
+    return RenderFrame(frame);
+}
+
 std::vector<uint8_t> ObjectFrame(const char* description, const PictureData& picture) {
     id3::GeneralEncapsulatedObjectFrame frame;
     frame.setTextEncoding(String::UTF16BE);
@@ -499,20 +509,12 @@ std::optional<std::vector<uint8_t>> RenderEa3Tag(const AttributeSet& tags, const
                 }
                 break;
             case Kind::Lyrics:
-                if (auto text = AsText(value)) {
-                    id3::UnsynchronizedLyricsFrame frame(String::UTF16BE);
-                    frame.setLanguage(ByteVector("und", 3));
-                    frame.setText(FromU16(*text));
-                    text_frames.push_back(RenderFrame(frame));
-                }
+                if (auto text = AsText(value))
+                    text_frames.push_back(UndeterminedLanguageFrame<id3::UnsynchronizedLyricsFrame>(*text));
                 break;
             case Kind::Comment:
-                if (auto text = AsText(value)) {
-                    id3::CommentsFrame frame(String::UTF16BE);
-                    frame.setLanguage(ByteVector("und", 3));
-                    frame.setText(FromU16(*text));
-                    text_frames.push_back(RenderFrame(frame));
-                }
+                if (auto text = AsText(value))
+                    text_frames.push_back(UndeterminedLanguageFrame<id3::CommentsFrame>(*text));
                 break;
             case Kind::Object:
                 if (value != nullptr) {
