@@ -1,6 +1,17 @@
 #include "host/playhost/claiming_input.h"
 
+#include <filesystem>
+#include <system_error>
+
 namespace playhost {
+
+std::string PlayerPath(const std::string& typed) {
+    if (typed.empty() || typed.find("://") != std::string::npos) return typed;
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(typed, error);
+    if (error) return typed;
+    return absolute.lexically_normal().string();
+}
 
 ClaimingInput FindClaimingInput(Host& host, const std::string& path) {
     const std::string extension = input_entry::g_extension(path.c_str());

@@ -16,6 +16,12 @@
 
 namespace playhost {
 
+// The path as the player hands it to inputs: a path with a scheme
+// ("file://...") unchanged, any other made absolute and lexically normal,
+// the way a playlist stores it. Inputs key per-file data (side tags) on the
+// path, so "song.oma" and "/music/song.oma" must reach them as one path.
+std::string PlayerPath(const std::string& typed);
+
 struct ClaimingInput {
     const ComponentModule* owner = nullptr;  // null when no input claims the path
     service_ptr_t<input_entry> input;

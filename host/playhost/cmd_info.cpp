@@ -51,7 +51,7 @@ int RunInfo(Session& session, const std::vector<std::string>& args) {
         session.err << "usage: playhost info PATH\n";
         return kExitUsage;
     }
-    const std::string& path = args[0];
+    const std::string path = PlayerPath(args[0]);
     std::ostream& out = session.out;
     const ClaimingInput claim = AnnounceClaimingInput(out, session.host, path);
     if (!claim.input) return kExitFailure;

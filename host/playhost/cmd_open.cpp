@@ -24,7 +24,7 @@ int RunOpen(Session& session, const std::vector<std::string>& args) {
         session.err << "usage: playhost open PATH\n";
         return kExitUsage;
     }
-    const std::string& path = args[0];
+    const std::string path = PlayerPath(args[0]);
     std::ostream& out = session.out;
     const ClaimingInput claim = AnnounceClaimingInput(out, session.host, path);
     if (!claim.input) return kExitFailure;

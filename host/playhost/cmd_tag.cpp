@@ -119,7 +119,7 @@ int RunTag(Session& session, const std::vector<std::string>& args) {
         changes.push_back(std::move(change));
     }
 
-    const std::string& path = args[0];
+    const std::string path = PlayerPath(args[0]);
     std::ostream& out = session.out;
     const ClaimingInput claim = AnnounceClaimingInput(out, session.host, path);
     if (!claim.input) return kExitFailure;

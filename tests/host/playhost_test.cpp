@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -32,9 +33,10 @@ class Playhost : public ::testing::Test {
     ScopedTempDir dir;
 
     // Runs playhost with the test component and this test's profile; stdout
-    // is captured, stderr discarded.
-    RunResult Run(const std::string& args, bool with_component = true) {
+    // is captured, stderr discarded; `cwd`, when given, is its working folder.
+    RunResult Run(const std::string& args, bool with_component = true, const std::string& cwd = {}) {
         std::string command = Quote((testsupport::BinDir() / "playhost").string());
+        if (!cwd.empty()) command = "cd " + Quote(cwd) + " && " + command;
         if (with_component)
             command +=
                 " --component " + Quote((testsupport::BinDir() / "playhost_testcomponent.so").string());
@@ -124,6 +126,15 @@ TEST_F(Playhost, OpenPrintsStatsOfAllThreeObjects) {
         EXPECT_TRUE(r.Has("info_write.size=10"));
         EXPECT_NE(r.out.find("decode.timestamp=1"), std::string::npos);  // after 1601 + 300 years
     }
+}
+
+TEST_F(Playhost, RelativePathsReachTheInputAbsolute) {
+    std::filesystem::create_directories(dir / "music");
+    testsupport::WriteText(dir / "music" / "song.tst", "0123456789");
+    const RunResult r = Run("open ./music/../music/song.tst", true, dir.path().string());
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(r.Has("path=" + (dir / "music" / "song.tst").lexically_normal().string())) << r.out;
+    EXPECT_TRUE(r.Has("decode.size=10"));
 }
 
 TEST_F(Playhost, OpenFailuresPrintTheExceptionText) {
