@@ -401,10 +401,11 @@ void ReadTagAttributes(const std::vector<TagFrame>& frames, const std::set<uint3
                 if (slash != std::u16string::npos) {
                     if (auto n = ParseNumber(text.substr(slash + 1)); n && *n > 0) total = *n;
                 }
-                if (can(row->id)) {
-                    owned[i] = true;
-                    if (total && !out.count(row->id)) out[row->id] = {*total};
-                }
+                // The frame also stands for the track number: a format that
+                // cannot store the total still replaces it, or a kept TRCK
+                // would bring back a track number the user changed or removed.
+                if (can(row->id) || can(attr::TrackNumber)) owned[i] = true;
+                if (can(row->id) && total && !out.count(row->id)) out[row->id] = {*total};
                 continue;
             }
             if (row->id == attr::Genre && ParseNumber(text) &&

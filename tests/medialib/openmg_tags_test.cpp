@@ -483,6 +483,32 @@ TEST(OpenMgTags, EmptyTextAndValuesOfOtherTypes) {
     EXPECT_EQ(file->Attributes().count(attr::TotalTracks), 0u);
 }
 
+// An .omg file cannot store the total, but its TRCK frame still gives the
+// track number when there is no OMG_TRACK: removing or changing the number
+// must not leave that frame behind to bring the old number back.
+TEST(OpenMgTags, TrckOfAnOmgFileDoesNotBringARemovedTrackNumberBack) {
+    testsupport::ScopedTempDir dir;
+    const auto raw = MakeOma(dir, {RawFrame("TIT2", {0, 'T'}), RawFrame("TRCK", {0, '3', '/', '9'})});
+    const auto path = dir / "t.omg";
+    std::filesystem::rename(raw, path);
+    const auto file = Open(path);
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(Int(*file, attr::TrackNumber), 3);
+    ASSERT_FALSE(file->CanStore(attr::TotalTracks));
+
+    AttributeSet tags = TagsOf(*file);
+    tags[attr::TrackNumber] = {int32_t{5}};
+    tags[attr::TrackNumberAlt] = {int32_t{5}};
+    ASSERT_TRUE(Open(path)->Save(path, tags));
+    EXPECT_EQ(Int(*Open(path), attr::TrackNumber), 5);
+    EXPECT_TRUE(FrameBody(FramesOf(path), "TRCK").empty()) << "a stale TRCK contradicts OMG_TRACK";
+
+    tags.erase(attr::TrackNumber);
+    tags.erase(attr::TrackNumberAlt);
+    ASSERT_TRUE(Open(path)->Save(path, tags));
+    EXPECT_EQ(Open(path)->Attributes().count(attr::TrackNumber), 0u);
+}
+
 TEST(OpenMgTags, UrlsOutsideLatin1AreStoredAsPercentEscapes) {
     testsupport::ScopedTempDir dir;
     const auto path = dir / "u.oma";
