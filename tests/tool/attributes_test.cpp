@@ -245,6 +245,32 @@ TEST(CopyAllAttributes, EmptyBaseCopiesNothingButIsClosed) {
     EXPECT_EQ(base->close_count, 1);
 }
 
+TEST(CopyAllAttributes, AFailedReadsLeftoversAreFreedWithoutBeingCleared) {
+    auto base = NewItem();
+    auto target = NewItem();
+    auto picture = NewPicture(3);
+    base->PutText(0x1207, u"T");
+    base->PutText(0x1210, u"A");
+    base->get_failures[0x1207] = E_FAIL;
+    base->failure_leftovers[0x1207] = picture->AsUnknown();
+    const ULONG refs = picture->References();
+    quillet::CopyAllAttributes(base.Get(), target.Get());
+    EXPECT_EQ(Sets(*target.Get()), (std::vector<std::string>{"1210:1 BSTR:A"}));
+    EXPECT_EQ(picture->References(), refs);  // a reference the caller never held was not released
+    EXPECT_EQ(base->close_count, 1);
+}
+
+TEST(SmallReaders, ContentLengthFreesAFailedReadsLeftoversWithoutClearingThem) {
+    auto item = NewItem();
+    auto picture = NewPicture(10);
+    item->PutText(0x122C, u"lyrics");
+    item->get_failures[0x122C] = E_FAIL;
+    item->failure_leftovers[0x122C] = picture->AsUnknown();
+    const ULONG refs = picture->References();
+    EXPECT_EQ(quillet::AttributeContentLength(item.Get(), 0x122C), 0u);
+    EXPECT_EQ(picture->References(), refs);
+}
+
 TEST(SmallReaders, IntegerAndContentLength) {
     auto item = NewItem();
     item->PutInt(0x1103, 132000);

@@ -123,7 +123,16 @@ HRESULT FakeItem::GetAttribute(ULONG id, LONG* count, VARIANT** values) {
     calls.push_back({"Get", id, 0, {}});
     *count = 0;
     *values = nullptr;
-    if (auto f = get_failures.find(id); f != get_failures.end()) return f->second;
+    if (auto f = get_failures.find(id); f != get_failures.end()) {
+        if (auto l = failure_leftovers.find(id); l != failure_leftovers.end()) {
+            *values = static_cast<VARIANT*>(CoTaskMemAlloc(sizeof(VARIANT)));
+            VariantInit(*values);
+            (*values)->vt = VT_UNKNOWN;
+            (*values)->punkVal = l->second;  // no reference taken: not the caller's to release
+            *count = 1;
+        }
+        return f->second;
+    }
     auto it = attributes_.find(id);
     if (it == attributes_.end()) return E_FAIL;
     const auto& stored = it->second;

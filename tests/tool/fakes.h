@@ -60,6 +60,11 @@ class FakeItem final : public platform::ComObject<FakeItem, MediaItem> {
 
     std::vector<AttributeCall> calls;
     std::map<ULONG, HRESULT> get_failures;  // GetAttribute fails with this status
+    // With a failure above: the failed call still hands out an array whose one
+    // element refers to this object without holding a reference, as a library
+    // may leave half-made output behind. The caller must free the array without
+    // clearing that element.
+    std::map<ULONG, IUnknown*> failure_leftovers;
     std::map<ULONG, HRESULT> set_failures;  // SetAttribute fails with this status
     HRESULT load_result = S_OK;
     std::u16string loaded_path;

@@ -235,7 +235,11 @@ void CopyAllAttributes(MediaItem* base, MediaItem* target) {
             platform::VariantArray values;
             ULONG id = 0;
             const HRESULT hr = base->GetAttributeAt(index, &id, values.CountSlot(), values.ArraySlot());
-            if (SUCCEEDED(hr) && values.Array()) target->SetAttribute(id, values.Count(), values.Array());
+            if (FAILED(hr)) {
+                values.Abandon();  // neither the count nor the elements of a failed call can be trusted
+                continue;
+            }
+            if (values.Array()) target->SetAttribute(id, values.Count(), values.Array());
         }
     }
     base->Close();
@@ -249,7 +253,11 @@ LONG ReadIntegerAttribute(MediaItem* item, ULONG id) {
 
 ULONG AttributeContentLength(MediaItem* item, ULONG id) {
     platform::VariantArray values;
-    if (FAILED(item->GetAttribute(id, values.CountSlot(), values.ArraySlot())) || !values.Array()) return 0;
+    if (FAILED(item->GetAttribute(id, values.CountSlot(), values.ArraySlot()))) {
+        values.Abandon();  // neither the count nor the elements of a failed call can be trusted
+        return 0;
+    }
+    if (!values.Array()) return 0;
     ULONG total = 0;
     for (LONG i = 0; i < values.Count(); ++i) {
         const VARIANT& value = values.Array()[i];
