@@ -208,18 +208,26 @@ std::optional<std::u16string> AsText(const Value* v) {
     return std::nullopt;
 }
 
+// Numbers and dates are written only in a form that reads back: a frame the
+// reader cannot parse is not owned by its attribute, so it would be kept as a
+// foreign frame beside the next value written, one more with every save.
 std::optional<int32_t> AsNumber(const Value* v) {
     if (v == nullptr) return std::nullopt;
-    if (auto* n = std::get_if<int32_t>(v)) return *n;
+    if (auto* n = std::get_if<int32_t>(v)) return *n >= 0 ? std::optional<int32_t>(*n) : std::nullopt;
     if (auto* s = std::get_if<std::u16string>(v)) return ParseNumber(*s);
     return std::nullopt;
 }
 
-std::optional<DateValue> AsDate(const Value* v) {
+// The OMG_TRLDA form of a date value; nullopt outside years 1..9999.
+std::optional<std::u16string> AsDateText(const Value* v) {
     if (v == nullptr) return std::nullopt;
-    if (auto* d = std::get_if<DateValue>(v)) return *d;
-    if (auto* s = std::get_if<std::u16string>(v)) return ParseOmgDate(*s);
-    return std::nullopt;
+    std::optional<DateValue> date;
+    if (auto* d = std::get_if<DateValue>(v)) date = *d;
+    if (auto* s = std::get_if<std::u16string>(v)) date = ParseOmgDate(*s);
+    if (!date) return std::nullopt;
+    std::u16string text = FormatOmgDate(*date);
+    if (text.empty()) return std::nullopt;
+    return text;
 }
 
 std::shared_ptr<PictureData> AsPicture(const Value& v) {
@@ -490,8 +498,7 @@ std::optional<std::vector<uint8_t>> RenderEa3Tag(const AttributeSet& tags, const
                     text_frames.push_back(UserTextFrame(row.description, Ascii(std::to_string(*n))));
                 break;
             case Kind::Date:
-                if (auto date = AsDate(value))
-                    text_frames.push_back(UserTextFrame(row.description, FormatOmgDate(*date)));
+                if (auto date = AsDateText(value)) text_frames.push_back(UserTextFrame(row.description, *date));
                 break;
             case Kind::TrackTotal: {
                 const auto total = AsNumber(value);

@@ -509,6 +509,28 @@ TEST(OpenMgTags, TrckOfAnOmgFileDoesNotBringARemovedTrackNumberBack) {
     EXPECT_EQ(Open(path)->Attributes().count(attr::TrackNumber), 0u);
 }
 
+// Values the tag cannot hold in a readable form (negative numbers, dates
+// outside years 1..9999) are not written: a frame that reads back as nothing
+// would be kept as a foreign frame and pile up with every save.
+TEST(OpenMgTags, UnreadableValuesAreNotWritten) {
+    testsupport::ScopedTempDir dir;
+    const auto path = dir / "n.oma";
+    ASSERT_TRUE(openmg::WriteDemoOma(path, 0.1));
+    AttributeSet tags;
+    tags[attr::TrackNumber] = {int32_t{-3}};
+    tags[attr::TotalTracks] = {int32_t{-9}};
+    tags[attr::Release] = {DateValue{-800000.0}};  // before year 1
+    tags[attr::Import] = {DateValue{3000000.0}};   // after year 9999
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(Open(path)->Save(path, tags));
+    const auto frames = FramesOf(path);
+    EXPECT_EQ(std::count_if(frames.begin(), frames.end(), [](const auto& f) { return f.id == "TXXX"; }), 0);
+    EXPECT_EQ(std::count_if(frames.begin(), frames.end(), [](const auto& f) { return f.id == "TRCK"; }), 0);
+    const auto file = Open(path);
+    for (uint32_t id : {attr::TrackNumber, attr::TotalTracks, attr::Release, attr::Import}) {
+        EXPECT_EQ(file->Attributes().count(id), 0u) << std::hex << id;
+    }
+}
+
 TEST(OpenMgTags, UrlsOutsideLatin1AreStoredAsPercentEscapes) {
     testsupport::ScopedTempDir dir;
     const auto path = dir / "u.oma";
