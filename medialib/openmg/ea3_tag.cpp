@@ -532,14 +532,9 @@ std::optional<std::vector<uint8_t>> RenderEa3Tag(const AttributeSet& tags, const
                 break;
             case Kind::Jackets: {
                 const size_t list = row.id == attr::Jacket ? 0 : 1;
-                auto it = tags.find(row.id);
-                if (it == tags.end()) break;
-                size_t slot = 0;
-                for (const Value& v : it->second) {
-                    if (slot == kMaxJacketPictures) break;
-                    if (auto picture = AsPicture(v))
-                        object_frames.push_back(ObjectFrame(kJacketNames[list][slot++], *picture));
-                }
+                const auto pictures = PicturesOf(tags, row.id, kMaxJacketPictures);
+                for (size_t slot = 0; slot < pictures.size(); ++slot)
+                    object_frames.push_back(ObjectFrame(kJacketNames[list][slot], *pictures[slot]));
                 break;
             }
         }
