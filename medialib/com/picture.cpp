@@ -9,28 +9,12 @@
 
 #include "medialib/com/classes.h"
 #include "medialib/com/content.h"
+#include "medialib/core/technical.h"
 
 namespace medialib {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The MIME type of picture bytes by their signature; empty when unknown.
-std::string SniffMime(const std::vector<uint8_t>& b) {
-    auto starts = [&](std::initializer_list<uint8_t> sig) {
-        if (b.size() < sig.size()) return false;
-        size_t i = 0;
-        for (uint8_t c : sig)
-            if (b[i++] != c) return false;
-        return true;
-    };
-    if (starts({0xFF, 0xD8, 0xFF})) return "image/jpeg";
-    if (starts({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) return "image/png";
-    if (starts({'G', 'I', 'F', '8'})) return "image/gif";
-    if (starts({'B', 'M'})) return "image/bmp";
-    if (starts({'I', 'I', 0x2A, 0x00}) || starts({'M', 'M', 0x00, 0x2A})) return "image/tiff";
-    return {};
-}
 
 class Picture final : public platform::ComObject<Picture, MediaPicture> {
 public:
@@ -123,7 +107,7 @@ public:
         std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
         if (in.bad()) return STG_E_READFAULT;
         std::lock_guard lock(mutex_);
-        data_->mime = SniffMime(bytes);
+        data_->mime = SniffImageMime(bytes.data(), bytes.size());
         data_->bytes = std::move(bytes);
         return S_OK;
     }
