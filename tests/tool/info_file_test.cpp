@@ -3,6 +3,10 @@
 #include "tool/tags/info_file.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <filesystem>
 
 #include "helpers.h"
 
@@ -175,6 +179,57 @@ TEST_F(InfoFileTest, ExportIntoAFileThatCannotBeCreatedPrintsNothing) {
     tooltest::OutputCapture capture;
     EXPECT_FALSE(quillet::ExportInfoFiles(info, attributes, false));
     EXPECT_EQ(capture.Text(), "");
+}
+
+TEST_F(InfoFileTest, ForcedExportOntoAReadOnlyFileKeepsItAndPrintsNothing) {
+    NameValueList attributes;
+    attributes.Append(u"Title", u"T");
+    const auto existing = dir_ / "song.info";
+    testsupport::WriteText(existing, "keep");
+    ASSERT_TRUE(SetFileAttributesW(U16(existing).c_str(), FILE_ATTRIBUTE_READONLY));
+    NameValueList info;
+    info.Append(u"3", U16(dir_ / "song.oma").c_str());
+    tooltest::OutputCapture capture;
+    EXPECT_FALSE(quillet::ExportInfoFiles(info, attributes, true));
+    EXPECT_EQ(capture.Text(), "");  // the old file still exists, but nothing was written to it
+    EXPECT_EQ(Bytes(existing), "keep");
+    EXPECT_FALSE(quillet::WriteInfoFile(attributes, U16(existing).c_str(), 3));
+    SetFileAttributesW(U16(existing).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(InfoFileTest, AWriteThatFailsPartWayLeavesNoShortFileAndIsNotReported) {
+    NameValueList attributes;
+    attributes.Append(u"Title", u"A title longer than the file size limit");
+    NameValueList info;
+    info.Append(u"3", U16(dir_ / "song.oma").c_str());
+    const auto written = dir_ / "song.info";
+
+    // The file size limit makes the write fail after its first bytes.
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
+    rlimit old_limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    rlimit small = old_limit;
+    small.rlim_cur = 8;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool exported = true;
+    std::string printed;
+    {
+        tooltest::OutputCapture capture;
+        exported = quillet::ExportInfoFiles(info, attributes, true);
+        printed = capture.Text();
+    }
+    const bool text_written = quillet::WriteTextFile(U16(dir_ / "notes.txt").c_str(), u"longer than eight", 1);
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    sigaction(SIGXFSZ, &previous, nullptr);
+
+    EXPECT_FALSE(exported);
+    EXPECT_EQ(printed, "");
+    EXPECT_FALSE(std::filesystem::exists(written));
+    EXPECT_FALSE(text_written);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "notes.txt"));
 }
 
 TEST_F(InfoFileTest, ImportLetsTheLaterFileWin) {

@@ -141,15 +141,26 @@ void AppendEquals(std::string& out, Encoding encoding) {
     }
 }
 
-// Creates the folder of `path` and replaces the file with `bytes`.
-void ReplaceFile(LPCWSTR path, const std::string& bytes) {
+// Creates the folder of `path` and replaces the file with `bytes`. False when
+// the file cannot be created (a read-only file keeps its old content) or not
+// every byte was written; a file cut short is removed rather than left behind
+// as a shorter list of tags for a later import.
+bool ReplaceFile(LPCWSTR path, const std::string& bytes) {
     std::u16string folder;
     if (SplitPath(path, nullptr, &folder, nullptr, nullptr) != 0 && !folder.empty())
         SHCreateDirectory(nullptr, folder.c_str());
     FileHandle file = OpenFile(path, GENERIC_WRITE, CREATE_ALWAYS);
-    if (!file) return;
-    if (!bytes.empty())
-        WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, nullptr);
+    if (!file) return false;
+    if (bytes.empty()) return true;
+    DWORD written = 0;
+    if (bytes.size() <= 0xFFFFFFFFu &&
+        WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size()) {
+        return true;
+    }
+    file.reset();
+    DeleteFileW(path);
+    return false;
 }
 
 }  // namespace
@@ -178,7 +189,7 @@ void ReadInfoFile(LPCWSTR path, NameValueList& list) {
 
 bool ReadTextFile(LPCWSTR path, std::u16string* text) { return DecodeFile(path, text); }
 
-void WriteInfoFile(const NameValueList& list, LPCWSTR path, LONG digit) {
+bool WriteInfoFile(const NameValueList& list, LPCWSTR path, LONG digit) {
     // The exactness test stops at the first string that fails.
     bool all_exact = true;
     for (const NameValueList::Entry& entry : list) {
@@ -198,16 +209,16 @@ void WriteInfoFile(const NameValueList& list, LPCWSTR path, LONG digit) {
         if (entry.HasValue()) AppendEncoded(bytes, entry.value, encoding);
         if (entry.HasName() || entry.HasValue()) AppendLineEnd(bytes, encoding);
     }
-    ReplaceFile(path, bytes);
+    return ReplaceFile(path, bytes);
 }
 
-void WriteTextFile(LPCWSTR path, LPCWSTR text, LONG digit) {
+bool WriteTextFile(LPCWSTR path, LPCWSTR text, LONG digit) {
     const std::u16string_view view = text ? std::u16string_view(text) : std::u16string_view();
     const Encoding encoding = ChooseEncoding(digit, ConvertsExactly(view));
     std::string bytes;
     AppendMark(bytes, encoding);
     AppendEncoded(bytes, view, encoding);
-    ReplaceFile(path, bytes);
+    return ReplaceFile(path, bytes);
 }
 
 bool ExportInfoFiles(const NameValueList& info, const NameValueList& attributes, bool force_write) {
@@ -221,8 +232,9 @@ bool ExportInfoFiles(const NameValueList& info, const NameValueList& attributes,
         }
         const std::u16string name = folder + base_name + u".info";
         if (!force_write && !IsMissingOrFolder(name.c_str())) continue;
-        WriteInfoFile(attributes, name.c_str(), ParseNumber(entry.Name()));
-        if (IsExistingFile(name.c_str())) {
+        // A file that could not be replaced (read-only, say) still exists with
+        // its old content: only a write that went through counts.
+        if (WriteInfoFile(attributes, name.c_str(), ParseNumber(entry.Name())) && IsExistingFile(name.c_str())) {
             WriteKeyValue(u"InfoFile", name.c_str());
             written = true;
         }

@@ -29,17 +29,19 @@ void ReadInfoFile(LPCWSTR path, NameValueList& list);
 bool ReadTextFile(LPCWSTR path, std::u16string* text);
 
 // Replaces the file at `path` (its folder is created first) with the entries
-// of `list` in the encoding of `digit`. A file that cannot be created is not
-// written; nothing is reported.
-void WriteInfoFile(const NameValueList& list, LPCWSTR path, LONG digit);
+// of `list` in the encoding of `digit`. True when the file was created and
+// every byte written; a file that cannot be created is left as it was, and
+// one whose writing fails part-way is removed.
+bool WriteInfoFile(const NameValueList& list, LPCWSTR path, LONG digit);
 
-// Replaces the file at `path` with `text` (null: empty) in the encoding of `digit`.
-void WriteTextFile(LPCWSTR path, LPCWSTR text, LONG digit);
+// Replaces the file at `path` with `text` (null: empty) in the encoding of
+// `digit`; the result and failures as for WriteInfoFile.
+bool WriteTextFile(LPCWSTR path, LPCWSTR text, LONG digit);
 
 // For each Info entry: writes folder + base name + ".info" with the attribute
 // listing `attributes`, unless that file exists and `force_write` is off, and
-// prints "InfoFile" with every name that was written and now exists. True if
-// at least one file was written.
+// prints "InfoFile" with every name whose writing succeeded. True if at least
+// one file was written.
 bool ExportInfoFiles(const NameValueList& info, const NameValueList& attributes, bool force_write);
 
 // Reads every info file of the Info list (by the path as given, else by its
