@@ -36,9 +36,14 @@ bool FlushFile(const std::filesystem::path& p) {
 // The steps both kinds of save share: `fill` gets the open original and the
 // new temporary file and makes its content; `edit` (may be empty) then
 // changes the closed temporary file by path.
-bool ReplaceThroughTemporary(const std::filesystem::path& target,
+bool ReplaceThroughTemporary(const std::filesystem::path& path,
                              const std::function<bool(int from, int to)>& fill,
                              const std::function<bool(const std::filesystem::path& copy)>& edit) {
+    // A symbolic link is followed: the rename must replace the file it names,
+    // not turn the link into a copy and leave the linked file as it was.
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::canonical(path, ec);
+    if (ec) return false;
     UniqueFd src(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (src.get() < 0 || ::fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;

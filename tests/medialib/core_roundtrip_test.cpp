@@ -126,6 +126,23 @@ TEST_P(ContainerRoundTrip, FailedWriteLeavesTheOriginalByteForByte) {
     EXPECT_EQ(fixtures::Text(*file, attr::Title), u"<absent>");
 }
 
+// Saving through a symbolic link changes the file it points to; the link
+// stays a link (players and libraries often reach music through links).
+TEST_P(ContainerRoundTrip, SavingThroughASymlinkWritesTheLinkedFile) {
+    const fs::path link = dir_ / (std::string("link") + path_.extension().string());
+    fs::create_symlink(path_.filename(), link);
+    auto file = OpenMediaFile(link);
+    ASSERT_TRUE(file);
+    AttributeSet tags;
+    tags[attr::Title] = {u"Through the link"};
+    ASSERT_TRUE(file->Save(link, tags));
+    EXPECT_TRUE(fs::is_symlink(link)) << "the link was replaced by a copy";
+    auto target = OpenMediaFile(path_);
+    ASSERT_TRUE(target);
+    EXPECT_EQ(fixtures::Text(*target, attr::Title), u"Through the link");
+    EXPECT_EQ(fixtures::Text(*file, attr::Title), u"Through the link");
+}
+
 TEST_P(ContainerRoundTrip, DetectsByContentWhateverTheExtension) {
     for (const char* name : {"renamed.oma", "renamed.dat", "no_extension"}) {
         const fs::path copy = dir_ / name;
