@@ -47,6 +47,14 @@ bool SameNoCase(const std::u16string& a, const std::u16string& b) {
     return lstrcmpiW(a.c_str(), b.c_str()) == 0;
 }
 
+// Whether a folder entry's name is a component of a stored key path. The key
+// path was made with the upper-case mapping, which is not undone by case
+// folding for every letter (dotless i upper-cases to I, which folds to i), so
+// a name also matches when its upper-case form is the component.
+bool NameMatchesStored(const std::u16string& name, const std::u16string& component) {
+    return platform::EqualsNoCase(name, component) || platform::ToUpper(name) == platform::ToUpper(component);
+}
+
 bool Matches(const std::u16string& stored, LPCWSTR key, const SplitKey& key_parts, bool portable) {
     if (lstrcmpiW(stored.c_str(), key) == 0) return true;
     if (!portable) return false;
@@ -208,7 +216,7 @@ bool StoredFileExists(const std::u16string& stored_path) {
             const auto entries = platform::ListFolder(folder);
             if (!entries) continue;
             for (const platform::FolderEntry& entry : *entries) {
-                if (!platform::EqualsNoCase(entry.name, components[c])) continue;
+                if (!NameMatchesStored(entry.name, components[c])) continue;
                 const bool is_folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
                 if (last && !is_folder) return true;
                 if (!last && is_folder) next.push_back(entry.path);

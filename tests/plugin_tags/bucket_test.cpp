@@ -99,4 +99,12 @@ TEST_F(StoredFile, ExistsWithoutRegardToCaseButNotAsFolder) {
     EXPECT_FALSE(corvina::StoredFileExists(u""));
 }
 
+TEST_F(StoredFile, NamesWhoseUpperCaseDoesNotFoldBackStillExist) {
+    // Dotless i upper-cases to I, and I folds to a dotted i: the key path of
+    // this file does not equal its name without regard to case, yet it names it.
+    const auto audio = MakeAudio("Music/K\u0131rm\u0131z\u0131/\u0131\u015F\u0131k.oma");
+    ASSERT_EQ(KeyOf(audio).find(u'\u0131'), std::u16string::npos);
+    EXPECT_TRUE(corvina::StoredFileExists(KeyOf(audio)));
+}
+
 }  // namespace

@@ -107,6 +107,15 @@ TEST_F(ProfileStore, KeepsCleanRemovesVanishedFilesAndDuplicates) {
     EXPECT_EQ(BucketFiles(kTrack), (std::vector<std::string>{"00000001.tag", "00000002.tag"}));
 }
 
+TEST_F(ProfileStore, KeepsCleanKeepsTheTagOfAFileWithADotlessI) {
+    // Its key path holds I where the name has a dotless i.
+    const auto audio = MakeAudio("Music/\u0131\u015F\u0131k.oma");
+    Plant(kTrack, "00000000.tag", KeyOf(audio), Titled("still here"));
+    flags.clean = true;
+    EXPECT_EQ(Resolve(kTrack, false), "");
+    EXPECT_EQ(BucketFiles(kTrack), (std::vector<std::string>{"00000000.tag"}));
+}
+
 TEST_F(ProfileStore, KeepsCleanWithPortableRemovesOnlyDuplicates) {
     Plant(kTrack, "00000000.tag", u"D:\\GONE\\A.OMA", Titled("gone"));
     Plant(kTrack, "00000001.tag", kTrack, Titled("first"));
