@@ -124,6 +124,17 @@ bool RunDecode(std::span<const uint8_t> bytes, PixelImage& image, jpeg_decompres
     return true;
 }
 
+// JFIF keeps the density in 16 bits. A resolution beyond that (a bitmap may
+// claim two billion pixels per metre, a JPEG in dots per centimetre up to
+// 166459 dpi) is written as the largest density there is, not cut to its low
+// bits by an out-of-range conversion.
+UINT16 JfifDensity(float dpi) {
+    const float rounded = dpi + 0.5f;
+    if (!(rounded >= 0.0f)) return 0;
+    if (rounded >= 65535.0f) return 65535;
+    return static_cast<UINT16>(rounded);
+}
+
 struct EncodeOutput {
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
@@ -142,8 +153,8 @@ bool RunEncode(const PixelImage& image, int quality, jpeg_compress_struct& cinfo
     jpeg_set_quality(&cinfo, quality, TRUE);
     cinfo.write_JFIF_header = TRUE;
     cinfo.density_unit = 1;
-    cinfo.X_density = static_cast<UINT16>(image.dpi_x + 0.5f);
-    cinfo.Y_density = static_cast<UINT16>(image.dpi_y + 0.5f);
+    cinfo.X_density = JfifDensity(image.dpi_x);
+    cinfo.Y_density = JfifDensity(image.dpi_y);
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
         // libjpeg's row type is not const, but the compressor only reads rows.

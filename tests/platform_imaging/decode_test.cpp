@@ -134,6 +134,35 @@ TEST(ImagingDecode, FilesAreReadWholeAndFailuresAreReported) {
     EXPECT_EQ(GdipCreateBitmapFromFile(nullptr, &none), InvalidParameter);
 }
 
+TEST(ImagingDecode, ResolutionsBeyondWhatJfifHoldsAreEncodedAsItsLargest) {
+    // A bitmap claiming 2^31 - 1 pixels per metre decodes at about 54.5
+    // million dpi; its JPEG must carry JFIF's largest density, 65535, rather
+    // than the low 16 bits of an out-of-range conversion.
+    Bytes bmp = MakeBmp(64, 48, Q);
+    for (size_t at : {size_t{14 + 24}, size_t{14 + 28}}) {
+        bmp[at] = 0xFF;
+        bmp[at + 1] = 0xFF;
+        bmp[at + 2] = 0xFF;
+        bmp[at + 3] = 0x7F;
+    }
+    Decoded source;
+    DecodeBytes(bmp, source);
+    ASSERT_EQ(source.status, Ok);
+    REAL dpi = 0;
+    GdipGetImageHorizontalResolution(source.bitmap, &dpi);
+    EXPECT_GT(dpi, 65535.0f);
+
+    Decoded jpeg;
+    DecodeBytes(Encode(source.bitmap, u"image/jpeg"), jpeg);
+    ASSERT_EQ(jpeg.status, Ok);
+    REAL x = 0;
+    REAL y = 0;
+    GdipGetImageHorizontalResolution(jpeg.bitmap, &x);
+    GdipGetImageVerticalResolution(jpeg.bitmap, &y);
+    EXPECT_EQ(x, 65535.0f);
+    EXPECT_EQ(y, 65535.0f);
+}
+
 TEST(ImagingDecode, NothingIsMadeWithoutStartup) {
     // The test environment holds one start-up: end it for the length of this test.
     GdiplusShutdown(1);
