@@ -197,7 +197,10 @@ void OpenMgFile::LoadPackage(const ByteSource& src, const PackageInfo& info,
         if (info.frame_size > 0 && info.frame_size <= 0x3FF * 8) {
             s.sample_rate = 44100;
             s.channels = 2;
-            s.total_samples = static_cast<int64_t>(info.audio_length / info.frame_size) * 1024;
+            // The length is an untrusted 64-bit integer; the payload lies
+            // inside the file, so the file's size bounds it.
+            const uint64_t payload = std::min<uint64_t>(info.audio_length, src.Size());
+            s.total_samples = static_cast<int64_t>(payload / info.frame_size) * 1024;
             s.seconds = static_cast<double>(s.total_samples) / s.sample_rate;
             s.bit_rate = static_cast<int32_t>(44100LL * info.frame_size * 8 / 1024);
         }

@@ -1,6 +1,7 @@
 // Opening OpenMG content: technical values of every real sample (checked
 // against ffprobe where FFmpeg reads the file, against the format's own
 // facts where it does not), detection, container numbers and protection.
+#include <algorithm>
 #include <cmath>
 
 #include "medialib/openmg/ea3_header.h"
@@ -227,6 +228,28 @@ TEST(OpenMgOpen, LegacyPackageXmlDetails) {
     bytes.resize(bytes.size() - 40);
     testsupport::WriteBytes(path, bytes);
     EXPECT_EQ(Open(path), nullptr);
+}
+
+// The header's payload length is an untrusted 64-bit integer: a length the
+// file cannot hold must not give a huge (or overflowed) duration.
+TEST(OpenMgOpen, LegacyPackageLengthBeyondTheFile) {
+    testsupport::ScopedTempDir dir;
+    const auto path = dir / "p.omg";
+    auto bytes = Package("<package><tracklist><track><renditionlist><rendition format=\"audio/atrac3\"/>"
+                         "</renditionlist></track></tracklist></package>");
+    const std::vector<uint8_t> length = {0x02, 0x02, 0x0F, 0x00};  // 3840 bytes of audio
+    auto at = std::search(bytes.begin(), bytes.end(), length.begin(), length.end());
+    ASSERT_NE(at, bytes.end());
+    at = bytes.erase(at, at + static_cast<long>(length.size()));
+    const std::vector<uint8_t> huge = {0x02, 0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    bytes.insert(at, huge.begin(), huge.end());
+    testsupport::WriteBytes(path, bytes);
+    const auto file = Open(path);
+    ASSERT_NE(file, nullptr);
+    // At most the whole file as 384-byte frames of 1024 samples at 44.1 kHz.
+    const double longest_ms = static_cast<double>(bytes.size() / 384 * 1024) * 1000.0 / 44100;
+    EXPECT_GT(Int(*file, attr::MilliSecond), 0);
+    EXPECT_LE(Int(*file, attr::MilliSecond), longest_ms + 1);
 }
 
 TEST(OpenMgOpen, DetectionIsByContent) {
