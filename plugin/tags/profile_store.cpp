@@ -103,8 +103,10 @@ bool HasTagExtension(std::string_view path) {
 }
 
 // The stored key path of one candidate file, or nothing when it is not a
-// side-tag file of this store.
-std::optional<std::u16string> ReadStoredKeyPath(const std::string& path, uint64_t size, uint64_t first_window,
+// side-tag file of this store. The size is the open file's own: a save
+// renames a new file over the listed one, so the listing's size may belong to
+// content that is gone, and a window placed by it would miss the trailer.
+std::optional<std::u16string> ReadStoredKeyPath(const std::string& path, uint64_t first_window,
                                                 abort_callback& abort) {
     file_ptr f;
     try {
@@ -113,6 +115,8 @@ std::optional<std::u16string> ReadStoredKeyPath(const std::string& path, uint64_
     } catch (const exception_io_not_found&) {
         return std::nullopt;  // removed since the listing (another lookup's keeps-clean)
     }
+    const uint64_t size = f->get_size(abort);
+    if (size == t_filestats::filesize_invalid || size < kMinCandidateSize) return std::nullopt;
     char magic[3];
     if (f->read(magic, sizeof(magic), abort) != sizeof(magic) || magic[0] != 'I' || magic[1] != 'D' ||
         magic[2] != '3') {
@@ -267,8 +271,7 @@ bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, cons
         const uint64_t size = candidate.stats.m_size;
         if (size == t_filestats::filesize_invalid || size < kMinCandidateSize) continue;
         if (!HasTagExtension(candidate.path)) continue;
-        const std::optional<std::u16string> stored =
-            ReadStoredKeyPath(candidate.path, size, first_window, abort);
+        const std::optional<std::u16string> stored = ReadStoredKeyPath(candidate.path, first_window, abort);
         if (!stored || !Split(stored->c_str())) continue;
 
         if (Matches(*stored, key_path, *key_parts, portable)) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <thread>
@@ -242,6 +243,42 @@ TEST_F(SideTags, SavesForFilesOfOneBucketGetTheirOwnNames) {
         LoadSideTags(info, "", k.c_str(), flags, abort);
         EXPECT_STREQ(info.meta_get("title", 0), title);
     }
+}
+
+TEST_F(SideTags, LookupsWhileAnotherFileOfTheBucketIsSavedStillSucceed) {
+    flags.user_profile = true;
+    flags.clean = true;  // a misread trailer would also remove the other file's tags
+    const auto ab = MakeAudio("Music/ab.oma"), ba = MakeAudio("Music/ba.oma");
+    const std::u16string ab_key = KeyOf(ab), ba_key = KeyOf(ba);
+    ASSERT_EQ(corvina::ProfileBucketOf(ab_key.c_str()), corvina::ProfileBucketOf(ba_key.c_str()));
+    SaveSideTags(Titled("b"), HostPath(ba).c_str(), ba_key.c_str(), flags, abort);
+    SaveSideTags(Titled("a"), HostPath(ab).c_str(), ab_key.c_str(), flags, abort);
+
+    // The other file's side-tag file keeps changing size while this one is
+    // looked up: each save swaps in a file of another length.
+    std::atomic<bool> done{false};
+    std::thread saver([&] {
+        abort_callback_dummy own_abort;
+        const std::string long_title(3000, 'a');
+        for (int i = 0; !done; ++i) {
+            SaveSideTags(Titled(i % 2 ? long_title : "a"), HostPath(ab).c_str(), ab_key.c_str(), flags,
+                         own_abort);
+        }
+    });
+    int failures = 0;
+    for (int i = 0; i < 300; ++i) {
+        try {
+            file_info_impl info;
+            LoadSideTags(info, HostPath(ba).c_str(), ba_key.c_str(), flags, abort);
+            if (!info.meta_get("title", 0) || std::strcmp(info.meta_get("title", 0), "b") != 0) ++failures;
+        } catch (const std::exception&) {
+            ++failures;
+        }
+    }
+    done = true;
+    saver.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(BucketFiles(ab_key), (std::vector<std::string>{"00000000.tag", "00000001.tag"}));
 }
 
 // Aborts at the n-th time it is asked, so a save can be cut off at every
