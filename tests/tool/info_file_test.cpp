@@ -79,6 +79,20 @@ TEST_F(InfoFileTest, NothingToReadAddsNothing) {
     EXPECT_EQ(text, u"unchanged");
 }
 
+TEST_F(InfoFileTest, FilesTooLargeToDecodeAreNotReadAtAll) {
+    // A sparse file of 2 GiB: its text would be counted beyond int, so it
+    // reads nothing, without gigabytes being read and held first.
+    const auto path = dir_ / "huge.info";
+    testsupport::WriteBytes(path, {0xFF, 0xFE, 'T', 0, '=', 0, 'x', 0});
+    std::filesystem::resize_file(path, std::uintmax_t{1} << 31);
+    NameValueList list;
+    quillet::ReadInfoFile(U16(path).c_str(), list);
+    EXPECT_TRUE(list.Empty());
+    std::u16string text = u"untouched";
+    EXPECT_FALSE(quillet::ReadTextFile(U16(path).c_str(), &text));
+    EXPECT_EQ(text, u"untouched");
+}
+
 TEST_F(InfoFileTest, TextFilesDecodeWhole) {
     const auto path = dir_ / "notes.txt";
     testsupport::WriteText(path, "\xEF\xBB\xBFline 1\r\nline 2=x\n");

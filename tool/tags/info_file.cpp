@@ -1,6 +1,8 @@
 #include "tool/tags/info_file.h"
 
+#include <climits>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "platform/files/files.h"
@@ -23,6 +25,17 @@ FileHandle OpenFile(LPCWSTR path, DWORD access, DWORD disposition) {
     return FileHandle(handle);
 }
 
+// Sizes `buffer` (zero-filled); false when the memory cannot be had.
+template <class Buffer>
+bool Resize(Buffer& buffer, size_t size) {
+    try {
+        buffer.resize(size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
 // The whole file decoded by its mark; false when there is nothing to read.
 bool DecodeFile(LPCWSTR path, std::u16string* text) {
     if (!path || !*path) return false;
@@ -32,9 +45,14 @@ bool DecodeFile(LPCWSTR path, std::u16string* text) {
     const DWORD size = GetFileSize(file.get(), &high);
     if ((size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) || high != 0 || size == 0)
         return false;
+    // The code page conversions count in int, so a larger file could not be
+    // decoded anyway; refusing it here spares reading gigabytes for nothing.
+    if (size > static_cast<DWORD>(INT_MAX)) return false;
 
-    // Two zero bytes past the end end the text as a UTF-16 string too.
-    std::vector<char> bytes(static_cast<size_t>(size) + 2, 0);
+    // Two zero bytes past the end end the text as a UTF-16 string too. An
+    // allocation that fails reads nothing.
+    std::vector<char> bytes;
+    if (!Resize(bytes, static_cast<size_t>(size) + 2)) return false;
     DWORD read = 0;
     if (!ReadFile(file.get(), bytes.data(), size, &read, nullptr) || read != size) return false;
 
@@ -42,7 +60,7 @@ bool DecodeFile(LPCWSTR path, std::u16string* text) {
     const auto* raw = reinterpret_cast<const unsigned char*>(bytes.data());
     if (size >= 2 && raw[0] == 0xFF && raw[1] == 0xFE) {
         const size_t units = (size - 2) / 2;
-        decoded.resize(units);
+        if (!Resize(decoded, units)) return false;
         for (size_t i = 0; i < units; ++i)
             decoded[i] = static_cast<char16_t>(raw[2 + 2 * i] | (raw[3 + 2 * i] << 8));
     } else {
@@ -57,7 +75,7 @@ bool DecodeFile(LPCWSTR path, std::u16string* text) {
         if (length <= 0) return false;
         const int units = MultiByteToWideChar(code_page, 0, start, length, nullptr, 0);
         if (units <= 0) return false;
-        decoded.resize(static_cast<size_t>(units));
+        if (!Resize(decoded, static_cast<size_t>(units))) return false;
         if (MultiByteToWideChar(code_page, 0, start, length, decoded.data(), units) != units) return false;
     }
     // The text ends at its first NUL character, as a string would.
