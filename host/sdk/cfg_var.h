@@ -7,6 +7,7 @@
 // record is the GUID, a 32-bit little-endian size and the value's bytes.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -45,6 +46,8 @@ class cfg_var {
 };
 
 // An integer (or boolean) setting stored as sizeof(T) little-endian bytes.
+// The value may be read on any thread while the host's settings page changes
+// it on another; each read sees either the old or the new value.
 template <typename T>
 class cfg_int_t final : public cfg_var {
     static_assert(std::is_integral_v<T> || std::is_enum_v<T>, "cfg_int_t holds integers");
@@ -52,17 +55,17 @@ class cfg_int_t final : public cfg_var {
   public:
     cfg_int_t(const GUID& guid, T initial) noexcept : cfg_var(guid), m_value(initial) {}
 
-    T get() const noexcept { return m_value; }
-    void set(T value) noexcept { m_value = value; }
-    operator T() const noexcept { return m_value; }
+    T get() const noexcept { return m_value.load(std::memory_order_relaxed); }
+    void set(T value) noexcept { m_value.store(value, std::memory_order_relaxed); }
+    operator T() const noexcept { return get(); }
     cfg_int_t& operator=(T value) noexcept {
-        m_value = value;
+        set(value);
         return *this;
     }
 
     void get_data_raw(stream_writer* stream, abort_callback& abort) override {
         uint8_t bytes[sizeof(T)];
-        auto raw = to_unsigned(m_value);
+        auto raw = to_unsigned(get());
         for (size_t i = 0; i < sizeof(T); ++i) bytes[i] = static_cast<uint8_t>(raw >> (8 * i));
         stream->write(bytes, sizeof(T), abort);
     }
@@ -76,9 +79,9 @@ class cfg_int_t final : public cfg_var {
         unsigned_type raw = 0;
         for (size_t i = 0; i < sizeof(T); ++i) raw |= static_cast<unsigned_type>(bytes[i]) << (8 * i);
         if constexpr (std::is_same_v<T, bool>)
-            m_value = raw != 0;
+            set(raw != 0);
         else
-            m_value = static_cast<T>(raw);
+            set(static_cast<T>(raw));
     }
 
   private:
@@ -92,7 +95,7 @@ class cfg_int_t final : public cfg_var {
             size -= n;
         }
     }
-    T m_value;
+    std::atomic<T> m_value;
 };
 
 using cfg_int = cfg_int_t<int32_t>;

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -16,6 +17,7 @@
 #include "library/identity.h"
 #include "platform/com/apartment.h"
 #include "platform/text/text.h"
+#include "plugin/host/settings.h"
 #include "support/test_support.h"
 
 namespace {
@@ -312,6 +314,27 @@ TEST_F(InputOmaTest, EmptyFileHasSizeZeroAndItsTime) {
     const t_filestats stats = input.get_file_stats(abort);
     EXPECT_EQ(stats.m_size, 0u);
     EXPECT_EQ(stats.m_timestamp, kNewYear2020FileTime);
+}
+
+}  // namespace
+
+namespace {
+
+// The host's settings page changes a switch on its own thread while other
+// threads claim files by it; every claim sees one state or the other.
+TEST(InputOmaSwitches, ClaimingWhileTheSwitchChangesOnAnotherThread) {
+    std::atomic<bool> done{false};
+    std::thread settings_page([&] {
+        for (int i = 0; !done; ++i) cfg_support_3gp.set(i % 2 == 0);
+    });
+    for (int i = 0; i < 20000; ++i) {
+        EXPECT_TRUE(input_oma::g_is_our_path("/music/x.oma", "oma"));
+        (void)input_oma::g_is_our_path("/music/x.3gp", "3gp");
+    }
+    done = true;
+    settings_page.join();
+    cfg_support_3gp.set(false);
+    EXPECT_FALSE(input_oma::g_is_our_path("/music/x.3gp", "3gp"));
 }
 
 }  // namespace
