@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/files/files.h"
 #include "tool/commands/entry.h"
+#include "tool/commands/numbers_paths.h"
 #include "tool/pictures/gdiplus_objects.h"
 #include "tool/pictures/image_formats.h"
 
@@ -29,9 +29,7 @@ UINT Scale(uint64_t a, uint64_t b, uint64_t divisor) {
 }  // namespace
 
 bool IsPictureFile(LPCWSTR path) {
-    if (!path || !*path) return false;
-    const DWORD attributes = GetFileAttributesW(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    if (!path || !*path || !IsExistingFile(path)) return false;
 
     GpBitmap* raw = nullptr;
     const Gdiplus::Status status = GdipCreateBitmapFromFile(path, &raw);
