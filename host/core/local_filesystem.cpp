@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -175,8 +176,19 @@ class LocalFilesystem : public filesystem {
         struct stat st {};
         if (::stat(source.c_str(), &st) != 0) ThrowErrno(errno);
         if (S_ISDIR(st.st_mode)) throw exception_io_denied();  // files only
+        // The new content reaches the disk before the name does: otherwise a
+        // crash soon after the rename could leave the target empty, with the
+        // previous content already gone. A flush that fails keeps the target.
+        {
+            const Descriptor fd(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+            if (fd.get() >= 0 && ::fsync(fd.get()) != 0 && errno != EINVAL && errno != EROFS) ThrowErrno(errno);
+        }
         // rename() swaps the name atomically when the target exists.
         if (::rename(source.c_str(), target.c_str()) != 0) ThrowErrno(errno);
+        // And the folder's new entry is made durable too (best effort).
+        const std::string folder = std::filesystem::path(target).parent_path().string();
+        const Descriptor dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir.get() >= 0) ::fsync(dir.get());
     }
 
     void create_directory(const char* path, abort_callback& abort) override {

@@ -119,7 +119,8 @@ class filesystem : public service_base {
     // Renames the file `from` to `to`, replacing a file `to` in one step:
     // anyone opening `to` finds either the old or the new content, never a
     // mix, which is what lets a writer build a file aside and swap it in.
-    // Both paths must belong to this service. A service that cannot rename
+    // The local service flushes the content to disk before renaming (a flush
+    // that fails throws and keeps `to`). Both paths must belong to this service. A service that cannot rename
     // keeps this default, which throws exception_io.
     virtual void move(const char* from, const char* to, abort_callback& abort);
 

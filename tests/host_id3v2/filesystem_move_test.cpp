@@ -1,10 +1,44 @@
 // Renaming through the host's file system: the target is replaced in one
 // step, folders and missing sources are refused.
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
 
 #include "host/core/host.h"
 #include "host/sdk/filesystem.h"
 #include "support/test_support.h"
+
+// Every fsync of this program passes through here, so a test can see which
+// files were flushed and make a flush fail.
+namespace fsync_probe {
+std::mutex lock;
+std::vector<std::string> flushed;  // what each flushed descriptor named
+std::string failing;               // a file whose flush fails with EIO
+}  // namespace fsync_probe
+
+extern "C" int fsync(int fd) {
+    char link[64];
+    std::snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
+    char target[4096];
+    const ssize_t n = ::readlink(link, target, sizeof(target) - 1);
+    const std::string name = n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+    {
+        std::lock_guard hold(fsync_probe::lock);
+        fsync_probe::flushed.push_back(name);
+        if (!fsync_probe::failing.empty() && name == fsync_probe::failing) {
+            errno = EIO;
+            return -1;
+        }
+    }
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
 
 namespace {
 
@@ -28,6 +62,33 @@ TEST_F(HostMove, ReplacesTheTargetAndLeavesNoSource) {
     std::filesystem::create_directories(dir / "sub");
     filesystem::g_move(Url("old").c_str(), ("file://" + dir.path().string() + "\\sub\\moved").c_str(), abort);
     EXPECT_TRUE(std::filesystem::exists(dir / "sub" / "moved"));
+}
+
+TEST_F(HostMove, TheNewContentIsFlushedBeforeItReplacesTheTarget) {
+    testsupport::WriteText(dir / "new", "new content");
+    testsupport::WriteText(dir / "old", "old content");
+    const std::string source = std::filesystem::canonical(dir / "new").string();
+    {
+        std::lock_guard hold(fsync_probe::lock);
+        fsync_probe::flushed.clear();
+        fsync_probe::failing = source;
+    }
+    // A flush that fails leaves the target as it was.
+    EXPECT_THROW(filesystem::g_move(Url("new").c_str(), Url("old").c_str(), abort), exception_io);
+    auto bytes = testsupport::ReadBytes(dir / "old");
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old content");
+
+    {
+        std::lock_guard hold(fsync_probe::lock);
+        fsync_probe::flushed.clear();
+        fsync_probe::failing.clear();
+    }
+    filesystem::g_move(Url("new").c_str(), Url("old").c_str(), abort);
+    bytes = testsupport::ReadBytes(dir / "old");
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "new content");
+    std::lock_guard hold(fsync_probe::lock);
+    EXPECT_NE(std::find(fsync_probe::flushed.begin(), fsync_probe::flushed.end(), source),
+              fsync_probe::flushed.end());
 }
 
 TEST_F(HostMove, RefusesMissingSourcesFoldersAndAborts) {
