@@ -55,12 +55,11 @@ bool NameMatchesStored(const std::u16string& name, const std::u16string& compone
     return platform::EqualsNoCase(name, component) || platform::ToUpper(name) == platform::ToUpper(component);
 }
 
-bool Matches(const std::u16string& stored, LPCWSTR key, const SplitKey& key_parts, bool portable) {
+bool Matches(const std::u16string& stored, const SplitKey& stored_parts, LPCWSTR key, const SplitKey& key_parts,
+             bool portable) {
     if (lstrcmpiW(stored.c_str(), key) == 0) return true;
-    if (!portable) return false;
-    const std::optional<SplitKey> parts = Split(stored.c_str());
-    return parts && SameNoCase(parts->folder, key_parts.folder) && SameNoCase(parts->name, key_parts.name) &&
-           SameNoCase(parts->extension, key_parts.extension);
+    return portable && SameNoCase(stored_parts.folder, key_parts.folder) &&
+           SameNoCase(stored_parts.name, key_parts.name) && SameNoCase(stored_parts.extension, key_parts.extension);
 }
 
 // "%08X.tag" in the bucket folder.
@@ -272,9 +271,11 @@ bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, cons
         if (size == t_filestats::filesize_invalid || size < kMinCandidateSize) continue;
         if (!HasTagExtension(candidate.path)) continue;
         const std::optional<std::u16string> stored = ReadStoredKeyPath(candidate.path, first_window, abort);
-        if (!stored || !Split(stored->c_str())) continue;
+        if (!stored) continue;
+        const std::optional<SplitKey> stored_parts = Split(stored->c_str());
+        if (!stored_parts) continue;
 
-        if (Matches(*stored, key_path, *key_parts, portable)) {
+        if (Matches(*stored, *stored_parts, key_path, *key_parts, portable)) {
             if (out.empty()) {
                 out = candidate.path;
                 if (!keeps_clean) break;
