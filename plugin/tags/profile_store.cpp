@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <new>
 
 #include "host/sdk/callstack.h"
@@ -196,7 +197,22 @@ std::optional<std::u16string> StoredKeyPathIn(const std::vector<uint8_t>& window
     return path;
 }
 
-bool StoredFileExists(const std::u16string& stored_path) {
+namespace {
+
+// Folder listings made during one lookup. The case-insensitive walk of each
+// stored path lists every folder on its way, and the stored paths of one
+// bucket share most of them (the root, the home and music folders); each is
+// listed once per lookup instead of once per candidate.
+using FolderListings = std::map<std::u16string, std::optional<std::vector<platform::FolderEntry>>>;
+
+const std::optional<std::vector<platform::FolderEntry>>& ListingOf(const std::u16string& folder,
+                                                                    FolderListings& listings) {
+    auto found = listings.find(folder);
+    if (found == listings.end()) found = listings.emplace(folder, platform::ListFolder(folder)).first;
+    return found->second;
+}
+
+bool StoredFileExistsIn(const std::u16string& stored_path, FolderListings& listings) {
     const DWORD attributes = GetFileAttributesW(stored_path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     if (stored_path.empty() || stored_path.front() != u'/') return false;
@@ -216,7 +232,7 @@ bool StoredFileExists(const std::u16string& stored_path) {
         const bool last = c + 1 == components.size();
         std::vector<std::u16string> next;
         for (const std::u16string& folder : folders) {
-            const auto entries = platform::ListFolder(folder);
+            const auto& entries = ListingOf(folder, listings);
             if (!entries) continue;
             for (const platform::FolderEntry& entry : *entries) {
                 if (!NameMatchesStored(entry.name, components[c])) continue;
@@ -229,6 +245,13 @@ bool StoredFileExists(const std::u16string& stored_path) {
         if (folders.empty()) return false;
     }
     return false;
+}
+
+}  // namespace
+
+bool StoredFileExists(const std::u16string& stored_path) {
+    FolderListings listings;
+    return StoredFileExistsIn(stored_path, listings);
 }
 
 bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, const SideTagSettings& settings,
@@ -264,6 +287,7 @@ bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, cons
 
     // Enough for the key path with a drive in front, both zeros, and a
     // little more; a longer stored path makes the window grow.
+    FolderListings listings;  // for keeps-clean's existence tests
     const uint64_t first_window =
         std::max<uint64_t>(kBaseWindow, 2 * (static_cast<uint64_t>(lstrlenW(key_path)) + 4));
     for (const directory_callback_impl::entry& candidate : listing.get_files()) {
@@ -282,7 +306,7 @@ bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, cons
                 continue;
             }
             RemoveCandidate(candidate.path, abort);  // a duplicate of the first match
-        } else if (keeps_clean && !portable && !StoredFileExists(*stored)) {
+        } else if (keeps_clean && !portable && !StoredFileExistsIn(*stored, listings)) {
             RemoveCandidate(candidate.path, abort);  // its audio file is gone
         }
     }
