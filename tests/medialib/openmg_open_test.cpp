@@ -225,7 +225,9 @@ TEST(OpenMgOpen, LegacyPackageXmlDetails) {
 
     // A package cut before its trailer is damaged: refused.
     auto bytes = Package("<package/>");
-    bytes.resize(bytes.size() - 40);
+    // Erased rather than resized: GCC 12 with the sanitizers misreads the
+    // shrinking resize as a huge memset (-Wstringop-overflow).
+    bytes.erase(bytes.end() - 40, bytes.end());
     testsupport::WriteBytes(path, bytes);
     EXPECT_EQ(Open(path), nullptr);
 }
