@@ -5,6 +5,7 @@
 #include <taglib/tpropertymap.h>
 
 #include <array>
+#include <vector>
 
 #include "medialib/core/attribute_ids.h"
 #include "medialib/core/property_mapping.h"
@@ -51,11 +52,34 @@ ValueList Compact(const std::array<std::shared_ptr<PictureData>, kListSlots>& sl
     return out;
 }
 
-bool IsOurs(const AttachedPictureFrame& f) {
-    const TagLib::String d = f.description();
-    if (d.startsWith(kAltPrefix) || d == kLyricsDesc || d == kLinerDesc) return true;
-    return SlotOfType(f.type()) >= 0 || f.type() == AttachedPictureFrame::Other ||
-           f.type() == AttachedPictureFrame::LeafletPage;
+// The APIC frames that the attributes stand for, and so are replaced on
+// writing: our descriptions, the jacket kinds, and the first "Other" or
+// leaflet picture only when reading took it as the front cover or the liner
+// notes (the tag had none of its own). Any other picture was not shown to
+// the user and stays as it is.
+std::vector<TagLib::ID3v2::Frame*> OurPictureFrames(const TagLib::ID3v2::Tag& tag) {
+    std::vector<TagLib::ID3v2::Frame*> ours;
+    bool front = false, liner = false;
+    TagLib::ID3v2::Frame* first_other = nullptr;
+    TagLib::ID3v2::Frame* first_leaflet = nullptr;
+    for (TagLib::ID3v2::Frame* frame : tag.frameList("APIC")) {
+        const auto* apic = dynamic_cast<const AttachedPictureFrame*>(frame);
+        if (!apic) continue;
+        const TagLib::String d = apic->description();
+        const bool mapped_description = d.startsWith(kAltPrefix) || d == kLyricsDesc || d == kLinerDesc;
+        if (mapped_description || SlotOfType(apic->type()) >= 0) {
+            ours.push_back(frame);
+            if (apic->picture().isEmpty()) continue;
+            front = front || (!mapped_description && SlotOfType(apic->type()) == 0);
+            liner = liner || d == kLinerDesc;
+        } else if (!apic->picture().isEmpty()) {
+            if (apic->type() == AttachedPictureFrame::Other && !first_other) first_other = frame;
+            if (apic->type() == AttachedPictureFrame::LeafletPage && !first_leaflet) first_leaflet = frame;
+        }
+    }
+    if (first_other && !front) ours.push_back(first_other);
+    if (first_leaflet && !liner) ours.push_back(first_leaflet);
+    return ours;
 }
 
 void AddPicture(TagLib::ID3v2::Tag& tag, const PictureData& pic, PictureType type, const TagLib::String& desc) {
@@ -113,11 +137,7 @@ void WriteId3v2(const AttributeSet& tags, const std::set<uint32_t>& storable, Ta
     WriteProperties(tags, storable, props);
     tag.setProperties(props);
 
-    const TagLib::ID3v2::FrameList apics = tag.frameList("APIC");
-    for (TagLib::ID3v2::Frame* frame : apics) {
-        const auto* apic = dynamic_cast<const AttachedPictureFrame*>(frame);
-        if (apic && IsOurs(*apic)) tag.removeFrame(frame, true);
-    }
+    for (TagLib::ID3v2::Frame* frame : OurPictureFrames(tag)) tag.removeFrame(frame, true);
     const auto primary = PicturesOf(tags, attr::Jacket, kListSlots);
     for (size_t i = 0; i < primary.size(); ++i) AddPicture(tag, *primary[i], kSlotTypes[i], kSlotNames[i]);
     const auto alternative = PicturesOf(tags, attr::JacketAlt, kListSlots);

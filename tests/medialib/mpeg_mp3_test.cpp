@@ -1,5 +1,9 @@
 // MP3 specifics: detection, ID3v1 kept in step, picture kinds.
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
 
 #include "container_fixtures.h"
 #include "medialib/core/dispatch.h"
@@ -62,6 +66,76 @@ TEST(Mp3Pictures, JacketPositionsKeepTheirKinds) {
     const ValueList& got = reopened->Attributes().at(attr::Jacket);
     ASSERT_EQ(got.size(), 5u) << "a jacket list holds five kinds";
     for (size_t i = 0; i < 5; ++i) EXPECT_TRUE(SameValue(got[i], five[i])) << i;
+}
+
+// APIC pictures that no attribute shows (an "Other" scan beside a real front
+// cover, a second leaflet page beside the liner-notes picture) are kept when
+// the tag is saved; only the ones read as attributes are replaced.
+TEST(Mp3Pictures, PicturesNotReadAsAttributesSurviveASave) {
+    CQ_REQUIRE_FFMPEG();
+    testsupport::ScopedTempDir dir;
+    const fs::path mp3 = dir / "apic.mp3";
+    ASSERT_TRUE(fixtures::MakeTone(mp3, "-c:a libmp3lame"));
+    using TagLib::ID3v2::AttachedPictureFrame;
+    const auto add = [](TagLib::ID3v2::Tag& tag, AttachedPictureFrame::Type type, const char* desc, uint8_t mark) {
+        auto* frame = new AttachedPictureFrame();
+        frame->setType(type);
+        frame->setDescription(desc);
+        frame->setMimeType("image/png");
+        const auto png = fixtures::PngBytes(mark);
+        frame->setPicture(TagLib::ByteVector(reinterpret_cast<const char*>(png.data()),
+                                             static_cast<unsigned>(png.size())));
+        tag.addFrame(frame);
+    };
+    {
+        TagLib::MPEG::File file(mp3.c_str());
+        ASSERT_TRUE(file.isValid());
+        TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
+        add(*tag, AttachedPictureFrame::FrontCover, "", 1);
+        add(*tag, AttachedPictureFrame::Other, "scan", 2);
+        add(*tag, AttachedPictureFrame::LeafletPage, "LinerNotesPicture", 3);
+        add(*tag, AttachedPictureFrame::LeafletPage, "page 2", 4);
+        ASSERT_TRUE(file.save());
+    }
+    auto file = OpenMediaFile(mp3);
+    ASSERT_TRUE(file);
+    ASSERT_EQ(file->Attributes().at(attr::Jacket).size(), 1u);
+    AttributeSet tags = file->Attributes();
+    tags[attr::Title] = {u"Saved"};
+    ASSERT_TRUE(file->Save(mp3, tags));
+
+    TagLib::MPEG::File reread(mp3.c_str(), false);
+    ASSERT_TRUE(reread.hasID3v2Tag());
+    std::vector<std::string> descriptions;
+    for (TagLib::ID3v2::Frame* frame : reread.ID3v2Tag()->frameList("APIC")) {
+        descriptions.push_back(static_cast<AttachedPictureFrame*>(frame)->description().to8Bit(true));
+    }
+    std::sort(descriptions.begin(), descriptions.end());
+    EXPECT_EQ(descriptions, (std::vector<std::string>{"", "LinerNotesPicture", "page 2", "scan"}));
+
+    // Without a front cover the "Other" picture and the leaflet page are
+    // what the lists show: removing them removes those frames.
+    {
+        TagLib::MPEG::File edit(mp3.c_str());
+        ASSERT_TRUE(edit.isValid());
+        TagLib::ID3v2::Tag* tag = edit.ID3v2Tag(true);
+        tag->removeFrames("APIC");
+        add(*tag, AttachedPictureFrame::Other, "scan", 2);
+        add(*tag, AttachedPictureFrame::LeafletPage, "page 2", 4);
+        ASSERT_TRUE(edit.save());
+    }
+    auto stand_ins = OpenMediaFile(mp3);
+    ASSERT_TRUE(stand_ins);
+    ASSERT_EQ(stand_ins->Attributes().count(attr::Jacket), 1u);
+    ASSERT_EQ(stand_ins->Attributes().count(attr::LinerNotesPicture), 1u);
+    tags = stand_ins->Attributes();
+    tags.erase(attr::Jacket);
+    tags.erase(attr::LinerNotesPicture);
+    ASSERT_TRUE(stand_ins->Save(mp3, tags));
+    auto emptied = OpenMediaFile(mp3);
+    ASSERT_TRUE(emptied);
+    EXPECT_EQ(emptied->Attributes().count(attr::Jacket), 0u);
+    EXPECT_EQ(emptied->Attributes().count(attr::LinerNotesPicture), 0u);
 }
 
 }  // namespace
