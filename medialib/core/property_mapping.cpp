@@ -59,7 +59,13 @@ ValueList ToValues(const TagLib::StringList& list) {
 std::optional<DateValue> FirstDate(const AttributeSet& tags, uint32_t id) {
     auto it = tags.find(id);
     if (it == tags.end() || it->second.empty()) return std::nullopt;
-    if (const auto* d = std::get_if<DateValue>(&it->second.front())) return *d;
+    if (const auto* d = std::get_if<DateValue>(&it->second.front())) {
+        // ISO 8601 text has four-digit years: a value outside them (or not a
+        // number) would be written as a date that reads back as garbage.
+        const int year = FromDateValue(*d).year;
+        if (year < 1 || year > 9999) return std::nullopt;
+        return *d;
+    }
     if (const auto* s = std::get_if<std::u16string>(&it->second.front())) {
         if (auto t = ParseDateText(Utf16ToUtf8(*s))) return ToDateValue(*t);
     }

@@ -3,6 +3,8 @@
 // removal, untouched audio, atomic failure and detection by content.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "container_fixtures.h"
 #include "medialib/core/atomic_save.h"
 #include "medialib/core/dispatch.h"
@@ -124,6 +126,24 @@ TEST_P(ContainerRoundTrip, FailedWriteLeavesTheOriginalByteForByte) {
         EXPECT_EQ(entries, 1u) << "a temporary file was left behind";
     }
     EXPECT_EQ(fixtures::Text(*file, attr::Title), u"<absent>");
+}
+
+// A date value outside the years a tag can write (1..9999) is no date: the
+// year text given beside it is stored instead of a garbled date.
+TEST_P(ContainerRoundTrip, ADateOutsideTheWritableYearsIsNotStored) {
+    auto file = OpenMediaFile(path_);
+    ASSERT_TRUE(file);
+    for (double days : {-800000.0, 3000000.0, std::nan("")}) {
+        AttributeSet tags;
+        tags[attr::Release] = {DateValue{days}};
+        tags[attr::ReleaseYear] = {u"1999"};
+        tags[attr::Import] = {DateValue{days}};
+        ASSERT_TRUE(file->Save(path_, tags));
+        auto reopened = OpenMediaFile(path_);
+        ASSERT_TRUE(reopened);
+        EXPECT_EQ(fixtures::Text(*reopened, attr::ReleaseYear), u"1999") << days;
+        EXPECT_EQ(reopened->Attributes().count(attr::Import), 0u) << days;
+    }
 }
 
 // Saving through a symbolic link changes the file it points to; the link
