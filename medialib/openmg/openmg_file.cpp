@@ -282,10 +282,19 @@ bool WriteDemoOma(const std::filesystem::path& path, double seconds, const DemoO
         WriteBe16(&pcm[static_cast<size_t>(i) * 4 + 2], static_cast<uint16_t>(v));
     }
 
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    return fd.get() >= 0 && WriteAll(fd.get(), tag->data(), tag->size()) &&
-           WriteAll(fd.get(), header_bytes.data(), header_bytes.size()) &&
-           WriteAll(fd.get(), pcm.data(), pcm.size()) && fd.Close();
+    const auto write = [&](int fd) {
+        return WriteAll(fd, tag->data(), tag->size()) && WriteAll(fd, header_bytes.data(), header_bytes.size()) &&
+               WriteAll(fd, pcm.data(), pcm.size());
+    };
+    // An existing file is replaced only by a complete new one; a new file
+    // that cannot be written whole is removed again.
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) return WriteAtomically(path, write);
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!fd.valid()) return false;
+    if (write(fd.get()) && fd.Close()) return true;
+    ::unlink(path.c_str());
+    return false;
 }
 
 }  // namespace openmg

@@ -45,7 +45,8 @@ struct DemoOmaOptions {
 
 // Writes a plain OMA file: "ea3" tag, EA3 header with codec 4 (LPCM,
 // 44.1 kHz, stereo, 16-bit big-endian) and `seconds` of a sine tone.
-// Replaces `path`; returns false when the file cannot be written.
+// Replaces `path` only with a complete file; returns false, leaving an
+// existing file as it was and no partial new one, when it cannot be written.
 bool WriteDemoOma(const std::filesystem::path& path, double seconds, const DemoOmaOptions& options = {});
 
 }  // namespace openmg

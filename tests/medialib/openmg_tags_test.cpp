@@ -594,6 +594,24 @@ void SaveWithFileSizeLimit(OpenedFile& file, const std::filesystem::path& path) 
     std::_Exit(file.Save(path, FullTagSet()) ? 1 : 0);
 }
 
+// Runs in the death-test child: exits 0 when the demo writer reported the
+// failure.
+void WriteDemoWithFileSizeLimit(const std::filesystem::path& path) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{65536, 65536};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::_Exit(openmg::WriteDemoOma(path, 2.0) ? 1 : 0);
+}
+
+// The demo writer replaces a file only once the new one is complete, and
+// leaves nothing behind when it cannot write a new one.
+TEST_F(FailedWrite, DemoWriterLeavesTheFileItCouldNotReplace) {
+    EXPECT_EXIT(WriteDemoWithFileSizeLimit(path_), ::testing::ExitedWithCode(0), "");
+    ExpectUntouched();
+    EXPECT_EXIT(WriteDemoWithFileSizeLimit(dir_ / "new.oma"), ::testing::ExitedWithCode(0), "");
+    ExpectUntouched();
+}
+
 TEST_F(FailedWrite, DiskFullHalfwayThrough) {
     // The file-size limit makes the write of the temporary file fail after
     // its first bytes, as a full disk would.
