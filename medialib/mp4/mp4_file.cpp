@@ -5,6 +5,7 @@
 #include <taglib/tiostream.h>
 #include <taglib/tpropertymap.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "medialib/core/attribute_ids.h"
@@ -66,8 +67,21 @@ void ReadPictures(const TagLib::MP4::Tag& tag, const std::set<uint32_t>& storabl
     binary(kLinerKey, attr::LinerNotesPicture, 1, "text/plain");
 }
 
+// The jacket list stands for the first five covers only. While it still
+// reads as the covers the file holds, the covr item is left as it is, so
+// covers past the fifth (which other taggers add) survive a save that
+// changes something else.
+bool JacketsAsStored(const AttributeSet& tags, const TagLib::MP4::Tag& tag) {
+    AttributeSet stored;
+    ReadPictures(tag, {attr::Jacket}, stored);
+    const auto now = PicturesOf(tags, attr::Jacket, kListSlots);
+    const auto before = PicturesOf(stored, attr::Jacket, kListSlots);
+    return std::equal(now.begin(), now.end(), before.begin(), before.end(),
+                      [](const auto& a, const auto& b) { return *a == *b; });
+}
+
 void WritePictures(const AttributeSet& tags, const std::set<uint32_t>& storable, TagLib::MP4::Tag& tag) {
-    if (storable.count(attr::Jacket)) {
+    if (storable.count(attr::Jacket) && !JacketsAsStored(tags, tag)) {
         TagLib::MP4::CoverArtList covers;
         for (const auto& p : PicturesOf(tags, attr::Jacket, kListSlots)) {
             TagLib::MP4::CoverArt::Format format = p->mime == "image/png"    ? TagLib::MP4::CoverArt::PNG

@@ -1,5 +1,7 @@
 // ISO base media specifics: 3GPP asset boxes, capability of 3GP, HE-AAC.
 #include <gtest/gtest.h>
+#include <taglib/mp4file.h>
+#include <taglib/mp4tag.h>
 
 #include "container_fixtures.h"
 #include "medialib/core/dispatch.h"
@@ -51,6 +53,48 @@ TEST(Mp4AssetBoxes, DamagedBoxTreesAreWalkedSafely) {
     auto src = MemorySource(bytes);
     EXPECT_TRUE(ReadAssetBoxes(*src).empty());
     EXPECT_FALSE(OpenMediaSource(*src, "bad.3gp"));
+}
+
+// Another tagger may store more covers than the five jacket slots.
+TEST(Mp4Pictures, CoversPastTheFifthSurviveASaveThatLeavesTheJacketsAlone) {
+    CQ_REQUIRE_FFMPEG();
+    testsupport::ScopedTempDir dir;
+    const fs::path m4a = dir / "covers.m4a";
+    ASSERT_TRUE(fixtures::MakeTone(m4a, "-c:a aac"));
+    auto cover_count = [&] {
+        TagLib::MP4::File file(m4a.c_str(), false);
+        return file.tag() ? file.tag()->item("covr").toCoverArtList().size() : 0u;
+    };
+    {
+        TagLib::MP4::File file(m4a.c_str(), false);
+        ASSERT_TRUE(file.isValid() && file.tag());
+        TagLib::MP4::CoverArtList covers;
+        for (uint8_t i = 1; i <= 7; ++i) {
+            const std::vector<uint8_t> jpeg = fixtures::JpegBytes(i);
+            covers.append(TagLib::MP4::CoverArt(TagLib::MP4::CoverArt::JPEG,
+                                                TagLib::ByteVector(reinterpret_cast<const char*>(jpeg.data()),
+                                                                   static_cast<unsigned>(jpeg.size()))));
+        }
+        file.tag()->setItem("covr", TagLib::MP4::Item(covers));
+        ASSERT_TRUE(file.save());
+    }
+    ASSERT_EQ(cover_count(), 7u);
+
+    auto file = OpenMediaFile(m4a);
+    ASSERT_TRUE(file);
+    AttributeSet tags = file->Attributes();
+    ASSERT_EQ(tags[attr::Jacket].size(), 5u);
+    tags[attr::Title] = {u"Only the title changes"};
+    ASSERT_TRUE(file->Save(m4a, tags));
+    EXPECT_EQ(cover_count(), 7u);
+
+    // Changing the list itself writes what the list holds.
+    auto reopened = OpenMediaFile(m4a);
+    ASSERT_TRUE(reopened);
+    tags = reopened->Attributes();
+    tags[attr::Jacket].pop_back();
+    ASSERT_TRUE(reopened->Save(m4a, tags));
+    EXPECT_EQ(cover_count(), 4u);
 }
 
 TEST(Mp4Capabilities, ThreeGpRefusesWhatItsTagSetLacks) {
