@@ -1,5 +1,7 @@
 #include "medialib/core/attributes.h"
 
+#include <algorithm>
+
 namespace medialib {
 
 bool SameValue(const Value& a, const Value& b) {
@@ -21,6 +23,13 @@ std::vector<std::shared_ptr<PictureData>> PicturesOf(const AttributeSet& tags, u
         if (p && *p && out.size() < limit) out.push_back(*p);
     }
     return out;
+}
+
+bool SamePictures(const AttributeSet& a, const AttributeSet& b, uint32_t id, size_t limit) {
+    const auto first = PicturesOf(a, id, limit);
+    const auto second = PicturesOf(b, id, limit);
+    return std::equal(first.begin(), first.end(), second.begin(), second.end(),
+                      [](const auto& x, const auto& y) { return *x == *y; });
 }
 
 }  // namespace medialib

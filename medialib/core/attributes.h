@@ -44,4 +44,9 @@ bool SameValue(const Value& a, const Value& b);  // pictures compare by content
 // values of other types and null pictures are skipped. Empty when `id` is absent.
 std::vector<std::shared_ptr<PictureData>> PicturesOf(const AttributeSet& tags, uint32_t id, size_t limit);
 
+// Whether PicturesOf(a, id, limit) and PicturesOf(b, id, limit) hold the same
+// pictures (MIME type and bytes) in the same order. Writers use it to leave a
+// file's picture frames alone when a save does not change them.
+bool SamePictures(const AttributeSet& a, const AttributeSet& b, uint32_t id, size_t limit);
+
 }  // namespace medialib

@@ -5,7 +5,6 @@
 #include <taglib/tiostream.h>
 #include <taglib/tpropertymap.h>
 
-#include <algorithm>
 #include <cstring>
 
 #include "medialib/core/attribute_ids.h"
@@ -74,10 +73,7 @@ void ReadPictures(const TagLib::MP4::Tag& tag, const std::set<uint32_t>& storabl
 bool JacketsAsStored(const AttributeSet& tags, const TagLib::MP4::Tag& tag) {
     AttributeSet stored;
     ReadPictures(tag, {attr::Jacket}, stored);
-    const auto now = PicturesOf(tags, attr::Jacket, kListSlots);
-    const auto before = PicturesOf(stored, attr::Jacket, kListSlots);
-    return std::equal(now.begin(), now.end(), before.begin(), before.end(),
-                      [](const auto& a, const auto& b) { return *a == *b; });
+    return SamePictures(tags, stored, attr::Jacket, kListSlots);
 }
 
 void WritePictures(const AttributeSet& tags, const std::set<uint32_t>& storable, TagLib::MP4::Tag& tag) {

@@ -93,11 +93,7 @@ void AddPicture(TagLib::ID3v2::Tag& tag, const PictureData& pic, PictureType typ
     tag.addFrame(frame);  // the tag owns the frame
 }
 
-}  // namespace
-
-void ReadId3v2(const TagLib::ID3v2::Tag& tag, const std::set<uint32_t>& storable, AttributeSet& out) {
-    ReadProperties(tag.properties(), storable, out);
-
+void ReadPictures(const TagLib::ID3v2::Tag& tag, const std::set<uint32_t>& storable, AttributeSet& out) {
     std::array<std::shared_ptr<PictureData>, kListSlots> primary{}, alternative{};
     std::shared_ptr<PictureData> lyrics, liner, other, leaflet;
     for (TagLib::ID3v2::Frame* frame : tag.frameList("APIC")) {
@@ -132,11 +128,32 @@ void ReadId3v2(const TagLib::ID3v2::Tag& tag, const std::set<uint32_t>& storable
     if (liner && storable.count(attr::LinerNotesPicture)) out[attr::LinerNotesPicture] = {liner};
 }
 
+// Whether the picture attributes of `tags` are what `tag` reads as now. A
+// save that leaves them so keeps every APIC frame as it is: reading moves
+// later kinds up and takes one picture of each, so writing them anew would
+// turn a lone back cover into a front cover and drop a second front cover
+// although the user changed no picture.
+bool PicturesAsStored(const AttributeSet& tags, const std::set<uint32_t>& storable, const TagLib::ID3v2::Tag& tag) {
+    AttributeSet stored;
+    ReadPictures(tag, storable, stored);
+    return SamePictures(tags, stored, attr::Jacket, kListSlots) &&
+           SamePictures(tags, stored, attr::JacketAlt, kListSlots) &&
+           SamePictures(tags, stored, attr::LyricsPicture, 1) && SamePictures(tags, stored, attr::LinerNotesPicture, 1);
+}
+
+}  // namespace
+
+void ReadId3v2(const TagLib::ID3v2::Tag& tag, const std::set<uint32_t>& storable, AttributeSet& out) {
+    ReadProperties(tag.properties(), storable, out);
+    ReadPictures(tag, storable, out);
+}
+
 void WriteId3v2(const AttributeSet& tags, const std::set<uint32_t>& storable, TagLib::ID3v2::Tag& tag) {
     TagLib::PropertyMap props = tag.properties();
     WriteProperties(tags, storable, props);
     tag.setProperties(props);
 
+    if (PicturesAsStored(tags, storable, tag)) return;
     for (TagLib::ID3v2::Frame* frame : OurPictureFrames(tag)) tag.removeFrame(frame, true);
     const auto primary = PicturesOf(tags, attr::Jacket, kListSlots);
     for (size_t i = 0; i < primary.size(); ++i) AddPicture(tag, *primary[i], kSlotTypes[i], kSlotNames[i]);

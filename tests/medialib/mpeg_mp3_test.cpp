@@ -138,4 +138,72 @@ TEST(Mp3Pictures, PicturesNotReadAsAttributesSurviveASave) {
     EXPECT_EQ(emptied->Attributes().count(attr::LinerNotesPicture), 0u);
 }
 
+// A save that changes no picture leaves the APIC frames as they are, although
+// the lists read from them have moved kinds up and kept one of each.
+TEST(Mp3Pictures, ASaveThatChangesNoPictureKeepsEveryFrame) {
+    CQ_REQUIRE_FFMPEG();
+    testsupport::ScopedTempDir dir;
+    const fs::path mp3 = dir / "frames.mp3";
+    ASSERT_TRUE(fixtures::MakeTone(mp3, "-c:a libmp3lame"));
+    using TagLib::ID3v2::AttachedPictureFrame;
+    const auto write_frames = [&](std::initializer_list<std::pair<AttachedPictureFrame::Type, const char*>> frames) {
+        TagLib::MPEG::File file(mp3.c_str());
+        ASSERT_TRUE(file.isValid());
+        TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
+        tag->removeFrames("APIC");
+        uint8_t mark = 1;
+        for (const auto& [type, desc] : frames) {
+            auto* frame = new AttachedPictureFrame();
+            frame->setType(type);
+            frame->setDescription(desc);
+            frame->setMimeType("image/png");
+            const auto png = fixtures::PngBytes(mark++);
+            frame->setPicture(TagLib::ByteVector(reinterpret_cast<const char*>(png.data()),
+                                                 static_cast<unsigned>(png.size())));
+            tag->addFrame(frame);
+        }
+        ASSERT_TRUE(file.save());
+    };
+    const auto frames_now = [&] {
+        std::vector<std::pair<int, std::string>> out;
+        TagLib::MPEG::File file(mp3.c_str(), false);
+        if (!file.hasID3v2Tag()) return out;
+        for (TagLib::ID3v2::Frame* frame : file.ID3v2Tag()->frameList("APIC")) {
+            const auto* apic = static_cast<AttachedPictureFrame*>(frame);
+            out.emplace_back(apic->type(), apic->description().to8Bit(true));
+        }
+        return out;
+    };
+    const auto save_title = [&](const char16_t* title) {
+        auto file = OpenMediaFile(mp3);
+        ASSERT_TRUE(file);
+        AttributeSet tags = file->Attributes();
+        tags[attr::Title] = {title};
+        ASSERT_TRUE(file->Save(mp3, tags));
+    };
+
+    // A lone back cover reads as the first jacket; it stays a back cover.
+    write_frames({{AttachedPictureFrame::BackCover, "back"}});
+    save_title(u"One");
+    EXPECT_EQ(frames_now(), (std::vector<std::pair<int, std::string>>{{AttachedPictureFrame::BackCover, "back"}}));
+
+    // Two front covers read as one jacket; the second is not dropped.
+    write_frames({{AttachedPictureFrame::FrontCover, "first"}, {AttachedPictureFrame::FrontCover, "second"}});
+    save_title(u"Two");
+    EXPECT_EQ(frames_now().size(), 2u);
+
+    // Changing the list writes the list: the second front cover goes.
+    auto file = OpenMediaFile(mp3);
+    ASSERT_TRUE(file);
+    AttributeSet tags = file->Attributes();
+    ASSERT_EQ(tags[attr::Jacket].size(), 1u);
+    tags[attr::Jacket].emplace_back(std::in_place_type<std::shared_ptr<PictureData>>,
+                                    fixtures::Picture("image/png", fixtures::PngBytes(9)));
+    ASSERT_TRUE(file->Save(mp3, tags));
+    const auto written = frames_now();
+    ASSERT_EQ(written.size(), 2u);
+    EXPECT_EQ(written[0].first, AttachedPictureFrame::FrontCover);
+    EXPECT_EQ(written[1].first, AttachedPictureFrame::BackCover);
+}
+
 }  // namespace
