@@ -9,6 +9,7 @@
 
 #include "medialib/com/classes.h"
 #include "medialib/com/content.h"
+#include "medialib/core/atomic_save.h"
 #include "medialib/core/technical.h"
 
 namespace medialib {
@@ -75,28 +76,10 @@ public:
             std::lock_guard lock(mutex_);
             bytes = data_->bytes;
         }
-        // Written beside the target and renamed over it, so that a failed
-        // write never leaves a half-written picture.
-        fs::path temp = target;
-        temp += ".medialib-tmp";
-        {
-            std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-            if (!out) return STG_E_WRITEFAULT;
-            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-            out.flush();
-            if (!out) {
-                out.close();
-                std::error_code ec;
-                fs::remove(temp, ec);
-                return STG_E_WRITEFAULT;
-            }
-        }
-        std::error_code ec;
-        fs::rename(temp, target, ec);
-        if (ec) {
-            fs::remove(temp, ec);
+        // Written whole or not at all: a failed write never leaves a
+        // half-written picture, nor damages the file it would replace.
+        if (!WriteWholeFile(target, [&](int fd) { return WriteAll(fd, bytes.data(), bytes.size()); }))
             return STG_E_WRITEFAULT;
-        }
         return S_OK;
     }
 

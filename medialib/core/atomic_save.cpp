@@ -116,4 +116,19 @@ bool WriteAtomically(const std::filesystem::path& target, const std::function<bo
         target, [&](int, int to) { return write(to); }, nullptr);
 }
 
+bool WriteWholeFile(const std::filesystem::path& target, const std::function<bool(int fd)>& write) {
+    std::error_code ec;
+    if (std::filesystem::exists(target, ec)) return WriteAtomically(target, write);
+    UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!fd.valid()) return false;
+    bool written = false;
+    try {
+        written = write(fd.get());
+    } catch (...) {
+    }
+    if (written && ::fsync(fd.get()) == 0 && fd.Close()) return true;
+    ::unlink(target.c_str());
+    return false;
+}
+
 }  // namespace medialib

@@ -32,6 +32,12 @@ bool EditAtomically(const std::filesystem::path& target,
 // `write` may read it while writing.
 bool WriteAtomically(const std::filesystem::path& target, const std::function<bool(int fd)>& write);
 
+// Writes `target` whole through `write` (as WriteAtomically): an existing
+// file is replaced atomically; a missing one is created (permission bits
+// 0644 less the umask) and removed again when `write` fails, so no caller is
+// left with a half-written file.
+bool WriteWholeFile(const std::filesystem::path& target, const std::function<bool(int fd)>& write);
+
 // Writes all `size` bytes at `data` to `fd`, continuing after short writes and
 // interruptions. False when a write fails (disk full, file size limit, ...).
 bool WriteAll(int fd, const void* data, size_t size);

@@ -1,6 +1,5 @@
 #include "medialib/openmg/openmg_file.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,7 +13,6 @@
 #include "medialib/core/atomic_save.h"
 #include "medialib/core/attribute_ids.h"
 #include "medialib/core/text_utf.h"
-#include "medialib/core/unique_fd.h"
 #include "medialib/openmg/byte_order.h"
 #include "medialib/openmg/ea3_header.h"
 #include "medialib/openmg/ea3_tag.h"
@@ -286,15 +284,7 @@ bool WriteDemoOma(const std::filesystem::path& path, double seconds, const DemoO
         return WriteAll(fd, tag->data(), tag->size()) && WriteAll(fd, header_bytes.data(), header_bytes.size()) &&
                WriteAll(fd, pcm.data(), pcm.size());
     };
-    // An existing file is replaced only by a complete new one; a new file
-    // that cannot be written whole is removed again.
-    std::error_code ec;
-    if (std::filesystem::exists(path, ec)) return WriteAtomically(path, write);
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (!fd.valid()) return false;
-    if (write(fd.get()) && fd.Close()) return true;
-    ::unlink(path.c_str());
-    return false;
+    return WriteWholeFile(path, write);
 }
 
 }  // namespace openmg

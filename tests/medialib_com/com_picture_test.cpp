@@ -1,3 +1,9 @@
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
 #include "com_fixture.h"
 #include "medialib/core/attribute_ids.h"
 #include "medialib/openmg/openmg_file.h"
@@ -58,6 +64,39 @@ TEST_F(MediaLibraryModule, PictureKeepsBytesAndTypeAndSavesThemExactly) {
     EXPECT_LT(picture->Load(missing.c_str()), 0);
     std::u16string into_missing_folder = comtest::Wide(dir / "no" / "such" / "x.jpg");
     EXPECT_LT(picture->Save(into_missing_folder.c_str()), 0);
+}
+
+// Runs in a death-test child: exits 0 when Save reported the failure that a
+// file-size limit (standing in for a full disk) causes part-way through.
+void SaveWithFileSizeLimit(MediaPicture* picture, const std::u16string& path) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::_Exit(picture->Save(path.c_str()) == S_OK ? 1 : 0);
+}
+
+TEST_F(MediaLibraryModule, PictureSaveThatCannotFinishLeavesNoFileAndKeepsTheOldOne) {
+    std::vector<uint8_t> large(kJpeg);
+    large.resize(64 * 1024, 0x5A);
+    ComPtr<MediaPicture> picture = NewPicture(large, u"image/jpeg");
+    ASSERT_TRUE(picture);
+    testsupport::ScopedTempDir dir;
+    testsupport::WriteBytes(dir / "old.jpg", kJpeg);
+
+    EXPECT_EXIT(SaveWithFileSizeLimit(picture.Get(), comtest::Wide(dir / "old.jpg")), ::testing::ExitedWithCode(0),
+                "");
+    EXPECT_EQ(testsupport::ReadBytes(dir / "old.jpg"), kJpeg);
+    EXPECT_EXIT(SaveWithFileSizeLimit(picture.Get(), comtest::Wide(dir / "new.jpg")), ::testing::ExitedWithCode(0),
+                "");
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        (void)entry;
+        ++files;
+    }
+    EXPECT_EQ(files, 1u) << "neither the new picture nor a temporary file is left";
+
+    ASSERT_EQ(picture->Save(comtest::Wide(dir / "old.jpg").c_str()), S_OK);
+    EXPECT_EQ(testsupport::ReadBytes(dir / "old.jpg"), large);
 }
 
 class JacketLists : public MediaLibraryModule {
