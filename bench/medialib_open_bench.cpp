@@ -14,6 +14,7 @@
 #include <map>
 #include <string>
 
+#include "bench/ratio_reporter.h"
 #include "medialib/core/container.h"
 
 namespace {
@@ -93,4 +94,4 @@ BENCHMARK(BM_Engine3gp);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::RunWithRatios(argc, argv, "BM_TagLibMp3"); }

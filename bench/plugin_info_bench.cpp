@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "host/core/host.h"
 #include "host/sdk/input.h"
 #include "medialib/core/attribute_ids.h"
@@ -147,4 +148,4 @@ BENCHMARK(BM_TagLibMp3Tags)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return bench::RunWithRatios(argc, argv, "BM_TagLibMp3Tags"); }
