@@ -5,7 +5,6 @@
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -42,7 +41,9 @@ struct Hive {
 
 std::mutex g_mutex;
 Hive g_hive;
-std::atomic<long> g_open_keys{0};
+// Every key that RegOpenKeyExW handed out and RegCloseKey has not ended; a key
+// that is not here is a bad handle, never memory to read or free. Guarded by g_mutex.
+std::set<const RegistryKey*> g_open_keys;
 
 std::string Upper(const std::string& utf8) {
     icu::UnicodeString u = icu::UnicodeString::fromUTF8(utf8);
@@ -235,13 +236,14 @@ bool IsPredefined(HKEY key) {
     return v >= 0x80000000u && v <= 0x8000000Fu;
 }
 
-// The full upper-case path of an open or predefined key; empty for a bad handle.
+// The full upper-case path of an open or predefined key; empty for a bad
+// handle. Call with g_mutex held.
 std::string PathOf(HKEY key) {
-    if (!key) return {};
     if (IsPredefined(key)) {
         const char* root = RootName(key);
         return root ? root : "";
     }
+    if (!g_open_keys.count(key)) return {};
     return key->path;
 }
 
@@ -250,41 +252,42 @@ std::string PathOf(HKEY key) {
 LONG RegOpenKeyExW(HKEY parent, LPCWSTR sub_key, DWORD /*options*/, REGSAM access, HKEY* result) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
+    std::string sub = sub_key ? ToUtf8(std::u16string_view(sub_key)) : std::string();
+    std::lock_guard lock(g_mutex);
     std::string base = PathOf(parent);
     if (base.empty()) return ERROR_INVALID_HANDLE;
     // Only read access exists here.
     const REGSAM write_bits = 0x0002 | 0x0004 | 0x0020 | 0x00010000 | 0x00040000 | 0x00080000;
     if (access & write_bits) return ERROR_ACCESS_DENIED;
-    std::string sub = sub_key ? ToUtf8(std::u16string_view(sub_key)) : std::string();
     std::string full = sub.empty() ? base : NormalisePath(base + "\\" + sub);
-    {
-        std::lock_guard lock(g_mutex);
-        Refresh();
-        if (!IsPredefined(parent) || !sub.empty()) {
-            if (!g_hive.keys.count(full)) return ERROR_FILE_NOT_FOUND;
-        }
+    Refresh();
+    if (!IsPredefined(parent) || !sub.empty()) {
+        if (!g_hive.keys.count(full)) return ERROR_FILE_NOT_FOUND;
     }
-    *result = new RegistryKey{full};
-    ++g_open_keys;
+    auto key = std::make_unique<RegistryKey>(RegistryKey{full});
+    g_open_keys.insert(key.get());
+    *result = key.release();
     return ERROR_SUCCESS;
 }
 
 LONG RegCloseKey(HKEY key) {
-    if (!key) return ERROR_INVALID_HANDLE;
     if (IsPredefined(key)) return ERROR_SUCCESS;
+    {
+        std::lock_guard lock(g_mutex);
+        if (!g_open_keys.erase(key)) return ERROR_INVALID_HANDLE;
+    }
     delete key;
-    --g_open_keys;
     return ERROR_SUCCESS;
 }
 
 LONG RegQueryValueExW(HKEY key, LPCWSTR value_name, DWORD* reserved, DWORD* type, BYTE* data, DWORD* size) {
     if (reserved) return ERROR_INVALID_PARAMETER;
-    std::string path = PathOf(key);
-    if (path.empty()) return ERROR_INVALID_HANDLE;
     std::string name = value_name ? Upper(ToUtf8(std::u16string_view(value_name))) : std::string();
     Value value;
     {
         std::lock_guard lock(g_mutex);
+        std::string path = PathOf(key);
+        if (path.empty()) return ERROR_INVALID_HANDLE;
         Refresh();
         auto k = g_hive.values.find(path);
         if (k == g_hive.values.end()) return ERROR_FILE_NOT_FOUND;
@@ -326,7 +329,10 @@ std::filesystem::path RegistryFilePath() {
     return folder / "registry.reg";
 }
 
-long OpenRegistryKeyCount() { return g_open_keys.load(); }
+long OpenRegistryKeyCount() {
+    std::lock_guard lock(g_mutex);
+    return static_cast<long>(g_open_keys.size());
+}
 
 bool FindInprocServer(const CLSID& clsid, std::string* module_path) {
     const std::string guid = FormatGuid(clsid);

@@ -42,6 +42,8 @@ inline constexpr DWORD REG_DWORD = 4;
 // ERROR_FILE_NOT_FOUND when the key does not exist, ERROR_ACCESS_DENIED for
 // any write access (the registry is read-only), ERROR_INVALID_HANDLE for a bad parent.
 LONG RegOpenKeyExW(HKEY parent, LPCWSTR sub_key, DWORD options, REGSAM access, HKEY* result);
+// Ends an opened key. A key that is not open (closed already, or never opened)
+// gives ERROR_INVALID_HANDLE here and in the other calls.
 LONG RegCloseKey(HKEY key);
 // Reads a value (null or empty name: the default value). REG_SZ data is UTF-16
 // with its terminating NUL; the size rules are the Windows ones (ERROR_MORE_DATA

@@ -103,3 +103,25 @@ TEST_F(Registry, InprocServerPathsResolveAgainstTheFileFolder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Registry, ClosedAndMadeUpKeysAreInvalidHandles) {
+    Write("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n\"v\"=\"text\"\n");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\X", 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE) << "a second close must not free the key again";
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExW(key, u"v", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
+    HKEY child = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(key, u"", 0, KEY_READ, &child), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(child, nullptr);
+
+    auto made_up = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x1000));
+    EXPECT_EQ(RegQueryValueExW(made_up, u"v", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegOpenKeyExW(made_up, u"Sub", 0, KEY_READ, &child), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(made_up), ERROR_INVALID_HANDLE);
+}
+
+}  // namespace
