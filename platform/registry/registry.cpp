@@ -5,6 +5,8 @@
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 
+#include <cctype>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -178,8 +180,15 @@ void Parse(Hive& hive, const std::string& text) {
             value.type = REG_SZ;
             value.text = ToUtf16(data);
         } else if (line.compare(pos, 6, "dword:") == 0) {
+            // One to eight hex digits and nothing after them: a sign, a ninth digit or other text
+            // makes the line no value at all rather than a truncated or wrapped number.
+            const size_t start = pos + 6;
+            size_t end = start;
+            while (end < line.size() && std::isxdigit(static_cast<unsigned char>(line[end]))) ++end;
+            if (end == start || end - start > 8 || line.find_first_not_of(" \t", end) != std::string::npos)
+                continue;
             value.type = REG_DWORD;
-            value.number = static_cast<DWORD>(std::strtoul(line.c_str() + pos + 6, nullptr, 16));
+            std::from_chars(line.data() + start, line.data() + end, value.number, 16);
         } else {
             continue;  // other value kinds are not used by this system
         }

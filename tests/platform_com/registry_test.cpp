@@ -125,3 +125,33 @@ TEST_F(Registry, ClosedAndMadeUpKeysAreInvalidHandles) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Registry, MalformedDwordValuesAreNotValues) {
+    Write("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\N]\n"
+          "\"Max\"=dword:ffffffff\n"
+          "\"Short\"=dword:1d  \n"
+          "\"Negative\"=dword:-1\n"
+          "\"NineDigits\"=dword:100000000\n"
+          "\"Trailing\"=dword:12zz\n"
+          "\"Empty\"=dword:\n");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\N", 0, KEY_READ, &key), ERROR_SUCCESS);
+    auto read = [&](const char16_t* name, DWORD* number) {
+        DWORD type = 0, size = sizeof *number;
+        return RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(number), &size);
+    };
+    DWORD number = 0;
+    ASSERT_EQ(read(u"Max", &number), ERROR_SUCCESS);
+    EXPECT_EQ(number, 0xFFFFFFFFu);
+    ASSERT_EQ(read(u"Short", &number), ERROR_SUCCESS);
+    EXPECT_EQ(number, 0x1Du);
+    EXPECT_EQ(read(u"Negative", &number), ERROR_FILE_NOT_FOUND) << "a sign is not a hex digit";
+    EXPECT_EQ(read(u"NineDigits", &number), ERROR_FILE_NOT_FOUND) << "would be cut to 32 bits";
+    EXPECT_EQ(read(u"Trailing", &number), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(read(u"Empty", &number), ERROR_FILE_NOT_FOUND);
+    RegCloseKey(key);
+}
+
+}  // namespace
