@@ -333,7 +333,9 @@ namespace platform {
 std::filesystem::path RegistryFilePath() {
     const char* env = std::getenv("CQ_REGISTRY_FILE");
     if (env && *env) return fs::path(env);
-    fs::path folder = ModuleFolder();
+    // Asked on every lookup; the module's folder stays what it was when the module was loaded,
+    // so the dladdr and the path resolution are done once.
+    static const fs::path folder = ModuleFolder();
     if (folder.empty()) return {};
     return folder / "registry.reg";
 }
