@@ -58,14 +58,17 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-// Strict decimal number: [sign] digits [. digits] [e [sign] digits]. Integers
-// only when `integral`.
+// Strict decimal number: [sign] digits [. digits] [e [sign] digits].
 HRESULT ParseNumberText(std::u16string_view text, double* out) {
     std::string narrow = Narrow(text);
     std::string_view s = Trim(narrow);
     if (s.empty()) return DISP_E_TYPEMISMATCH;
     std::string_view body = s;
-    if (body.front() == '+') body.remove_prefix(1);
+    // from_chars takes a minus but no plus; after a plus no second sign may follow.
+    if (body.front() == '+') {
+        body.remove_prefix(1);
+        if (!body.empty() && body.front() == '-') return DISP_E_TYPEMISMATCH;
+    }
     if (body.empty()) return DISP_E_TYPEMISMATCH;
     double value = 0;
     auto [ptr, ec] = std::from_chars(body.data(), body.data() + body.size(), value, std::chars_format::general);

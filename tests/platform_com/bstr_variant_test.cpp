@@ -106,6 +106,8 @@ TEST(VariantChangeType, TextToNumbersIsStrict) {
     EXPECT_EQ(ChangeText(u"12abc", VT_I4, &v), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(ChangeText(u"", VT_I4, &v), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(ChangeText(u"0x10", VT_I4, &v), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(ChangeText(u"+-5", VT_I4, &v), DISP_E_TYPEMISMATCH) << "one sign only";
+    EXPECT_EQ(ChangeText(u"+-2.5", VT_R8, &v), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(ChangeText(u"nan", VT_R8, &v), DISP_E_TYPEMISMATCH);
     EXPECT_EQ(ChangeText(u"2147483648", VT_I4, &v), DISP_E_OVERFLOW);
     EXPECT_EQ(ChangeText(u"-1", VT_UI4, &v), DISP_E_OVERFLOW);
