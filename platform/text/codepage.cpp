@@ -5,6 +5,8 @@
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -141,14 +143,20 @@ void ToUnicodeCallback(const void* context, UConverterToUnicodeArgs* args, const
     ucnv_cbToUWriteUChars(args, &kReplacement, 1, 0, err);
 }
 
-// Converts UTF-16 to bytes; false when the converter gave up (strict mode).
+// ICU counts in int32_t: an output size to try, computed without overflow and
+// capped at what ICU can take.
+int32_t Room(size_t wanted) { return static_cast<int32_t>(std::min<size_t>(wanted, INT32_MAX)); }
+
+// Converts UTF-16 to bytes; false when the converter gave up (strict mode) or
+// the text is longer than ICU can take.
 bool FromUnicode(UConverter* conv, FromUnicodeState& state, std::u16string_view src, std::string& out) {
     UErrorCode err = U_ZERO_ERROR;
     ucnv_setFromUCallBack(conv, FromUnicodeCallback, &state, nullptr, nullptr, &err);
     if (U_FAILURE(err)) return false;
     out.clear();
     if (src.empty()) return true;
-    int32_t room = static_cast<int32_t>(src.size()) * 4 + 16;
+    if (src.size() > static_cast<size_t>(INT32_MAX)) return false;
+    int32_t room = Room(src.size() * 4 + 16);
     for (int attempt = 0; attempt < 4; ++attempt) {
         out.resize(static_cast<size_t>(room));
         err = U_ZERO_ERROR;
@@ -157,7 +165,7 @@ bool FromUnicode(UConverter* conv, FromUnicodeState& state, std::u16string_view 
         int32_t n =
             ucnv_fromUChars(conv, out.data(), room, src.data(), static_cast<int32_t>(src.size()), &err);
         if (err == U_BUFFER_OVERFLOW_ERROR && !state.failed) {
-            room = n + 16;
+            room = Room(static_cast<size_t>(n) + 16);
             continue;
         }
         if (U_FAILURE(err) || state.failed) return false;
@@ -173,14 +181,15 @@ bool ToUnicode(UConverter* conv, ToUnicodeState& state, std::string_view src, st
     if (U_FAILURE(err)) return false;
     out.clear();
     if (src.empty()) return true;
-    int32_t room = static_cast<int32_t>(src.size()) + 16;
+    if (src.size() > static_cast<size_t>(INT32_MAX)) return false;
+    int32_t room = Room(src.size() + 16);
     for (int attempt = 0; attempt < 4; ++attempt) {
         out.resize(static_cast<size_t>(room));
         err = U_ZERO_ERROR;
         state.failed = false;
         int32_t n = ucnv_toUChars(conv, out.data(), room, src.data(), static_cast<int32_t>(src.size()), &err);
         if (err == U_BUFFER_OVERFLOW_ERROR && !state.failed) {
-            room = n + 16;
+            room = Room(static_cast<size_t>(n) + 16);
             continue;
         }
         if (U_FAILURE(err) || state.failed) return false;
