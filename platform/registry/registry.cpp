@@ -17,6 +17,8 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/text/text.h"
+
 struct RegistryKey {
     std::string path;  // upper case, "HKEY_LOCAL_MACHINE\SOFTWARE\..."
 };
@@ -55,17 +57,8 @@ std::string Upper(const std::string& utf8) {
     return out;
 }
 
-std::string ToUtf8(std::u16string_view s) {
-    icu::UnicodeString u(false, s.data(), static_cast<int32_t>(s.size()));
-    std::string out;
-    u.toUTF8String(out);
-    return out;
-}
-
-std::u16string ToUtf16(const std::string& s) {
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(s);
-    return std::u16string(u.getBuffer(), static_cast<size_t>(u.length()));
-}
+using platform::Utf16ToUtf8;
+using platform::Utf8ToUtf16;
 
 std::string CanonicalRoot(const std::string& upper_root) {
     if (upper_root == "HKLM") return "HKEY_LOCAL_MACHINE";
@@ -100,7 +93,7 @@ std::string DecodeFile(const std::string& raw) {
         for (size_t i = 2; i + 1 < raw.size(); i += 2)
             units.push_back(static_cast<char16_t>(static_cast<unsigned char>(raw[i]) |
                                                   (static_cast<unsigned char>(raw[i + 1]) << 8)));
-        return ToUtf8(units);
+        return Utf16ToUtf8(units);
     }
     if (raw.size() >= 3 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) return raw.substr(3);
     return raw;
@@ -178,7 +171,7 @@ void Parse(Hive& hive, const std::string& text) {
             std::string data;
             if (!ReadQuoted(line, pos, &data)) continue;
             value.type = REG_SZ;
-            value.text = ToUtf16(data);
+            value.text = Utf8ToUtf16(data);
         } else if (line.compare(pos, 6, "dword:") == 0) {
             // One to eight hex digits and nothing after them: a sign, a ninth digit or other text
             // makes the line no value at all rather than a truncated or wrapped number.
@@ -261,7 +254,7 @@ std::string PathOf(HKEY key) {
 LONG RegOpenKeyExW(HKEY parent, LPCWSTR sub_key, DWORD /*options*/, REGSAM access, HKEY* result) {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    std::string sub = sub_key ? ToUtf8(std::u16string_view(sub_key)) : std::string();
+    std::string sub = sub_key ? Utf16ToUtf8(std::u16string_view(sub_key)) : std::string();
     std::lock_guard lock(g_mutex);
     std::string base = PathOf(parent);
     if (base.empty()) return ERROR_INVALID_HANDLE;
@@ -291,7 +284,7 @@ LONG RegCloseKey(HKEY key) {
 
 LONG RegQueryValueExW(HKEY key, LPCWSTR value_name, DWORD* reserved, DWORD* type, BYTE* data, DWORD* size) {
     if (reserved) return ERROR_INVALID_PARAMETER;
-    std::string name = value_name ? Upper(ToUtf8(std::u16string_view(value_name))) : std::string();
+    std::string name = value_name ? Upper(Utf16ToUtf8(std::u16string_view(value_name))) : std::string();
     Value value;
     {
         std::lock_guard lock(g_mutex);
@@ -358,7 +351,7 @@ bool FindInprocServer(const CLSID& clsid, std::string* module_path) {
         if (k == g_hive.values.end()) continue;
         auto v = k->second.find("");
         if (v == k->second.end() || v->second.type != REG_SZ || v->second.text.empty()) continue;
-        fs::path module(ToUtf8(v->second.text));
+        fs::path module(Utf16ToUtf8(v->second.text));
         if (module.is_relative()) module = g_hive.file.parent_path() / module;
         *module_path = module.string();
         return true;
