@@ -54,6 +54,15 @@ bool CopyPart(std::u16string_view part, LPWSTR buffer, size_t size) {
     return true;
 }
 
+// The file of a loaded object, resolved; the executable's own entry has no name.
+std::u16string PathOfLoadedObject(const struct link_map& map) {
+    if (!map.l_name || !*map.l_name) return platform::ExecutablePath();
+    char* resolved = realpath(map.l_name, nullptr);
+    std::u16string path = platform::FromNativePath(resolved ? resolved : map.l_name);
+    std::free(resolved);
+    return path;
+}
+
 }  // namespace
 
 namespace platform {
@@ -155,12 +164,7 @@ std::u16string ModulePathOf(const void* address) {
     Dl_info info{};
     struct link_map* map = nullptr;
     if (!dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) || !map) return {};
-    // The executable's own entry has no name.
-    if (!map->l_name || !*map->l_name) return ExecutablePath();
-    char* resolved = realpath(map->l_name, nullptr);
-    std::u16string path = FromNativePath(resolved ? resolved : map->l_name);
-    std::free(resolved);
-    return path;
+    return PathOfLoadedObject(*map);
 }
 
 }  // namespace platform
@@ -198,15 +202,7 @@ DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
         path = platform::ExecutablePath();
     } else {
         struct link_map* map = nullptr;
-        if (dlinfo(hModule, RTLD_DI_LINKMAP, &map) == 0 && map) {
-            if (!map->l_name || !*map->l_name) {
-                path = platform::ExecutablePath();
-            } else {
-                char* resolved = realpath(map->l_name, nullptr);
-                path = platform::FromNativePath(resolved ? resolved : map->l_name);
-                std::free(resolved);
-            }
-        }
+        if (dlinfo(hModule, RTLD_DI_LINKMAP, &map) == 0 && map) path = PathOfLoadedObject(*map);
     }
     if (path.empty()) {
         SetLastError(ERROR_INVALID_HANDLE);
