@@ -204,7 +204,8 @@ fs::path ModuleFolder() {
 void Refresh() {
     fs::path file = platform::RegistryFilePath();
     struct stat st {};
-    const bool exists = !file.empty() && ::stat(file.c_str(), &st) == 0;
+    // Only a regular file is read: a FIFO would block every lookup and a device might never end.
+    const bool exists = !file.empty() && ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode);
     if (g_hive.loaded && g_hive.file == file) {
         if (!exists && g_hive.size == -1) return;
         if (exists && g_hive.size == st.st_size && g_hive.inode == st.st_ino &&

@@ -11,7 +11,7 @@
 // file "registry.reg" in the folder of the module (program or shared object)
 // that contains this code — the build writes one beside its programs. The
 // file is re-read whenever its size or modification time changes; a missing
-// or unreadable file is an empty registry.
+// or unreadable file, or one that is not a regular file, is an empty registry.
 #pragma once
 
 #include <filesystem>

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/registry/registry.h"
 #include "support/test_support.h"
@@ -152,6 +153,19 @@ TEST_F(Registry, MalformedDwordValuesAreNotValues) {
     EXPECT_EQ(read(u"Trailing", &number), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(read(u"Empty", &number), ERROR_FILE_NOT_FOUND);
     RegCloseKey(key);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Registry, AFileThatIsNotRegularIsAnEmptyRegistry) {
+    // Reading a FIFO without a writer would block every lookup for good.
+    ASSERT_EQ(mkfifo((dir_ / "registry.reg").c_str(), 0600), 0);
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    std::string module;
+    EXPECT_FALSE(platform::FindInprocServer(GUID_NULL, &module));
 }
 
 }  // namespace
