@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "platform/registry/registry.h"
 #include "support/test_support.h"
 
@@ -153,6 +157,35 @@ TEST_F(Registry, MalformedDwordValuesAreNotValues) {
     EXPECT_EQ(read(u"Trailing", &number), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(read(u"Empty", &number), ERROR_FILE_NOT_FOUND);
     RegCloseKey(key);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Registry, ThreadsOpenQueryAndCloseKeysTogether) {
+    Write("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Shared]\n\"v\"=dword:00000007\n");
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 200; ++i) {
+                HKEY key = nullptr;
+                if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Shared", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+                    ++failures;
+                    continue;
+                }
+                DWORD number = 0, size = sizeof number;
+                if (RegQueryValueExW(key, u"v", nullptr, nullptr, reinterpret_cast<BYTE*>(&number), &size) !=
+                        ERROR_SUCCESS ||
+                    number != 7)
+                    ++failures;
+                if (RegCloseKey(key) != ERROR_SUCCESS) ++failures;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(failures.load(), 0);
 }
 
 }  // namespace
