@@ -202,3 +202,17 @@ TEST_F(Registry, AFileThatIsNotRegularIsAnEmptyRegistry) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RegistryFile, DefaultsToRegistryRegBesideTheModule) {
+    unsetenv("CQ_REGISTRY_FILE");
+    // The platform is linked into this test program, so the program is the module.
+    const auto program = std::filesystem::canonical("/proc/self/exe");
+    EXPECT_EQ(platform::RegistryFilePath(), program.parent_path() / "registry.reg");
+    setenv("CQ_REGISTRY_FILE", "/somewhere/else.reg", 1);
+    EXPECT_EQ(platform::RegistryFilePath(), std::filesystem::path("/somewhere/else.reg"));
+    unsetenv("CQ_REGISTRY_FILE");
+}
+
+}  // namespace
