@@ -551,12 +551,12 @@ std::optional<std::vector<uint8_t>> RenderEa3Tag(const AttributeSet& tags, const
     if (body.size() > size) size = (body.size() + 2048 + 15) / 16 * 16;
     if (size > kMaxTagBody) return std::nullopt;
 
-    std::vector<uint8_t> tag(kTagHeaderSize, 0);
+    // Allocated once at its final size (header, body, zero padding).
+    std::vector<uint8_t> tag(kTagHeaderSize + size, 0);
     std::memcpy(tag.data(), "ea3", 3);
     tag[3] = 3;
     WriteSyncsafe(tag.data() + 6, static_cast<uint32_t>(size));
-    tag.insert(tag.end(), body.begin(), body.end());
-    tag.resize(kTagHeaderSize + size, 0);
+    std::copy(body.begin(), body.end(), tag.begin() + kTagHeaderSize);
     return tag;
 }
 
