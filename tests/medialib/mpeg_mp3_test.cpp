@@ -68,6 +68,19 @@ TEST(Mp3Pictures, JacketPositionsKeepTheirKinds) {
     for (size_t i = 0; i < 5; ++i) EXPECT_TRUE(SameValue(got[i], five[i])) << i;
 }
 
+// Adds an APIC frame holding a small PNG picture marked by `mark`.
+void AddPngPicture(TagLib::ID3v2::Tag& tag, TagLib::ID3v2::AttachedPictureFrame::Type type, const char* desc,
+                   uint8_t mark) {
+    auto* frame = new TagLib::ID3v2::AttachedPictureFrame();
+    frame->setType(type);
+    frame->setDescription(desc);
+    frame->setMimeType("image/png");
+    const auto png = fixtures::PngBytes(mark);
+    frame->setPicture(
+        TagLib::ByteVector(reinterpret_cast<const char*>(png.data()), static_cast<unsigned>(png.size())));
+    tag.addFrame(frame);
+}
+
 // APIC pictures that no attribute shows (an "Other" scan beside a real front
 // cover, a second leaflet page beside the liner-notes picture) are kept when
 // the tag is saved; only the ones read as attributes are replaced.
@@ -77,16 +90,7 @@ TEST(Mp3Pictures, PicturesNotReadAsAttributesSurviveASave) {
     const fs::path mp3 = dir / "apic.mp3";
     ASSERT_TRUE(fixtures::MakeTone(mp3, "-c:a libmp3lame"));
     using TagLib::ID3v2::AttachedPictureFrame;
-    const auto add = [](TagLib::ID3v2::Tag& tag, AttachedPictureFrame::Type type, const char* desc, uint8_t mark) {
-        auto* frame = new AttachedPictureFrame();
-        frame->setType(type);
-        frame->setDescription(desc);
-        frame->setMimeType("image/png");
-        const auto png = fixtures::PngBytes(mark);
-        frame->setPicture(TagLib::ByteVector(reinterpret_cast<const char*>(png.data()),
-                                             static_cast<unsigned>(png.size())));
-        tag.addFrame(frame);
-    };
+    const auto add = AddPngPicture;
     {
         TagLib::MPEG::File file(mp3.c_str());
         ASSERT_TRUE(file.isValid());
@@ -152,16 +156,7 @@ TEST(Mp3Pictures, ASaveThatChangesNoPictureKeepsEveryFrame) {
         TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
         tag->removeFrames("APIC");
         uint8_t mark = 1;
-        for (const auto& [type, desc] : frames) {
-            auto* frame = new AttachedPictureFrame();
-            frame->setType(type);
-            frame->setDescription(desc);
-            frame->setMimeType("image/png");
-            const auto png = fixtures::PngBytes(mark++);
-            frame->setPicture(TagLib::ByteVector(reinterpret_cast<const char*>(png.data()),
-                                                 static_cast<unsigned>(png.size())));
-            tag->addFrame(frame);
-        }
+        for (const auto& [type, desc] : frames) AddPngPicture(*tag, type, desc, mark++);
         ASSERT_TRUE(file.save());
     };
     const auto frames_now = [&] {
