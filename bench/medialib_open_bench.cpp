@@ -3,10 +3,8 @@
 // engine's content check, stream probe and attribute model cost on top of a
 // bare tag read. Files are generated once with the ffmpeg command.
 #include <benchmark/benchmark.h>
-
 #include <taglib/fileref.h>
 #include <taglib/tag.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
@@ -22,11 +20,11 @@ namespace {
 namespace fs = std::filesystem;
 
 // The ids of the console program's attribute listing (with fallbacks).
-constexpr uint32_t kListing[] = {0x1207, 0x1607, 0x1230, 0x1630, 0x1210, 0x1610, 0x1510, 0x120C, 0x0207,
-                                 0x160C, 0x0210, 0x0251, 0x1208, 0x1213, 0x1212, 0x1105, 0x110F, 0x112D,
-                                 0x1400, 0x1236, 0x1404, 0x1100, 0x111A, 0x1104, 0x1101, 0x1102, 0x1103,
-                                 0x1129, 0x1110, 0x1112, 0x111C, 0x110C, 0x1245, 0x126E, 0x122C, 0x1224,
-                                 0x122D, 0x1223, 0x122A, 0x1220};
+constexpr uint32_t kListing[] = {0x1207, 0x1607, 0x1230, 0x1630, 0x1210, 0x1610, 0x1510, 0x120C,
+                                 0x0207, 0x160C, 0x0210, 0x0251, 0x1208, 0x1213, 0x1212, 0x1105,
+                                 0x110F, 0x112D, 0x1400, 0x1236, 0x1404, 0x1100, 0x111A, 0x1104,
+                                 0x1101, 0x1102, 0x1103, 0x1129, 0x1110, 0x1112, 0x111C, 0x110C,
+                                 0x1245, 0x126E, 0x122C, 0x1224, 0x122D, 0x1223, 0x122A, 0x1220};
 
 const fs::path& Folder() {
     static const fs::path dir = [] {
@@ -40,8 +38,10 @@ const fs::path& Folder() {
 fs::path Make(const std::string& name, const std::string& args) {
     const fs::path out = Folder() / name;
     if (!fs::exists(out)) {
-        const std::string cmd = "ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=duration=10 -metadata title=T "
-                                "-metadata artist=A -metadata album=B " + args + " '" + out.string() + "'";
+        const std::string cmd =
+            "ffmpeg -nostdin -loglevel error -y -f lavfi -i sine=duration=10 -metadata title=T "
+            "-metadata artist=A -metadata album=B " +
+            args + " '" + out.string() + "'";
         if (std::system(cmd.c_str()) != 0) return {};
     }
     return out;
@@ -80,7 +80,8 @@ void BM_TagLibMp3(benchmark::State& state) {
         TagLib::FileRef ref(file.c_str(), true, TagLib::AudioProperties::Average);
         size_t present = 0;
         if (!ref.isNull() && ref.tag()) present = ref.tag()->title().size() + ref.tag()->artist().size();
-        if (ref.audioProperties()) present += static_cast<size_t>(ref.audioProperties()->lengthInMilliseconds());
+        if (ref.audioProperties())
+            present += static_cast<size_t>(ref.audioProperties()->lengthInMilliseconds());
         benchmark::DoNotOptimize(present);
     }
     state.counters["bytes"] = static_cast<double>(fs::file_size(file));

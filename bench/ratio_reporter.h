@@ -14,11 +14,12 @@
 namespace bench {
 
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     // `baseline` is the name (or name prefix) of the benchmark the others
     // are divided by.
     explicit RatioReporter(std::string baseline)
-        : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular), baseline_(std::move(baseline)) {}
+        : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular),
+          baseline_(std::move(baseline)) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
@@ -47,7 +48,7 @@ public:
         std::printf("ratio = time / time of %s\n", baseline_.c_str());
     }
 
-private:
+  private:
     std::string baseline_;
     std::vector<std::string> order_;
     std::map<std::string, double> seconds_;

@@ -64,7 +64,8 @@ LONG DetectApplicationIdentity(BSTR* plugin_registry_key) {
     for (const IdentityRow& row : kIdentityRows) {
         HKEY first = nullptr;
         HKEY second = nullptr;
-        const bool first_open = RegOpenKeyExW(HKEY_LOCAL_MACHINE, row.first_key, 0, KEY_READ, &first) == ERROR_SUCCESS;
+        const bool first_open =
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, row.first_key, 0, KEY_READ, &first) == ERROR_SUCCESS;
         const bool second_open =
             RegOpenKeyExW(HKEY_LOCAL_MACHINE, row.second_key, 0, KEY_READ, &second) == ERROR_SUCCESS;
         if (first_open) RegCloseKey(first);

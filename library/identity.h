@@ -20,9 +20,9 @@ namespace library {
 
 // The console program's identity record; one per run, owned by its main routine.
 struct ApplicationIdentity {
-    bool IsGiven = false;       // set once the command line gave an identity option
-    LONG ApplicationId = 0;     // 0: none
-    LONG Mode = 2;              // always 2
+    bool IsGiven = false;              // set once the command line gave an identity option
+    LONG ApplicationId = 0;            // 0: none
+    LONG Mode = 2;                     // always 2
     BSTR PluginRegistryKey = nullptr;  // owned; null or empty: none
     BSTR Extra = nullptr;              // owned; nothing fills it
 

@@ -18,8 +18,8 @@ inline constexpr IID IID_MediaLibraryV2 = platform::MakeGuid("{DE48CD22-F1F8-48C
 inline constexpr IID IID_MediaLibraryV3 = platform::MakeGuid("{19F52663-E4A9-4086-9105-114AFD8A67F8}");
 inline constexpr IID IID_MediaLibraryV4 = platform::MakeGuid("{1748719B-3FFD-4B33-B70E-B5F8BAA97577}");
 inline constexpr IID IID_MediaLibraryV5 = platform::MakeGuid("{71C191D9-346F-4CA5-A8B0-1D12A86A2A3B}");
-inline constexpr IID kMediaLibraryInterfaceIds[5] = {IID_MediaLibraryV1, IID_MediaLibraryV2, IID_MediaLibraryV3,
-                                                     IID_MediaLibraryV4, IID_MediaLibraryV5};
+inline constexpr IID kMediaLibraryInterfaceIds[5] = {
+    IID_MediaLibraryV1, IID_MediaLibraryV2, IID_MediaLibraryV3, IID_MediaLibraryV4, IID_MediaLibraryV5};
 
 inline constexpr IID IID_MediaContent = platform::MakeGuid("{38050E26-1801-495F-BE54-FF9956FAA606}");
 inline constexpr IID IID_MediaItem = platform::MakeGuid("{4BC42157-E3F9-4DDF-8A46-F14009D14078}");
@@ -43,7 +43,7 @@ struct ProgressSink : IUnknown {
     // 32-bit value that the sink sets to 1.
     virtual HRESULT Notify(LONG unused, LONG state, LONG result_code, LPCWSTR output_path, LONG unused2,
                            LONG unused3, LONG* flag) = 0;  // slot 3
-protected:
+  protected:
     ~ProgressSink() = default;
 };
 
@@ -54,7 +54,7 @@ struct ConvertSource {
 };
 
 struct MediaLibrary : IUnknown {
-    virtual HRESULT Initialize() = 0;                 // slot 3: no identity can be told
+    virtual HRESULT Initialize() = 0;  // slot 3: no identity can be told
     virtual HRESULT Reserved4() = 0;
     virtual HRESULT Reserved5() = 0;
     virtual HRESULT Reserved6() = 0;
@@ -70,8 +70,8 @@ struct MediaLibrary : IUnknown {
     virtual HRESULT Reserved15() = 0;
     virtual HRESULT SetProgressSink(ProgressSink* sink) = 0;  // slot 16
     virtual HRESULT Reserved17() = 0;
-    virtual HRESULT SetWorkFolder(LPCWSTR folder) = 0;      // slot 18
-    virtual HRESULT SetBitRate(LONG bits_per_second) = 0;   // slot 19
+    virtual HRESULT SetWorkFolder(LPCWSTR folder) = 0;     // slot 18
+    virtual HRESULT SetBitRate(LONG bits_per_second) = 0;  // slot 19
     virtual HRESULT Reserved20() = 0;
     virtual HRESULT SetApplication(LONG application_id) = 0;  // slot 21: short form
     virtual HRESULT Reserved22() = 0;
@@ -81,7 +81,7 @@ struct MediaLibrary : IUnknown {
     // slot 24: long form (id, mode 2, null, null string)
     virtual HRESULT SetApplication(LONG application_id, LONG mode, LPCWSTR reserved, BSTR extra) = 0;
 
-protected:
+  protected:
     ~MediaLibrary() = default;
 };
 
@@ -96,7 +96,7 @@ struct MediaContent : IUnknown {
     virtual HRESULT Reserved9() = 0;
     virtual HRESULT CreatePlayer(REFIID riid, void** player) = 0;  // slot 10
 
-protected:
+  protected:
     ~MediaContent() = default;
 };
 
@@ -108,10 +108,10 @@ struct MediaItem : IUnknown {
     virtual HRESULT GetAttribute(ULONG id, LONG* count, VARIANT** values) = 0;
     // slot 6: count 0 (values null) removes the attribute. The caller keeps its array.
     virtual HRESULT SetAttribute(ULONG id, LONG count, VARIANT* values) = 0;
-    virtual HRESULT GetAttributeCount(LONG* count) = 0;  // slot 7
+    virtual HRESULT GetAttributeCount(LONG* count) = 0;                                        // slot 7
     virtual HRESULT GetAttributeAt(LONG index, ULONG* id, LONG* count, VARIANT** values) = 0;  // slot 8
 
-protected:
+  protected:
     ~MediaItem() = default;
 };
 
@@ -125,7 +125,7 @@ struct MediaPicture : IUnknown {
     virtual HRESULT Save(LPCWSTR path) = 0;                     // slot 7
     virtual HRESULT Load(LPCWSTR path) = 0;                     // slot 8
 
-protected:
+  protected:
     ~MediaPicture() = default;
 };
 
@@ -152,7 +152,7 @@ struct MediaPlayer : IUnknown {
     virtual HRESULT Seek(LONG milliseconds, LONG mode) = 0;  // slot 21: mode 1 position, 2 beyond the end
     virtual HRESULT GetState(SHORT* state) = 0;              // slot 22: 3 ends the wait for data
 
-protected:
+  protected:
     ~MediaPlayer() = default;
 };
 
@@ -171,6 +171,6 @@ struct MediaPlayerGraph : IUnknown {
     virtual HRESULT GetUpstreamPin(REFIID filter_iid, IUnknown* filter, LPCWSTR pin_id, REFIID pin_iid,
                                    void** object, void** pin) = 0;
 
-protected:
+  protected:
     ~MediaPlayerGraph() = default;
 };

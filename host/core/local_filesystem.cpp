@@ -181,13 +181,15 @@ class LocalFilesystem : public filesystem {
         // previous content already gone. A flush that fails keeps the target.
         {
             const Descriptor fd(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-            if (fd.get() >= 0 && ::fsync(fd.get()) != 0 && errno != EINVAL && errno != EROFS) ThrowErrno(errno);
+            if (fd.get() >= 0 && ::fsync(fd.get()) != 0 && errno != EINVAL && errno != EROFS)
+                ThrowErrno(errno);
         }
         // rename() swaps the name atomically when the target exists.
         if (::rename(source.c_str(), target.c_str()) != 0) ThrowErrno(errno);
         // And the folder's new entry is made durable too (best effort).
         const std::string folder = std::filesystem::path(target).parent_path().string();
-        const Descriptor dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const Descriptor dir(
+            ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dir.get() >= 0) ::fsync(dir.get());
     }
 

@@ -15,7 +15,7 @@ namespace {
 // item starts unloaded, and its caller loads it (for reading or writing) when
 // it needs the attributes.
 class Content final : public platform::ComObject<Content, MediaContent, MediaItemImpl> {
-public:
+  public:
     explicit Content(std::u16string path) : path_(std::move(path)) {}
 
     HRESULT CreatePlayer(REFIID, void** player) override {
@@ -31,7 +31,7 @@ public:
     HRESULT Reserved8() override { return E_NOTIMPL; }
     HRESULT Reserved9() override { return E_NOTIMPL; }
 
-private:
+  private:
     std::u16string path_;
 };
 
@@ -42,8 +42,14 @@ std::filesystem::path FilePathOf(LPCWSTR path) { return std::filesystem::path(pl
 
 bool IsKnownFormatId(LONG format_id) {
     switch (format_id) {
-        case container::Omg: case container::ProtectedOma: case container::Oma: case container::Kdr:
-        case container::Mp3: case container::Wav: case container::ThreeGp: case container::Wma:
+        case container::Omg:
+        case container::ProtectedOma:
+        case container::Oma:
+        case container::Kdr:
+        case container::Mp3:
+        case container::Wav:
+        case container::ThreeGp:
+        case container::Wma:
             return true;
         default:
             return false;

@@ -18,7 +18,7 @@
 namespace medialib {
 
 class MediaItemImpl : public MediaItem {
-public:
+  public:
     HRESULT Load(LPCWSTR path, LONG mode) override;
     HRESULT Close() override;
     HRESULT GetAttribute(ULONG id, LONG* count, VARIANT** values) override;
@@ -26,10 +26,10 @@ public:
     HRESULT GetAttributeCount(LONG* count) override;
     HRESULT GetAttributeAt(LONG index, ULONG* id, LONG* count, VARIANT** values) override;
 
-protected:
+  protected:
     ~MediaItemImpl() = default;
 
-private:
+  private:
     std::mutex mutex_;
     std::unique_ptr<OpenedFile> file_;
     std::filesystem::path path_;

@@ -9,7 +9,7 @@ namespace medialib {
 namespace {
 
 class LibraryRoot final : public MediaLibrary {
-public:
+  public:
     HRESULT QueryInterface(REFIID riid, void** object) override {
         if (!object) return E_POINTER;
         *object = nullptr;
@@ -93,7 +93,7 @@ public:
     HRESULT Reserved20() override { return E_NOTIMPL; }
     HRESULT Reserved22() override { return E_NOTIMPL; }
 
-private:
+  private:
     ~LibraryRoot() = default;
 
     std::atomic<ULONG> refs_{1};

@@ -9,7 +9,7 @@ namespace {
 using Creator = HRESULT (*)(REFIID, void**);
 
 class ClassFactory final : public platform::ComObject<ClassFactory, IClassFactory> {
-public:
+  public:
     explicit ClassFactory(Creator creator) : creator_(creator) {}
 
     HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
@@ -20,7 +20,7 @@ public:
     }
     HRESULT LockServer(BOOL) override { return S_OK; }
 
-private:
+  private:
     Creator creator_;
 };
 

@@ -18,7 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class Picture final : public platform::ComObject<Picture, MediaPicture> {
-public:
+  public:
     explicit Picture(std::shared_ptr<PictureData> data) : data_(std::move(data)) {}
 
     HRESULT GetProperty(ULONG id, VARIANT* value) override {
@@ -95,7 +95,7 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::shared_ptr<PictureData> data_;
 };

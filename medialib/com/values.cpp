@@ -12,20 +12,49 @@ enum class Kind { Natural, Text, Number, Date, Picture };
 
 Kind KindOf(uint32_t id) {
     switch (id) {
-        case attr::Title: case attr::SortTitle: case attr::Subtitle: case attr::SortSubtitle:
-        case attr::Artist: case attr::SortArtist: case attr::ArtistURL: case attr::Album:
-        case attr::AlbumAlt: case attr::SortAlbum: case attr::AlbumArtist: case attr::SortAlbumArtist:
-        case attr::Genre: case attr::Composer: case attr::Lyricist: case attr::ReleaseYear:
-        case attr::LyricsText: case attr::LinerNotesText: case attr::Location: case attr::Extension:
+        case attr::Title:
+        case attr::SortTitle:
+        case attr::Subtitle:
+        case attr::SortSubtitle:
+        case attr::Artist:
+        case attr::SortArtist:
+        case attr::ArtistURL:
+        case attr::Album:
+        case attr::AlbumAlt:
+        case attr::SortAlbum:
+        case attr::AlbumArtist:
+        case attr::SortAlbumArtist:
+        case attr::Genre:
+        case attr::Composer:
+        case attr::Lyricist:
+        case attr::ReleaseYear:
+        case attr::LyricsText:
+        case attr::LinerNotesText:
+        case attr::Location:
+        case attr::Extension:
             return Kind::Text;
-        case attr::TrackNumber: case attr::TrackNumberAlt: case attr::TotalTracks: case attr::Duration:
-        case attr::MilliSecond: case attr::Format: case attr::Codec: case attr::BitRate:
-        case attr::BitRateAlt: case attr::Size: case attr::Frequency: case attr::BitDepth:
-        case attr::BitDepthAlt: case attr::Channel:
+        case attr::TrackNumber:
+        case attr::TrackNumberAlt:
+        case attr::TotalTracks:
+        case attr::Duration:
+        case attr::MilliSecond:
+        case attr::Format:
+        case attr::Codec:
+        case attr::BitRate:
+        case attr::BitRateAlt:
+        case attr::Size:
+        case attr::Frequency:
+        case attr::BitDepth:
+        case attr::BitDepthAlt:
+        case attr::Channel:
             return Kind::Number;
-        case attr::Release: case attr::Import:
+        case attr::Release:
+        case attr::Import:
             return Kind::Date;
-        case attr::Jacket: case attr::JacketAlt: case attr::LyricsPicture: case attr::LinerNotesPicture:
+        case attr::Jacket:
+        case attr::JacketAlt:
+        case attr::LyricsPicture:
+        case attr::LinerNotesPicture:
             return Kind::Picture;
         default:
             return Kind::Natural;
@@ -80,11 +109,24 @@ bool VariantToValue(uint32_t id, const VARIANT& in, Value* out) {
     Kind kind = KindOf(id);
     if (kind == Kind::Natural) {
         switch (in.vt) {
-            case VT_BSTR: kind = Kind::Text; break;
-            case VT_I2: case VT_I4: case VT_UI4: case VT_BOOL: kind = Kind::Number; break;
-            case VT_DATE: kind = Kind::Date; break;
-            case VT_UNKNOWN: case VT_DISPATCH: kind = Kind::Picture; break;
-            default: return false;
+            case VT_BSTR:
+                kind = Kind::Text;
+                break;
+            case VT_I2:
+            case VT_I4:
+            case VT_UI4:
+            case VT_BOOL:
+                kind = Kind::Number;
+                break;
+            case VT_DATE:
+                kind = Kind::Date;
+                break;
+            case VT_UNKNOWN:
+            case VT_DISPATCH:
+                kind = Kind::Picture;
+                break;
+            default:
+                return false;
         }
     }
     if (kind == Kind::Picture) return PictureFromVariant(in, out);
@@ -92,9 +134,15 @@ bool VariantToValue(uint32_t id, const VARIANT& in, Value* out) {
     platform::Variant converted;
     if (FAILED(VariantChangeType(converted.Get(), &in, 0, target)) || converted->vt != target) return false;
     switch (kind) {
-        case Kind::Text: *out = std::u16string(platform::BstrView(converted->bstrVal)); break;
-        case Kind::Number: *out = static_cast<int32_t>(converted->lVal); break;
-        default: *out = DateValue{converted->date}; break;
+        case Kind::Text:
+            *out = std::u16string(platform::BstrView(converted->bstrVal));
+            break;
+        case Kind::Number:
+            *out = static_cast<int32_t>(converted->lVal);
+            break;
+        default:
+            *out = DateValue{converted->date};
+            break;
     }
     return true;
 }

@@ -7,7 +7,7 @@
 namespace medialib::attr {
 
 // Text and tag attributes.
-inline constexpr uint32_t AlbumAlt = 0x0207;        // second id of the album
+inline constexpr uint32_t AlbumAlt = 0x0207;  // second id of the album
 inline constexpr uint32_t AlbumArtist = 0x0210;
 inline constexpr uint32_t SortAlbumArtist = 0x0251;
 inline constexpr uint32_t Title = 0x1207;
@@ -18,16 +18,16 @@ inline constexpr uint32_t Lyricist = 0x1212;
 inline constexpr uint32_t Composer = 0x1213;
 inline constexpr uint32_t LinerNotesPicture = 0x1223;
 inline constexpr uint32_t LyricsPicture = 0x1224;
-inline constexpr uint32_t Jacket = 0x122A;          // first jacket list
-inline constexpr uint32_t JacketAlt = 0x1220;       // second jacket list
+inline constexpr uint32_t Jacket = 0x122A;     // first jacket list
+inline constexpr uint32_t JacketAlt = 0x1220;  // second jacket list
 inline constexpr uint32_t LyricsText = 0x122C;
 inline constexpr uint32_t LinerNotesText = 0x122D;
 inline constexpr uint32_t Subtitle = 0x1230;
-inline constexpr uint32_t ReleaseYear = 0x1236;     // year text
+inline constexpr uint32_t ReleaseYear = 0x1236;  // year text
 inline constexpr uint32_t Location = 0x1245;
 inline constexpr uint32_t Extension = 0x126E;
-inline constexpr uint32_t Release = 0x1400;         // VT_DATE
-inline constexpr uint32_t Import = 0x1404;          // VT_DATE
+inline constexpr uint32_t Release = 0x1400;  // VT_DATE
+inline constexpr uint32_t Import = 0x1404;   // VT_DATE
 inline constexpr uint32_t ArtistURL = 0x1510;
 inline constexpr uint32_t SortTitle = 0x1607;
 inline constexpr uint32_t SortAlbum = 0x160C;
@@ -35,11 +35,11 @@ inline constexpr uint32_t SortArtist = 0x1610;
 inline constexpr uint32_t SortSubtitle = 0x1630;
 
 // Numbers and technical attributes.
-inline constexpr uint32_t Duration = 0x1100;        // seconds
-inline constexpr uint32_t Format = 0x1101;          // container number
-inline constexpr uint32_t Codec = 0x1102;           // codec number
-inline constexpr uint32_t BitRate = 0x1103;         // bits per second
-inline constexpr uint32_t Size = 0x1104;            // bytes
+inline constexpr uint32_t Duration = 0x1100;  // seconds
+inline constexpr uint32_t Format = 0x1101;    // container number
+inline constexpr uint32_t Codec = 0x1102;     // codec number
+inline constexpr uint32_t BitRate = 0x1103;   // bits per second
+inline constexpr uint32_t Size = 0x1104;      // bytes
 inline constexpr uint32_t TrackNumber = 0x1105;
 inline constexpr uint32_t Channel = 0x110C;
 inline constexpr uint32_t TrackNumberAlt = 0x110F;  // second id of the track number

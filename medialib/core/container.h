@@ -28,7 +28,7 @@ namespace medialib {
 // Bytes of a file, read at any offset. All parsers read through this, so the
 // engine, the plug-in side and the fuzzers share one input path.
 class ByteSource {
-public:
+  public:
     virtual ~ByteSource() = default;
     virtual uint64_t Size() const = 0;
     // Reads up to n bytes at offset; returns the number read (short at end).

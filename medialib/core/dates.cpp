@@ -97,7 +97,8 @@ std::optional<CivilTime> ParseDateText(std::string_view s) {
         !Digits(s, 14, 2, t.minute) || t.hour > 23 || t.minute > 59)
         return std::nullopt;
     if (s.size() > 16) {
-        if (s.size() != 19 || s[16] != ':' || !Digits(s, 17, 2, t.second) || t.second > 59) return std::nullopt;
+        if (s.size() != 19 || s[16] != ':' || !Digits(s, 17, 2, t.second) || t.second > 59)
+            return std::nullopt;
     }
     t.has_time = true;
     return t;
@@ -109,8 +110,8 @@ std::string FormatIsoDate(const DateValue& d) {
     if (t.hour == 0 && t.minute == 0 && t.second == 0) {
         std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", t.year, t.month, t.day);
     } else {
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                      t.second);
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                      t.minute, t.second);
     }
     return buf;
 }

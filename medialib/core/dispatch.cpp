@@ -7,7 +7,6 @@
 #include "medialib/openmg/openmg_file.h"
 #include "medialib/riff/wav_file.h"
 
-
 namespace medialib {
 namespace {
 

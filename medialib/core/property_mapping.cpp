@@ -37,7 +37,9 @@ constexpr TextRow kTextRows[] = {
     {attr::LinerNotesText, "COMMENT"},
 };
 
-TagLib::String ToTagString(const std::u16string& s) { return TagLib::String(Utf16ToUtf8(s), TagLib::String::UTF8); }
+TagLib::String ToTagString(const std::u16string& s) {
+    return TagLib::String(Utf16ToUtf8(s), TagLib::String::UTF8);
+}
 std::u16string FromTagString(const TagLib::String& s) { return Utf8ToUtf16(s.to8Bit(true)); }
 
 TagLib::StringList TextValues(const AttributeSet& tags, uint32_t id) {
@@ -89,7 +91,8 @@ std::string Trim(const std::string& s) {
 void ReadDate(const std::string& text, const std::set<uint32_t>& storable, AttributeSet& out) {
     if (text.empty()) return;
     const auto parsed = ParseDateText(text);
-    if (storable.count(attr::ReleaseYear)) out[attr::ReleaseYear] = {Utf8ToUtf16(parsed ? text.substr(0, 4) : text)};
+    if (storable.count(attr::ReleaseYear))
+        out[attr::ReleaseYear] = {Utf8ToUtf16(parsed ? text.substr(0, 4) : text)};
     if (parsed && storable.count(attr::Release)) out[attr::Release] = {ToDateValue(*parsed)};
 }
 
@@ -106,7 +109,8 @@ int32_t FirstNumber(const AttributeSet& tags, uint32_t id) {
     auto it = tags.find(id);
     if (it == tags.end() || it->second.empty()) return 0;
     if (const auto* n = std::get_if<int32_t>(&it->second.front())) return *n > 0 ? *n : 0;
-    if (const auto* s = std::get_if<std::u16string>(&it->second.front())) return ParsePositive(Utf16ToUtf8(*s));
+    if (const auto* s = std::get_if<std::u16string>(&it->second.front()))
+        return ParsePositive(Utf16ToUtf8(*s));
     return 0;
 }
 
@@ -145,13 +149,16 @@ void ReadProperties(const TagLib::PropertyMap& props, const std::set<uint32_t>& 
         }
         if (total > 0 && storable.count(attr::TotalTracks)) out[attr::TotalTracks] = {total};
     }
-    if (const TagLib::StringList date = get("DATE"); !date.isEmpty()) ReadDate(date.front().to8Bit(true), storable, out);
-    if (const TagLib::StringList imported = get("IMPORTDATE"); !imported.isEmpty() && storable.count(attr::Import)) {
+    if (const TagLib::StringList date = get("DATE"); !date.isEmpty())
+        ReadDate(date.front().to8Bit(true), storable, out);
+    if (const TagLib::StringList imported = get("IMPORTDATE");
+        !imported.isEmpty() && storable.count(attr::Import)) {
         if (auto t = ParseDateText(imported.front().to8Bit(true))) out[attr::Import] = {ToDateValue(*t)};
     }
 }
 
-void WriteProperties(const AttributeSet& tags, const std::set<uint32_t>& storable, TagLib::PropertyMap& props) {
+void WriteProperties(const AttributeSet& tags, const std::set<uint32_t>& storable,
+                     TagLib::PropertyMap& props) {
     auto set = [&](const char* key, const TagLib::StringList& values) {
         if (values.isEmpty()) {
             props.erase(key);

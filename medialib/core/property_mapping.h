@@ -31,7 +31,8 @@ void ReadProperties(const TagLib::PropertyMap& props, const std::set<uint32_t>& 
 
 // Sets or erases every key of the table whose attribute is in `storable` so that
 // `props` holds exactly `tags`; keys outside the table are left alone.
-void WriteProperties(const AttributeSet& tags, const std::set<uint32_t>& storable, TagLib::PropertyMap& props);
+void WriteProperties(const AttributeSet& tags, const std::set<uint32_t>& storable,
+                     TagLib::PropertyMap& props);
 
 // Every property key the table uses.
 std::vector<std::string> MappedPropertyKeys();

@@ -19,7 +19,8 @@ bool SnapshotFile::Save(const std::filesystem::path& path, const AttributeSet& t
     for (const auto& [id, values] : tags) {
         if (CanStore(id) && !values.empty()) kept[id] = values;
     }
-    if (!EditAtomically(path, [&](const std::filesystem::path& copy) { return writer_(copy, kept); })) return false;
+    if (!EditAtomically(path, [&](const std::filesystem::path& copy) { return writer_(copy, kept); }))
+        return false;
     if (std::unique_ptr<OpenedFile> fresh = reopen_(path)) attrs_ = fresh->Attributes();
     return true;
 }

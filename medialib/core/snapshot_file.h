@@ -12,7 +12,7 @@
 namespace medialib {
 
 class SnapshotFile : public OpenedFile {
-public:
+  public:
     // `writer` edits the temporary copy of the file (see atomic_save.h) so that
     // it holds `tags`; `reopen` re-reads a saved file to refresh the snapshot.
     using Writer = std::function<bool(const std::filesystem::path& copy, const AttributeSet& tags)>;
@@ -31,7 +31,7 @@ public:
     // success, refreshes the snapshot from the written file.
     bool Save(const std::filesystem::path& path, const AttributeSet& tags) override;
 
-private:
+  private:
     int32_t container_;
     int32_t codec_;
     AttributeSet attrs_;

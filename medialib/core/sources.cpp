@@ -14,7 +14,7 @@ namespace medialib {
 namespace {
 
 class FileSource final : public ByteSource {
-public:
+  public:
     FileSource(UniqueFd fd, uint64_t size) : fd_(std::move(fd)), size_(size) {}
 
     uint64_t Size() const override { return size_; }
@@ -33,13 +33,13 @@ public:
         return done;
     }
 
-private:
+  private:
     UniqueFd fd_;
     uint64_t size_;
 };
 
 class SpanSource final : public ByteSource {
-public:
+  public:
     explicit SpanSource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
     uint64_t Size() const override { return bytes_.size(); }
     size_t ReadAt(uint64_t offset, void* buffer, size_t n) const override {
@@ -49,7 +49,7 @@ public:
         return n;
     }
 
-private:
+  private:
     std::span<const uint8_t> bytes_;
 };
 

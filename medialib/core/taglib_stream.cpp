@@ -9,7 +9,7 @@ namespace medialib {
 namespace {
 
 class SourceStream final : public TagLib::IOStream {
-public:
+  public:
     explicit SourceStream(const ByteSource& source) : source_(source) {}
 
     TagLib::FileName name() const override { return "<source>"; }
@@ -44,7 +44,7 @@ public:
     }
     void truncate(long) override {}
 
-private:
+  private:
     const ByteSource& source_;
     uint64_t pos_ = 0;
 };

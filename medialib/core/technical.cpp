@@ -21,15 +21,24 @@ void Put(AttributeSet& attrs, uint32_t id, Value v) { attrs[id] = ValueList{std:
 int32_t CodecNumber(const ff::StreamInfo& info) {
     using ff::AudioCodec;
     switch (info.codec) {
-        case AudioCodec::Pcm: return codec::Pcm;
-        case AudioCodec::Mp3: return codec::Mp3;
-        case AudioCodec::MpegLayer12: return codec::Mpeg;
-        case AudioCodec::Aac: return info.he_aac ? codec::HeAac : codec::AacLc;
-        case AudioCodec::Atrac3: return codec::Atrac3;
-        case AudioCodec::Atrac3Plus: return codec::Atrac3Plus;
-        case AudioCodec::Atrac3Al: return codec::AalAtrac3;
-        case AudioCodec::Atrac3PlusAl: return codec::AalAtrac3Plus;
-        case AudioCodec::Unknown: break;
+        case AudioCodec::Pcm:
+            return codec::Pcm;
+        case AudioCodec::Mp3:
+            return codec::Mp3;
+        case AudioCodec::MpegLayer12:
+            return codec::Mpeg;
+        case AudioCodec::Aac:
+            return info.he_aac ? codec::HeAac : codec::AacLc;
+        case AudioCodec::Atrac3:
+            return codec::Atrac3;
+        case AudioCodec::Atrac3Plus:
+            return codec::Atrac3Plus;
+        case AudioCodec::Atrac3Al:
+            return codec::AalAtrac3;
+        case AudioCodec::Atrac3PlusAl:
+            return codec::AalAtrac3Plus;
+        case AudioCodec::Unknown:
+            break;
     }
     return -1;
 }
@@ -43,7 +52,8 @@ void AddTechnicalAttributes(AttributeSet& attrs, const ff::StreamInfo& info, int
     Put(attrs, attr::Format, container);
     if (codec >= 0) Put(attrs, attr::Codec, codec);
     int64_t bit_rate = info.bit_rate;
-    if (bit_rate <= 0 && info.duration_ms > 0) bit_rate = static_cast<int64_t>(file_size) * 8000 / info.duration_ms;
+    if (bit_rate <= 0 && info.duration_ms > 0)
+        bit_rate = static_cast<int64_t>(file_size) * 8000 / info.duration_ms;
     if (bit_rate > 0) {
         Put(attrs, attr::BitRate, Clamp32(bit_rate));
         Put(attrs, attr::BitRateAlt, Clamp32(bit_rate));
@@ -79,20 +89,41 @@ bool IsTechnicalAttribute(uint32_t id) {
         case attr::BitDepthAlt:
         case attr::Channel:
         case attr::Location:
-        case attr::Extension: return true;
-        default: return false;
+        case attr::Extension:
+            return true;
+        default:
+            return false;
     }
 }
 
 const std::set<uint32_t>& AllTagAttributes() {
-    static const std::set<uint32_t> kAll = {
-        attr::Title,         attr::SortTitle,      attr::Subtitle,        attr::SortSubtitle,
-        attr::Artist,        attr::SortArtist,     attr::ArtistURL,       attr::Album,
-        attr::AlbumAlt,      attr::SortAlbum,      attr::AlbumArtist,     attr::SortAlbumArtist,
-        attr::Genre,         attr::Composer,       attr::Lyricist,        attr::TrackNumber,
-        attr::TrackNumberAlt, attr::TotalTracks,   attr::ReleaseYear,     attr::Release,
-        attr::Import,        attr::LyricsText,     attr::LinerNotesText,  attr::LyricsPicture,
-        attr::LinerNotesPicture, attr::Jacket,     attr::JacketAlt};
+    static const std::set<uint32_t> kAll = {attr::Title,
+                                            attr::SortTitle,
+                                            attr::Subtitle,
+                                            attr::SortSubtitle,
+                                            attr::Artist,
+                                            attr::SortArtist,
+                                            attr::ArtistURL,
+                                            attr::Album,
+                                            attr::AlbumAlt,
+                                            attr::SortAlbum,
+                                            attr::AlbumArtist,
+                                            attr::SortAlbumArtist,
+                                            attr::Genre,
+                                            attr::Composer,
+                                            attr::Lyricist,
+                                            attr::TrackNumber,
+                                            attr::TrackNumberAlt,
+                                            attr::TotalTracks,
+                                            attr::ReleaseYear,
+                                            attr::Release,
+                                            attr::Import,
+                                            attr::LyricsText,
+                                            attr::LinerNotesText,
+                                            attr::LyricsPicture,
+                                            attr::LinerNotesPicture,
+                                            attr::Jacket,
+                                            attr::JacketAlt};
     return kAll;
 }
 

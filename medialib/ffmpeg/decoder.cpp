@@ -29,8 +29,8 @@ struct AudioDecoder::Impl {
             av_channel_layout_default(&out_layout, channels);
             SwrContext* s = nullptr;
             const int rc = swr_alloc_set_opts2(&s, &out_layout, AV_SAMPLE_FMT_FLT, rate, &frame->ch_layout,
-                                               static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0,
-                                               nullptr);
+                                               static_cast<AVSampleFormat>(frame->format), frame->sample_rate,
+                                               0, nullptr);
             av_channel_layout_uninit(&out_layout);
             swr.reset(s);
             if (rc < 0 || swr_init(swr.get()) < 0) return false;
@@ -40,8 +40,8 @@ struct AudioDecoder::Impl {
         const size_t start = out.size();
         out.resize(start + static_cast<size_t>(max_out) * static_cast<size_t>(channels));
         auto* dst = reinterpret_cast<uint8_t*>(out.data() + start);
-        const int got = swr_convert(swr.get(), &dst, max_out, const_cast<const uint8_t**>(frame->extended_data),
-                                    frame->nb_samples);
+        const int got = swr_convert(swr.get(), &dst, max_out,
+                                    const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
         if (got < 0) {
             out.resize(start);
             return false;

@@ -16,7 +16,7 @@
 namespace medialib::ff {
 
 class AudioDecoder {
-public:
+  public:
     // Null when the content cannot be demuxed or has no decodable audio. The
     // source is borrowed and must outlive the decoder. Not thread-safe.
     static std::unique_ptr<AudioDecoder> Open(const ByteSource& source);
@@ -34,7 +34,7 @@ public:
     // Seeks to the given time; the next block starts at or before it.
     bool Seek(double seconds);
 
-private:
+  private:
     struct Impl;
     explicit AudioDecoder(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;

@@ -59,10 +59,17 @@ std::unique_ptr<Demuxer> Demuxer::Open(const ByteSource& source, const char* for
         if (whence & AVSEEK_SIZE) return size;
         int64_t base = 0;
         switch (whence & ~AVSEEK_FORCE) {
-            case SEEK_SET: base = 0; break;
-            case SEEK_CUR: base = static_cast<int64_t>(c->pos); break;
-            case SEEK_END: base = size; break;
-            default: return AVERROR(EINVAL);
+            case SEEK_SET:
+                base = 0;
+                break;
+            case SEEK_CUR:
+                base = static_cast<int64_t>(c->pos);
+                break;
+            case SEEK_END:
+                base = size;
+                break;
+            default:
+                return AVERROR(EINVAL);
         }
         if ((offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) || base + offset < 0)
             return AVERROR(EINVAL);

@@ -15,7 +15,7 @@
 namespace medialib::ff {
 
 class Demuxer {
-public:
+  public:
     // Opens the source and reads its stream information. Null when FFmpeg does
     // not recognise the content or it has no audio stream. `format_name`, when
     // not null, forces one demuxer (e.g. "mp3"). Never throws.
@@ -27,7 +27,7 @@ public:
     AVFormatContext* format() const { return format_.get(); }
     int audio_stream() const { return audio_stream_; }
 
-private:
+  private:
     struct Cursor {
         const ByteSource* source;
         uint64_t pos;

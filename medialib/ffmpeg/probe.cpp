@@ -12,15 +12,23 @@ namespace {
 
 AudioCodec Classify(AVCodecID id) {
     switch (id) {
-        case AV_CODEC_ID_MP3: return AudioCodec::Mp3;
+        case AV_CODEC_ID_MP3:
+            return AudioCodec::Mp3;
         case AV_CODEC_ID_MP1:
-        case AV_CODEC_ID_MP2: return AudioCodec::MpegLayer12;
-        case AV_CODEC_ID_AAC: return AudioCodec::Aac;
-        case AV_CODEC_ID_ATRAC3: return AudioCodec::Atrac3;
-        case AV_CODEC_ID_ATRAC3P: return AudioCodec::Atrac3Plus;
-        case AV_CODEC_ID_ATRAC3AL: return AudioCodec::Atrac3Al;
-        case AV_CODEC_ID_ATRAC3PAL: return AudioCodec::Atrac3PlusAl;
-        default: break;
+        case AV_CODEC_ID_MP2:
+            return AudioCodec::MpegLayer12;
+        case AV_CODEC_ID_AAC:
+            return AudioCodec::Aac;
+        case AV_CODEC_ID_ATRAC3:
+            return AudioCodec::Atrac3;
+        case AV_CODEC_ID_ATRAC3P:
+            return AudioCodec::Atrac3Plus;
+        case AV_CODEC_ID_ATRAC3AL:
+            return AudioCodec::Atrac3Al;
+        case AV_CODEC_ID_ATRAC3PAL:
+            return AudioCodec::Atrac3PlusAl;
+        default:
+            break;
     }
     if (id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT) return AudioCodec::Pcm;  // PCM block
     return AudioCodec::Unknown;
@@ -45,7 +53,8 @@ void DetectImplicitSbr(AVFormatContext* fmt, int stream, StreamInfo& info) {
     const AVCodec* codec = avcodec_find_decoder(par->codec_id);
     if (!codec) return;
     CodecContextPtr ctx(avcodec_alloc_context3(codec));
-    if (!ctx || avcodec_parameters_to_context(ctx.get(), par) < 0 || avcodec_open2(ctx.get(), codec, nullptr) < 0)
+    if (!ctx || avcodec_parameters_to_context(ctx.get(), par) < 0 ||
+        avcodec_open2(ctx.get(), codec, nullptr) < 0)
         return;
     PacketPtr pkt = MakePacket();
     FramePtr frame = MakeFrame();
@@ -99,8 +108,8 @@ bool ProbeStream(const ByteSource& source, StreamInfo& info, const char* format_
     if (info.bit_rate == 0 && fmt->bit_rate > 0) info.bit_rate = fmt->bit_rate;
 
     if (info.codec == AudioCodec::Aac) {
-        info.he_aac = par->profile == FF_PROFILE_AAC_HE || par->profile == FF_PROFILE_AAC_HE_V2 ||
-                      SignalsSbrOrPs(par);
+        info.he_aac =
+            par->profile == FF_PROFILE_AAC_HE || par->profile == FF_PROFILE_AAC_HE_V2 || SignalsSbrOrPs(par);
         if (!info.he_aac) DetectImplicitSbr(fmt, demuxer->audio_stream(), info);
     }
     return info.sample_rate > 0 && info.channels > 0;

@@ -99,7 +99,8 @@ struct Walker {
         }
         size_t i = at;
         while (i < p.size() && p[i] != 0) ++i;
-        std::u16string s = Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(p.data()) + at, i - at));
+        std::u16string s =
+            Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(p.data()) + at, i - at));
         end = i < p.size() ? i + 1 : i;
         return s;
     }

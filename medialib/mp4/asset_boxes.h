@@ -19,10 +19,10 @@
 namespace medialib {
 
 struct AssetBox {
-    char type[5] = {};        // "titl", ...
-    uint64_t offset = 0;      // of the box header in the file
-    std::u16string text;      // the box's string, when it has one
-    int number = 0;           // yrrc: the year; albm: the track number (0 when absent)
+    char type[5] = {};    // "titl", ...
+    uint64_t offset = 0;  // of the box header in the file
+    std::u16string text;  // the box's string, when it has one
+    int number = 0;       // yrrc: the year; albm: the track number (0 when absent)
 };
 
 // All asset boxes found (in file order); empty when there are none or the file

@@ -39,7 +39,8 @@ std::shared_ptr<PictureData> ToPicture(const TagLib::ByteVector& data, const cha
 }
 
 TagLib::ByteVector ToBytes(const PictureData& p) {
-    return TagLib::ByteVector(reinterpret_cast<const char*>(p.bytes.data()), static_cast<unsigned int>(p.bytes.size()));
+    return TagLib::ByteVector(reinterpret_cast<const char*>(p.bytes.data()),
+                              static_cast<unsigned int>(p.bytes.size()));
 }
 
 void ReadPictures(const TagLib::MP4::Tag& tag, const std::set<uint32_t>& storable, AttributeSet& out) {
@@ -47,7 +48,8 @@ void ReadPictures(const TagLib::MP4::Tag& tag, const std::set<uint32_t>& storabl
     if (auto it = items.find("covr"); it != items.end() && storable.count(attr::Jacket)) {
         ValueList list;
         for (const TagLib::MP4::CoverArt& art : it->second.toCoverArtList()) {
-            if (list.size() < kListSlots && !art.data().isEmpty()) list.emplace_back(ToPicture(art.data(), ""));
+            if (list.size() < kListSlots && !art.data().isEmpty())
+                list.emplace_back(ToPicture(art.data(), ""));
         }
         if (!list.empty()) out[attr::Jacket] = std::move(list);
     }
@@ -118,7 +120,8 @@ TagLib::PropertyMap PropertiesWithFreeform(const TagLib::MP4::Tag& tag) {
     for (const std::string& key : MappedPropertyKeys()) {
         if (props.contains(key)) continue;
         auto it = items.find(kFreeformPrefix + TagLib::String(key));
-        if (it != items.end() && !it->second.toStringList().isEmpty()) props.insert(key, it->second.toStringList());
+        if (it != items.end() && !it->second.toStringList().isEmpty())
+            props.insert(key, it->second.toStringList());
     }
     return props;
 }
@@ -162,7 +165,8 @@ std::set<uint32_t> Without(std::initializer_list<uint32_t> ids) {
 
 bool LooksLikeIsoBmff(std::span<const uint8_t> head) {
     if (head.size() < 12 || std::memcmp(head.data() + 4, "ftyp", 4) != 0) return false;
-    const uint32_t size = (uint32_t{head[0]} << 24) | (uint32_t{head[1]} << 16) | (uint32_t{head[2]} << 8) | head[3];
+    const uint32_t size =
+        (uint32_t{head[0]} << 24) | (uint32_t{head[1]} << 16) | (uint32_t{head[2]} << 8) | head[3];
     return size >= 12;
 }
 
@@ -200,8 +204,8 @@ std::unique_ptr<OpenedFile> OpenMp4(const ByteSource& src, const std::filesystem
     auto writer = [&storable, is_3gp](const std::filesystem::path& copy, const AttributeSet& tags) {
         return SaveWith(copy, tags, storable, is_3gp);
     };
-    return std::make_unique<SnapshotFile>(container::ThreeGp, codec, std::move(attrs), storable, codec >= 0, writer,
-                                          Reopen);
+    return std::make_unique<SnapshotFile>(container::ThreeGp, codec, std::move(attrs), storable, codec >= 0,
+                                          writer, Reopen);
 }
 
 }  // namespace medialib

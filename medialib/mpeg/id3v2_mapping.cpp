@@ -82,7 +82,8 @@ std::vector<TagLib::ID3v2::Frame*> OurPictureFrames(const TagLib::ID3v2::Tag& ta
     return ours;
 }
 
-void AddPicture(TagLib::ID3v2::Tag& tag, const PictureData& pic, PictureType type, const TagLib::String& desc) {
+void AddPicture(TagLib::ID3v2::Tag& tag, const PictureData& pic, PictureType type,
+                const TagLib::String& desc) {
     auto* frame = new AttachedPictureFrame();
     frame->setTextEncoding(TagLib::String::UTF8);
     frame->setType(type);
@@ -133,12 +134,14 @@ void ReadPictures(const TagLib::ID3v2::Tag& tag, const std::set<uint32_t>& stora
 // later kinds up and takes one picture of each, so writing them anew would
 // turn a lone back cover into a front cover and drop a second front cover
 // although the user changed no picture.
-bool PicturesAsStored(const AttributeSet& tags, const std::set<uint32_t>& storable, const TagLib::ID3v2::Tag& tag) {
+bool PicturesAsStored(const AttributeSet& tags, const std::set<uint32_t>& storable,
+                      const TagLib::ID3v2::Tag& tag) {
     AttributeSet stored;
     ReadPictures(tag, storable, stored);
     return SamePictures(tags, stored, attr::Jacket, kListSlots) &&
            SamePictures(tags, stored, attr::JacketAlt, kListSlots) &&
-           SamePictures(tags, stored, attr::LyricsPicture, 1) && SamePictures(tags, stored, attr::LinerNotesPicture, 1);
+           SamePictures(tags, stored, attr::LyricsPicture, 1) &&
+           SamePictures(tags, stored, attr::LinerNotesPicture, 1);
 }
 
 }  // namespace

@@ -46,8 +46,8 @@ std::unique_ptr<OpenedFile> Reopen(const std::filesystem::path& path) {
 }  // namespace
 
 bool LooksLikeMp3(std::span<const uint8_t> head) {
-    if (head.size() >= 10 && head[0] == 'I' && head[1] == 'D' && head[2] == '3' && head[3] >= 2 && head[3] <= 4 &&
-        head[4] != 0xFF && (head[6] | head[7] | head[8] | head[9]) < 0x80)
+    if (head.size() >= 10 && head[0] == 'I' && head[1] == 'D' && head[2] == '3' && head[3] >= 2 &&
+        head[3] <= 4 && head[4] != 0xFF && (head[6] | head[7] | head[8] | head[9]) < 0x80)
         return true;
     return IsFrameHeader(head);
 }
@@ -72,7 +72,8 @@ std::unique_ptr<OpenedFile> OpenMp3(const ByteSource& src, const std::filesystem
     }
     const int32_t codec = CodecNumber(info);
     AddTechnicalAttributes(attrs, info, container::Mp3, codec, src.Size(), path);
-    return std::make_unique<SnapshotFile>(container::Mp3, codec, std::move(attrs), Mp3Storable(), true, Save, Reopen);
+    return std::make_unique<SnapshotFile>(container::Mp3, codec, std::move(attrs), Mp3Storable(), true, Save,
+                                          Reopen);
 }
 
 }  // namespace medialib

@@ -498,7 +498,8 @@ std::optional<std::vector<uint8_t>> RenderEa3Tag(const AttributeSet& tags, const
                     text_frames.push_back(UserTextFrame(row.description, Ascii(std::to_string(*n))));
                 break;
             case Kind::Date:
-                if (auto date = AsDateText(value)) text_frames.push_back(UserTextFrame(row.description, *date));
+                if (auto date = AsDateText(value))
+                    text_frames.push_back(UserTextFrame(row.description, *date));
                 break;
             case Kind::TrackTotal: {
                 const auto total = AsNumber(value);

@@ -281,8 +281,8 @@ bool WriteDemoOma(const std::filesystem::path& path, double seconds, const DemoO
     }
 
     const auto write = [&](int fd) {
-        return WriteAll(fd, tag->data(), tag->size()) && WriteAll(fd, header_bytes.data(), header_bytes.size()) &&
-               WriteAll(fd, pcm.data(), pcm.size());
+        return WriteAll(fd, tag->data(), tag->size()) &&
+               WriteAll(fd, header_bytes.data(), header_bytes.size()) && WriteAll(fd, pcm.data(), pcm.size());
     };
     return WriteWholeFile(path, write);
 }

@@ -65,8 +65,8 @@ std::unique_ptr<OpenedFile> OpenWav(const ByteSource& src, const std::filesystem
     }
     const int32_t codec = CodecNumber(info);
     AddTechnicalAttributes(attrs, info, container::Wav, codec, src.Size(), path);
-    return std::make_unique<SnapshotFile>(container::Wav, codec, std::move(attrs), WavStorable(), codec >= 0, Save,
-                                          Reopen);
+    return std::make_unique<SnapshotFile>(container::Wav, codec, std::move(attrs), WavStorable(), codec >= 0,
+                                          Save, Reopen);
 }
 
 }  // namespace medialib

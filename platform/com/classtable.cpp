@@ -102,7 +102,8 @@ HRESULT CreateFromModule(const std::string& module_path, REFCLSID clsid, REFIID 
     if (!object) return E_POINTER;
     *object = nullptr;
     ComPtr<IClassFactory> factory;
-    HRESULT hr = GetModuleClassObject(module_path, clsid, IID_IClassFactory, factory.ReleaseAndGetVoidAddress());
+    HRESULT hr =
+        GetModuleClassObject(module_path, clsid, IID_IClassFactory, factory.ReleaseAndGetVoidAddress());
     if (FAILED(hr)) return hr;
     if (!factory) return E_UNEXPECTED;
     hr = factory->CreateInstance(nullptr, riid, object);

@@ -41,7 +41,7 @@ using ClassCreator = std::function<HRESULT(REFIID riid, void** object)>;
 // object lives (tests' fakes and built-in classes). A later registration of the
 // same class id hides an earlier one until it ends.
 class ClassRegistration {
-public:
+  public:
     ClassRegistration() = default;
     ClassRegistration(const CLSID& clsid, ClassCreator creator);
     ~ClassRegistration();
@@ -50,7 +50,7 @@ public:
     ClassRegistration(const ClassRegistration&) = delete;
     ClassRegistration& operator=(const ClassRegistration&) = delete;
 
-private:
+  private:
     unsigned long cookie_ = 0;
 };
 

@@ -24,10 +24,14 @@ std::optional<GUID> ParseGuidImpl(std::basic_string_view<Char> text) {
             continue;
         }
         int v;
-        if (c >= U'0' && c <= U'9') v = static_cast<int>(c - U'0');
-        else if (c >= U'a' && c <= U'f') v = static_cast<int>(c - U'a' + 10);
-        else if (c >= U'A' && c <= U'F') v = static_cast<int>(c - U'A' + 10);
-        else return std::nullopt;
+        if (c >= U'0' && c <= U'9')
+            v = static_cast<int>(c - U'0');
+        else if (c >= U'a' && c <= U'f')
+            v = static_cast<int>(c - U'a' + 10);
+        else if (c >= U'A' && c <= U'F')
+            v = static_cast<int>(c - U'A' + 10);
+        else
+            return std::nullopt;
         nibbles[n++] = static_cast<uint8_t>(v);
     }
     auto take = [&](int pos, int count) {
@@ -50,8 +54,9 @@ std::optional<GUID> ParseGuid(std::u16string_view text) { return ParseGuidImpl(t
 
 std::string FormatGuid(const GUID& g) {
     char buf[40];
-    std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2, g.Data3,
-                  g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2,
+                  g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
+                  g.Data4[7]);
     return buf;
 }
 

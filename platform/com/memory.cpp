@@ -16,14 +16,18 @@ BSTR AllocBytes(const void* data, UINT byte_length) {
     if (!block) return nullptr;
     std::memcpy(block, &byte_length, sizeof(uint32_t));
     unsigned char* units = block + sizeof(uint32_t);
-    if (data) std::memcpy(units, data, byte_length);
-    else std::memset(units, 0, byte_length);
+    if (data)
+        std::memcpy(units, data, byte_length);
+    else
+        std::memset(units, 0, byte_length);
     // Terminator: two (three for odd byte lengths) zero bytes.
     std::memset(units + byte_length, 0, sizeof(char16_t) + 1);
     return reinterpret_cast<BSTR>(units);
 }
 
-uint32_t* Header(BSTR s) { return reinterpret_cast<uint32_t*>(reinterpret_cast<unsigned char*>(s) - sizeof(uint32_t)); }
+uint32_t* Header(BSTR s) {
+    return reinterpret_cast<uint32_t*>(reinterpret_cast<unsigned char*>(s) - sizeof(uint32_t));
+}
 
 }  // namespace
 
@@ -63,6 +67,8 @@ BSTR AllocBstr(std::u16string_view text) {
     return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 
-std::u16string_view BstrView(BSTR s) { return s ? std::u16string_view(s, SysStringLen(s)) : std::u16string_view(); }
+std::u16string_view BstrView(BSTR s) {
+    return s ? std::u16string_view(s, SysStringLen(s)) : std::u16string_view();
+}
 
 }  // namespace platform

@@ -14,15 +14,15 @@
 
 using BSTR = char16_t*;
 
-void* CoTaskMemAlloc(size_t size);        // null on failure (or size 0 gives a valid block)
+void* CoTaskMemAlloc(size_t size);  // null on failure (or size 0 gives a valid block)
 void* CoTaskMemRealloc(void* p, size_t size);
-void CoTaskMemFree(void* p);              // null is fine
+void CoTaskMemFree(void* p);  // null is fine
 
-BSTR SysAllocString(LPCWSTR text);                    // null text gives null
-BSTR SysAllocStringLen(LPCWSTR text, UINT length);    // text may be null: zero-filled
+BSTR SysAllocString(LPCWSTR text);                  // null text gives null
+BSTR SysAllocStringLen(LPCWSTR text, UINT length);  // text may be null: zero-filled
 BSTR SysAllocStringByteLen(LPCSTR bytes, UINT length);
-void SysFreeString(BSTR s);                           // null is fine
-UINT SysStringLen(BSTR s);                            // units; 0 for null
+void SysFreeString(BSTR s);  // null is fine
+UINT SysStringLen(BSTR s);   // units; 0 for null
 UINT SysStringByteLen(BSTR s);
 INT SysReAllocString(BSTR* s, LPCWSTR text);
 
@@ -35,7 +35,7 @@ std::u16string_view BstrView(BSTR s);
 
 // Owns one BSTR.
 class Bstr {
-public:
+  public:
     Bstr() = default;
     explicit Bstr(std::u16string_view text) : s_(AllocBstr(text)) {}
     Bstr(const Bstr& o) : s_(o.s_ ? SysAllocStringLen(o.s_, SysStringLen(o.s_)) : nullptr) {}
@@ -65,7 +65,7 @@ public:
     std::u16string_view View() const { return BstrView(s_); }
     bool Empty() const { return SysStringLen(s_) == 0; }
 
-private:
+  private:
     BSTR s_ = nullptr;
 };
 

@@ -17,10 +17,10 @@
 struct IUnknown {
     static constexpr GUID iid = platform::MakeGuid("{00000000-0000-0000-C000-000000000046}");
     virtual HRESULT QueryInterface(REFIID riid, void** object) = 0;  // slot 0
-    virtual ULONG AddRef() = 0;                                       // slot 1
-    virtual ULONG Release() = 0;                                      // slot 2
+    virtual ULONG AddRef() = 0;                                      // slot 1
+    virtual ULONG Release() = 0;                                     // slot 2
 
-protected:
+  protected:
     ~IUnknown() = default;  // objects die through Release only
 };
 
@@ -33,7 +33,7 @@ struct IDispatch : IUnknown {
     virtual HRESULT Invoke(LONG id, REFIID riid, ULONG lcid, WORD flags, void* params, void* result,
                            void* excepinfo, UINT* arg_error) = 0;
 
-protected:
+  protected:
     ~IDispatch() = default;
 };
 
@@ -42,7 +42,7 @@ struct IClassFactory : IUnknown {
     virtual HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) = 0;  // slot 3
     virtual HRESULT LockServer(BOOL lock) = 0;                                        // slot 4
 
-protected:
+  protected:
     ~IClassFactory() = default;
 };
 
@@ -54,7 +54,7 @@ inline constexpr GUID IID_IClassFactory = IClassFactory::iid;
 // already owns; the constructor from a raw pointer adds one.
 template <typename T>
 class ComPtr {
-public:
+  public:
     ComPtr() = default;
     ComPtr(std::nullptr_t) {}
     explicit ComPtr(T* p) : p_(p) {
@@ -115,7 +115,7 @@ public:
         return out;
     }
 
-private:
+  private:
     T* p_ = nullptr;
 };
 
@@ -128,7 +128,7 @@ namespace platform {
 // Objects are created with `new` and die at the last Release.
 template <typename Derived, typename... Interfaces>
 class ComObject : public Interfaces... {
-public:
+  public:
     HRESULT QueryInterface(REFIID riid, void** object) override {
         if (!object) return E_POINTER;
         *object = nullptr;
@@ -151,11 +151,11 @@ public:
     // The object as IUnknown, with no reference added.
     IUnknown* AsUnknown() { return static_cast<IUnknown*>(static_cast<FirstInterface*>(this)); }
 
-protected:
+  protected:
     ComObject() = default;
     virtual ~ComObject() = default;
 
-private:
+  private:
     using FirstInterface = std::tuple_element_t<0, std::tuple<Interfaces...>>;
 
     template <typename I>

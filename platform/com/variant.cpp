@@ -12,13 +12,23 @@ namespace {
 
 using namespace std::chrono;
 
-constexpr double kMinDate = -657434.0;   // 0100-01-01
+constexpr double kMinDate = -657434.0;      // 0100-01-01
 constexpr double kMaxDate = 2958465.99999;  // 9999-12-31 23:59:59
 
 bool IsKnownType(VARTYPE vt) {
     switch (vt) {
-        case VT_EMPTY: case VT_NULL: case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_DATE:
-        case VT_BSTR: case VT_BOOL: case VT_UNKNOWN: case VT_DISPATCH: case VT_UI4:
+        case VT_EMPTY:
+        case VT_NULL:
+        case VT_I2:
+        case VT_I4:
+        case VT_R4:
+        case VT_R8:
+        case VT_DATE:
+        case VT_BSTR:
+        case VT_BOOL:
+        case VT_UNKNOWN:
+        case VT_DISPATCH:
+        case VT_UI4:
             return true;
         default:
             return false;
@@ -32,14 +42,22 @@ bool IsNumeric(VARTYPE vt) {
 
 double NumericValue(const VARIANT& v) {
     switch (v.vt) {
-        case VT_I2: return v.iVal;
-        case VT_I4: return v.lVal;
-        case VT_R4: return v.fltVal;
-        case VT_R8: return v.dblVal;
-        case VT_DATE: return v.date;
-        case VT_BOOL: return v.boolVal;
-        case VT_UI4: return v.ulVal;
-        default: return 0;
+        case VT_I2:
+            return v.iVal;
+        case VT_I4:
+            return v.lVal;
+        case VT_R4:
+            return v.fltVal;
+        case VT_R8:
+            return v.dblVal;
+        case VT_DATE:
+            return v.date;
+        case VT_BOOL:
+            return v.boolVal;
+        case VT_UI4:
+            return v.ulVal;
+        default:
+            return 0;
     }
 }
 
@@ -71,7 +89,8 @@ HRESULT ParseNumberText(std::u16string_view text, double* out) {
     }
     if (body.empty()) return DISP_E_TYPEMISMATCH;
     double value = 0;
-    auto [ptr, ec] = std::from_chars(body.data(), body.data() + body.size(), value, std::chars_format::general);
+    auto [ptr, ec] =
+        std::from_chars(body.data(), body.data() + body.size(), value, std::chars_format::general);
     if (ptr != body.data() + body.size()) return DISP_E_TYPEMISMATCH;
     if (ec == std::errc::result_out_of_range) return DISP_E_OVERFLOW;
     if (ec != std::errc()) return DISP_E_TYPEMISMATCH;
@@ -122,7 +141,8 @@ HRESULT FromDouble(double value, VARTYPE vt, VARIANT* out) {
             return S_OK;
         }
         case VT_R4:
-            if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max()) return DISP_E_OVERFLOW;
+            if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max())
+                return DISP_E_OVERFLOW;
             out->vt = VT_R4;
             out->fltVal = static_cast<float>(value);
             return S_OK;
@@ -179,18 +199,32 @@ HRESULT TextToType(std::u16string_view text, VARTYPE vt, VARIANT* out) {
 HRESULT ToText(const VARIANT& src, VARIANT* out) {
     std::u16string text;
     switch (src.vt) {
-        case VT_EMPTY: break;
-        case VT_I2: text = Widen(std::to_string(src.iVal)); break;
-        case VT_I4: text = Widen(std::to_string(src.lVal)); break;
-        case VT_UI4: text = Widen(std::to_string(src.ulVal)); break;
-        case VT_R4: text = FormatFloat(src.fltVal); break;
-        case VT_R8: text = FormatDouble(src.dblVal); break;
-        case VT_BOOL: text = src.boolVal ? u"-1" : u"0"; break;
+        case VT_EMPTY:
+            break;
+        case VT_I2:
+            text = Widen(std::to_string(src.iVal));
+            break;
+        case VT_I4:
+            text = Widen(std::to_string(src.lVal));
+            break;
+        case VT_UI4:
+            text = Widen(std::to_string(src.ulVal));
+            break;
+        case VT_R4:
+            text = FormatFloat(src.fltVal);
+            break;
+        case VT_R8:
+            text = FormatDouble(src.dblVal);
+            break;
+        case VT_BOOL:
+            text = src.boolVal ? u"-1" : u"0";
+            break;
         case VT_DATE:
             if (!(src.date >= kMinDate && src.date <= kMaxDate)) return DISP_E_OVERFLOW;
             text = platform::FormatDateText(src.date);
             break;
-        default: return DISP_E_TYPEMISMATCH;
+        default:
+            return DISP_E_TYPEMISMATCH;
     }
     BSTR s = platform::AllocBstr(text);
     if (!s) return E_OUTOFMEMORY;
@@ -210,8 +244,10 @@ void VariantInit(VARIANT* v) {
 HRESULT VariantClear(VARIANT* v) {
     if (!v) return E_INVALIDARG;
     if (!IsKnownType(v->vt)) return DISP_E_BADVARTYPE;
-    if (v->vt == VT_BSTR) SysFreeString(v->bstrVal);
-    else if ((v->vt == VT_UNKNOWN || v->vt == VT_DISPATCH) && v->punkVal) v->punkVal->Release();
+    if (v->vt == VT_BSTR)
+        SysFreeString(v->bstrVal);
+    else if ((v->vt == VT_UNKNOWN || v->vt == VT_DISPATCH) && v->punkVal)
+        v->punkVal->Release();
     VariantInit(v);
     return S_OK;
 }
@@ -224,7 +260,8 @@ HRESULT VariantCopy(VARIANT* dest, const VARIANT* src) {
     if (FAILED(hr)) return hr;
     VARIANT copy = *src;
     if (src->vt == VT_BSTR && src->bstrVal) {
-        copy.bstrVal = SysAllocStringByteLen(reinterpret_cast<LPCSTR>(src->bstrVal), SysStringByteLen(src->bstrVal));
+        copy.bstrVal =
+            SysAllocStringByteLen(reinterpret_cast<LPCSTR>(src->bstrVal), SysStringByteLen(src->bstrVal));
         if (!copy.bstrVal) return E_OUTOFMEMORY;
     } else if ((src->vt == VT_UNKNOWN || src->vt == VT_DISPATCH) && src->punkVal) {
         src->punkVal->AddRef();
@@ -363,8 +400,10 @@ std::u16string FormatDateText(DATE date) {
     int y, mo, d, h, mi, s;
     if (!PartsFromDate(date, &y, &mo, &d, &h, &mi, &s)) return {};
     char buf[32];
-    if (h == 0 && mi == 0 && s == 0) std::snprintf(buf, sizeof buf, "%04d/%02d/%02d", y, mo, d);
-    else std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
+    if (h == 0 && mi == 0 && s == 0)
+        std::snprintf(buf, sizeof buf, "%04d/%02d/%02d", y, mo, d);
+    else
+        std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
     return Widen(buf);
 }
 

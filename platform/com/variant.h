@@ -88,7 +88,7 @@ bool PartsFromDate(DATE date, int* year, int* month, int* day, int* hour, int* m
 
 // Owns one VARIANT (cleared on destruction).
 class Variant {
-public:
+  public:
     Variant() { VariantInit(&v_); }
     ~Variant() { VariantClear(&v_); }
     Variant(const Variant& o) {
@@ -109,7 +109,7 @@ public:
     VARIANT* operator->() { return &v_; }
     const VARIANT* operator->() const { return &v_; }
 
-private:
+  private:
     VARIANT v_;
 };
 
@@ -119,7 +119,7 @@ private:
 // array is freed, so no path leaks a string or an object reference. One
 // object may be reused for many calls.
 class VariantArray {
-public:
+  public:
     VariantArray() = default;
     ~VariantArray() { Reset(); }
     VariantArray(const VariantArray&) = delete;
@@ -149,7 +149,7 @@ public:
     // The first element; null without values.
     VARIANT* First() const { return HasValues() ? array_ : nullptr; }
 
-private:
+  private:
     LONG count_ = 0;
     VARIANT* array_ = nullptr;
 };

@@ -88,7 +88,8 @@ std::string NormalisePath(const std::string& path) {
 }
 
 std::string DecodeFile(const std::string& raw) {
-    if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF && static_cast<unsigned char>(raw[1]) == 0xFE) {
+    if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF &&
+        static_cast<unsigned char>(raw[1]) == 0xFE) {
         std::u16string units;
         for (size_t i = 2; i + 1 < raw.size(); i += 2)
             units.push_back(static_cast<char16_t>(static_cast<unsigned char>(raw[i]) |

@@ -62,7 +62,7 @@ void input_oma::open(file_ptr, const char* path, t_input_open_reason, abort_call
     if (!m_library_path.Get()) throw exception_io_data();
     if (m_key_path.Get()) CharUpperW(m_key_path.Get());
 
-    LONG format_id = 0;  // not read
+    LONG format_id = 0;    // not read
     LONG status = E_FAIL;  // not read: the call's own result decides
     HRESULT hr = library->OpenContent(m_library_path.Get(), IID_MediaContent,
                                       m_content.ReleaseAndGetVoidAddress(), &format_id, &status);

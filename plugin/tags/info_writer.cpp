@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "host/sdk/exceptions.h"
-#include "library/attribute_read.h"
 #include "host/sdk/text.h"
+#include "library/attribute_read.h"
 #include "platform/text/text.h"
 #include "plugin/tags/side_tags.h"
 

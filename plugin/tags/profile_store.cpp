@@ -56,11 +56,12 @@ bool NameMatchesStored(const std::u16string& name, const std::u16string& compone
     return platform::EqualsNoCase(name, component) || platform::ToUpper(name) == platform::ToUpper(component);
 }
 
-bool Matches(const std::u16string& stored, const SplitKey& stored_parts, LPCWSTR key, const SplitKey& key_parts,
-             bool portable) {
+bool Matches(const std::u16string& stored, const SplitKey& stored_parts, LPCWSTR key,
+             const SplitKey& key_parts, bool portable) {
     if (lstrcmpiW(stored.c_str(), key) == 0) return true;
     return portable && SameNoCase(stored_parts.folder, key_parts.folder) &&
-           SameNoCase(stored_parts.name, key_parts.name) && SameNoCase(stored_parts.extension, key_parts.extension);
+           SameNoCase(stored_parts.name, key_parts.name) &&
+           SameNoCase(stored_parts.extension, key_parts.extension);
 }
 
 // "%08X.tag" in the bucket folder.
@@ -206,7 +207,7 @@ namespace {
 using FolderListings = std::map<std::u16string, std::optional<std::vector<platform::FolderEntry>>>;
 
 const std::optional<std::vector<platform::FolderEntry>>& ListingOf(const std::u16string& folder,
-                                                                    FolderListings& listings) {
+                                                                   FolderListings& listings) {
     auto found = listings.find(folder);
     if (found == listings.end()) found = listings.emplace(folder, platform::ListFolder(folder)).first;
     return found->second;

@@ -209,7 +209,7 @@ namespace {
 int g_live_versions = 0;
 
 class counted_version : public componentversion {
-public:
+  public:
     counted_version() { ++g_live_versions; }
     ~counted_version() { --g_live_versions; }
     void get_file_name(std::string& out) override { out = "x"; }

@@ -13,7 +13,7 @@
 namespace fakes {
 
 class FakeLibraryRoot final : public testsupport::StubMediaLibrary {
-public:
+  public:
     // Which interface version answers (1..5); 0: none.
     explicit FakeLibraryRoot(std::vector<std::string>* log) : log_(log) {}
 
@@ -63,7 +63,7 @@ public:
     HRESULT is_initialized_result = S_OK;
     LONG initialized_count = 0;
 
-private:
+  private:
     std::vector<std::string>* log_;
 };
 
@@ -71,7 +71,7 @@ private:
 // (1..5, or 0 for none) gives an object; every attempt is logged as
 // "create vN" and every object made is kept in `made`.
 class FakeLibraryClass {
-public:
+  public:
     explicit FakeLibraryClass(int answering, std::vector<std::string>* log)
         : registration_(CLSID_MediaLibrary, [this, answering, log](REFIID riid, void** object) {
               int version = 0;
@@ -89,7 +89,7 @@ public:
     std::function<void(FakeLibraryRoot&)> configure;
     FakeLibraryRoot* last = nullptr;
 
-private:
+  private:
     platform::ClassRegistration registration_;
 };
 

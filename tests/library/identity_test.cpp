@@ -1,7 +1,8 @@
+#include "library/identity.h"
+
 #include <gtest/gtest.h>
 
 #include "fake_library.h"
-#include "library/identity.h"
 #include "platform/com/apartment.h"
 #include "platform/registry/registry.h"
 #include "support/test_support.h"
@@ -24,7 +25,7 @@ const char* const kRowKeys[4][2] = {
 
 // A registry file holding the given keys, in force for the test's life.
 class IdentityTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         setenv("CQ_REGISTRY_FILE", (dir_ / "registry.reg").c_str(), 1);
         Keys({});
@@ -114,8 +115,8 @@ TEST_F(IdentityTest, TellingDependsOnTheVersionAndOnWhoAsks) {
     EXPECT_EQ(log, (Log{"SetApplication(297,2,null,null)", "SetApplication(0,2,null,null)", "Initialize",
                         "SetApplication(297,2,null,null)", "SetApplication(0,2,null,null)", "Initialize",
                         "SetApplication(297,2,null,null)", "SetApplication(0,2,null,null)", "Initialize",
-                        "SetApplication(297)", "SetApplication(0)", "Initialize",
-                        "Initialize", "Initialize", "Initialize", "destroyed"}));
+                        "SetApplication(297)", "SetApplication(0)", "Initialize", "Initialize", "Initialize",
+                        "Initialize", "destroyed"}));
     CoUninitialize();
 }
 

@@ -26,14 +26,15 @@ inline bool HaveFfmpeg() {
 // Runs ffmpeg on a generated sine tone: `ffmpeg -f lavfi -i sine... <args> <out>`.
 // Returns false when the command fails.
 inline bool MakeTone(const std::filesystem::path& out, const std::string& args, double seconds = 1.0) {
-    const std::string cmd = "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i \"sine=frequency=440:"
-                            "sample_rate=44100:duration=" +
-                            std::to_string(seconds) + "\" " + args + " '" + out.string() + "' 2>/dev/null";
+    const std::string cmd =
+        "ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i \"sine=frequency=440:"
+        "sample_rate=44100:duration=" +
+        std::to_string(seconds) + "\" " + args + " '" + out.string() + "' 2>/dev/null";
     return std::system(cmd.c_str()) == 0 && std::filesystem::exists(out);
 }
 
-#define CQ_REQUIRE_FFMPEG()                                                          \
-    if (!::fixtures::HaveFfmpeg()) {                                                 \
+#define CQ_REQUIRE_FFMPEG()                                                           \
+    if (!::fixtures::HaveFfmpeg()) {                                                  \
         GTEST_SKIP() << "the ffmpeg command is not installed; cannot generate audio"; \
     }
 
@@ -43,7 +44,9 @@ inline std::shared_ptr<medialib::PictureData> Picture(const std::string& mime, s
 inline std::vector<uint8_t> PngBytes(uint8_t tag) {
     return {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R', tag, 1, 2, 3};
 }
-inline std::vector<uint8_t> JpegBytes(uint8_t tag) { return {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', tag, 0xFF, 0xD9}; }
+inline std::vector<uint8_t> JpegBytes(uint8_t tag) {
+    return {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', tag, 0xFF, 0xD9};
+}
 
 inline medialib::DateValue Date(int y, int m, int d, int hh = 0, int mm = 0, int ss = 0) {
     medialib::CivilTime t;
@@ -116,8 +119,8 @@ inline void ExpectStored(const medialib::OpenedFile& file, const medialib::Attri
             continue;
         }
         ASSERT_NE(it, got.end()) << "id 0x" << std::hex << id << " missing";
-        EXPECT_TRUE(SameList(it->second, values))
-            << "id 0x" << std::hex << id << ": got " << Describe(it->second) << " expected " << Describe(values);
+        EXPECT_TRUE(SameList(it->second, values)) << "id 0x" << std::hex << id << ": got "
+                                                  << Describe(it->second) << " expected " << Describe(values);
     }
 }
 

@@ -15,8 +15,12 @@ namespace fs = std::filesystem;
 
 // Each corpus file with the opens expected to succeed (mask of OpenEverything).
 const std::map<std::string, int> kCorpus = {
-    {"empty.bin", 0},          {"id3_oversized.bin", 0},      {"mp3_sync_garbage.bin", 0},
-    {"mp4_box_overflow.bin", 0}, {"mp4_largesize_zero.bin", 0}, {"wav_huge_chunks.bin", 0},
+    {"empty.bin", 0},
+    {"id3_oversized.bin", 0},
+    {"mp3_sync_garbage.bin", 0},
+    {"mp4_box_overflow.bin", 0},
+    {"mp4_largesize_zero.bin", 0},
+    {"wav_huge_chunks.bin", 0},
     {"wav_no_data.bin", 0},
 };
 
@@ -49,9 +53,10 @@ TEST_P(DamagedInput, TruncatedAndBitFlippedCopiesNeverCrash) {
     ASSERT_GT(bytes.size(), 64u);
     EXPECT_NE(cqfuzz::OpenEverything(bytes.data(), bytes.size()), 0);
 
-    for (size_t len : {size_t{1}, size_t{4}, size_t{11}, size_t{12}, size_t{40}, size_t{200}, bytes.size() / 3,
-                       bytes.size() / 2, bytes.size() - 1}) {
-        std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<long>(std::min(len, bytes.size())));
+    for (size_t len : {size_t{1}, size_t{4}, size_t{11}, size_t{12}, size_t{40}, size_t{200},
+                       bytes.size() / 3, bytes.size() / 2, bytes.size() - 1}) {
+        std::vector<uint8_t> cut(bytes.begin(),
+                                 bytes.begin() + static_cast<long>(std::min(len, bytes.size())));
         cqfuzz::OpenEverything(cut.data(), cut.size());
     }
     std::mt19937 rng(1234);
@@ -84,12 +89,14 @@ TEST_P(DamagedSample, TruncatedAndBitFlippedCopiesNeverCrash) {
     bytes.resize(std::min<size_t>(bytes.size(), 256 * 1024));  // the structure is at the front
     std::mt19937 rng(99);
     for (size_t len : {size_t{16}, size_t{100}, size_t{3072}, size_t{3200}, bytes.size() / 2}) {
-        std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<long>(std::min(len, bytes.size())));
+        std::vector<uint8_t> cut(bytes.begin(),
+                                 bytes.begin() + static_cast<long>(std::min(len, bytes.size())));
         cqfuzz::OpenEverything(cut.data(), cut.size());
     }
     for (int round = 0; round < 20; ++round) {
         std::vector<uint8_t> flipped = bytes;
-        for (int k = 0; k < 4; ++k) flipped[rng() % std::min<size_t>(flipped.size(), 4096)] ^= 1u << (rng() % 8);
+        for (int k = 0; k < 4; ++k)
+            flipped[rng() % std::min<size_t>(flipped.size(), 4096)] ^= 1u << (rng() % 8);
         cqfuzz::OpenEverything(flipped.data(), flipped.size());
     }
 }

@@ -41,7 +41,8 @@ TEST(Dates, ConvertBetweenOleDaysAndText) {
     const auto y = ParseDateText("1999");
     ASSERT_TRUE(y);
     EXPECT_FALSE(y->has_month);
-    for (const char* bad : {"", "99", "199x", "1999-13", "1999-02-30", "1999-05-06T25:00", "2000-01-01T10:00:6"}) {
+    for (const char* bad :
+         {"", "99", "199x", "1999-13", "1999-02-30", "1999-05-06T25:00", "2000-01-01T10:00:6"}) {
         EXPECT_FALSE(ParseDateText(bad)) << bad;
     }
     // Before the epoch: a plain count of days, or OLE's backward day with a

@@ -27,11 +27,12 @@ struct Case {
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class ContainerRoundTrip : public ::testing::TestWithParam<Case> {
-protected:
+  protected:
     void SetUp() override {
         CQ_REQUIRE_FFMPEG();
         path_ = dir_ / GetParam().file_name;
-        if (!fixtures::MakeTone(path_, GetParam().ffmpeg_args)) GTEST_SKIP() << "ffmpeg could not make " << path_;
+        if (!fixtures::MakeTone(path_, GetParam().ffmpeg_args))
+            GTEST_SKIP() << "ffmpeg could not make " << path_;
     }
     testsupport::ScopedTempDir dir_;
     fs::path path_;
@@ -170,9 +171,8 @@ TEST_P(ContainerRoundTrip, DetectsByContentWhateverTheExtension) {
         auto file = OpenMediaFile(copy);
         ASSERT_TRUE(file) << name;
         EXPECT_EQ(file->Container(), GetParam().container) << name;
-        EXPECT_EQ(fixtures::Text(*file, attr::Extension), fs::path(name).has_extension()
-                                                              ? fs::path(name).extension().u16string()
-                                                              : u"<absent>");
+        EXPECT_EQ(fixtures::Text(*file, attr::Extension),
+                  fs::path(name).has_extension() ? fs::path(name).extension().u16string() : u"<absent>");
     }
 }
 
@@ -180,7 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
     Containers, ContainerRoundTrip,
     ::testing::Values(Case{"wav", "-c:a pcm_s16le", "tone.wav", container::Wav, codec::Pcm, 16},
                       Case{"m4a", "-c:a aac -b:a 96k", "tone.m4a", container::ThreeGp, codec::AacLc, -1},
-                      Case{"threegp", "-c:a aac -b:a 64k -f 3gp", "tone.3gp", container::ThreeGp, codec::AacLc, -1},
+                      Case{"threegp", "-c:a aac -b:a 64k -f 3gp", "tone.3gp", container::ThreeGp,
+                           codec::AacLc, -1},
                       Case{"mp3", "-c:a libmp3lame -b:a 128k", "tone.mp3", container::Mp3, codec::Mp3, -1}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 

@@ -1,4 +1,6 @@
 // ISO base media specifics: 3GPP asset boxes, capability of 3GP, HE-AAC.
+#include "medialib/mp4/mp4_file.h"
+
 #include <gtest/gtest.h>
 #include <taglib/mp4file.h>
 #include <taglib/mp4tag.h>
@@ -6,7 +8,6 @@
 #include "container_fixtures.h"
 #include "medialib/core/dispatch.h"
 #include "medialib/mp4/asset_boxes.h"
-#include "medialib/mp4/mp4_file.h"
 
 namespace {
 
@@ -47,9 +48,9 @@ TEST(Mp4AssetBoxes, ThreeGpTagsWrittenByFfmpegAreRead) {
 TEST(Mp4AssetBoxes, DamagedBoxTreesAreWalkedSafely) {
     // moov claiming more bytes than the file has, then a udta with a box whose
     // size is smaller than its header.
-    const uint8_t bytes[] = {0, 0, 0, 12, 'f', 't', 'y', 'p', '3', 'g', 'p', '4',
-                             0, 0, 1, 0,  'm', 'o', 'o', 'v', 0,   0,   0,   16,
-                             'u', 'd', 't', 'a', 0, 0, 0, 3, 't', 'i', 't', 'l'};
+    const uint8_t bytes[] = {0,   0,   0,   12,  'f', 't', 'y', 'p', '3', 'g', 'p', '4',
+                             0,   0,   1,   0,   'm', 'o', 'o', 'v', 0,   0,   0,   16,
+                             'u', 'd', 't', 'a', 0,   0,   0,   3,   't', 'i', 't', 'l'};
     auto src = MemorySource(bytes);
     EXPECT_TRUE(ReadAssetBoxes(*src).empty());
     EXPECT_FALSE(OpenMediaSource(*src, "bad.3gp"));
@@ -106,7 +107,8 @@ TEST(Mp4Capabilities, ThreeGpRefusesWhatItsTagSetLacks) {
     auto g = OpenMediaFile(gp);
     auto m = OpenMediaFile(m4a);
     ASSERT_TRUE(g && m);
-    for (uint32_t id : {attr::Subtitle, attr::SortSubtitle, attr::Import, attr::LyricsText, attr::LinerNotesText}) {
+    for (uint32_t id :
+         {attr::Subtitle, attr::SortSubtitle, attr::Import, attr::LyricsText, attr::LinerNotesText}) {
         EXPECT_FALSE(g->CanStore(id)) << std::hex << id;
         EXPECT_TRUE(m->CanStore(id)) << std::hex << id;
     }

@@ -1,9 +1,10 @@
 // MP3 specifics: detection, ID3v1 kept in step, picture kinds.
 #include <gtest/gtest.h>
-#include <algorithm>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
+
+#include <algorithm>
 
 #include "container_fixtures.h"
 #include "medialib/core/dispatch.h"
@@ -150,15 +151,16 @@ TEST(Mp3Pictures, ASaveThatChangesNoPictureKeepsEveryFrame) {
     const fs::path mp3 = dir / "frames.mp3";
     ASSERT_TRUE(fixtures::MakeTone(mp3, "-c:a libmp3lame"));
     using TagLib::ID3v2::AttachedPictureFrame;
-    const auto write_frames = [&](std::initializer_list<std::pair<AttachedPictureFrame::Type, const char*>> frames) {
-        TagLib::MPEG::File file(mp3.c_str());
-        ASSERT_TRUE(file.isValid());
-        TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
-        tag->removeFrames("APIC");
-        uint8_t mark = 1;
-        for (const auto& [type, desc] : frames) AddPngPicture(*tag, type, desc, mark++);
-        ASSERT_TRUE(file.save());
-    };
+    const auto write_frames =
+        [&](std::initializer_list<std::pair<AttachedPictureFrame::Type, const char*>> frames) {
+            TagLib::MPEG::File file(mp3.c_str());
+            ASSERT_TRUE(file.isValid());
+            TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
+            tag->removeFrames("APIC");
+            uint8_t mark = 1;
+            for (const auto& [type, desc] : frames) AddPngPicture(*tag, type, desc, mark++);
+            ASSERT_TRUE(file.save());
+        };
     const auto frames_now = [&] {
         std::vector<std::pair<int, std::string>> out;
         TagLib::MPEG::File file(mp3.c_str(), false);
@@ -180,7 +182,8 @@ TEST(Mp3Pictures, ASaveThatChangesNoPictureKeepsEveryFrame) {
     // A lone back cover reads as the first jacket; it stays a back cover.
     write_frames({{AttachedPictureFrame::BackCover, "back"}});
     save_title(u"One");
-    EXPECT_EQ(frames_now(), (std::vector<std::pair<int, std::string>>{{AttachedPictureFrame::BackCover, "back"}}));
+    EXPECT_EQ(frames_now(),
+              (std::vector<std::pair<int, std::string>>{{AttachedPictureFrame::BackCover, "back"}}));
 
     // Two front covers read as one jacket; the second is not dropped.
     write_frames({{AttachedPictureFrame::FrontCover, "first"}, {AttachedPictureFrame::FrontCover, "second"}});

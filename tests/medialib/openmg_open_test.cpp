@@ -237,8 +237,9 @@ TEST(OpenMgOpen, LegacyPackageXmlDetails) {
 TEST(OpenMgOpen, LegacyPackageLengthBeyondTheFile) {
     testsupport::ScopedTempDir dir;
     const auto path = dir / "p.omg";
-    auto bytes = Package("<package><tracklist><track><renditionlist><rendition format=\"audio/atrac3\"/>"
-                         "</renditionlist></track></tracklist></package>");
+    auto bytes = Package(
+        "<package><tracklist><track><renditionlist><rendition format=\"audio/atrac3\"/>"
+        "</renditionlist></track></tracklist></package>");
     const std::vector<uint8_t> length = {0x02, 0x02, 0x0F, 0x00};  // 3840 bytes of audio
     auto at = std::search(bytes.begin(), bytes.end(), length.begin(), length.end());
     ASSERT_NE(at, bytes.end());

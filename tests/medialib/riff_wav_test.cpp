@@ -15,9 +15,11 @@ namespace fs = std::filesystem;
 
 std::map<std::string, std::string> FfprobeStream(const fs::path& p) {
     std::map<std::string, std::string> out;
-    std::istringstream in(fixtures::Capture(
-        "ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate,channels,bit_rate,duration "
-        "-of default=nw=1 '" + p.string() + "'"));
+    std::istringstream in(
+        fixtures::Capture("ffprobe -v error -select_streams a:0 -show_entries "
+                          "stream=codec_name,sample_rate,channels,bit_rate,duration "
+                          "-of default=nw=1 '" +
+                          p.string() + "'"));
     for (std::string line; std::getline(in, line);) {
         const size_t eq = line.find('=');
         if (eq != std::string::npos) out[line.substr(0, eq)] = line.substr(eq + 1);
@@ -72,7 +74,8 @@ TEST(RiffInfo, IsReadWithoutAnId3ChunkAndMirroredOnSave) {
     CQ_REQUIRE_FFMPEG();
     testsupport::ScopedTempDir dir;
     const fs::path wav = dir / "info.wav";
-    ASSERT_TRUE(fixtures::MakeTone(wav, "-c:a pcm_s16le -metadata title=InfoTitle -metadata artist=InfoArtist"));
+    ASSERT_TRUE(
+        fixtures::MakeTone(wav, "-c:a pcm_s16le -metadata title=InfoTitle -metadata artist=InfoArtist"));
     auto file = OpenMediaFile(wav);
     ASSERT_TRUE(file);
     EXPECT_EQ(fixtures::Text(*file, attr::Title), u"InfoTitle");
@@ -82,8 +85,8 @@ TEST(RiffInfo, IsReadWithoutAnId3ChunkAndMirroredOnSave) {
     tags[attr::Title] = {u"New title"};
     ASSERT_TRUE(file->Save(wav, tags));
     // Other readers of RIFF INFO see the new title and no stale artist.
-    const std::string probed = fixtures::Capture("ffprobe -v error -show_entries format_tags -of default=nw=1 '" +
-                                                 wav.string() + "'");
+    const std::string probed = fixtures::Capture(
+        "ffprobe -v error -show_entries format_tags -of default=nw=1 '" + wav.string() + "'");
     EXPECT_NE(probed.find("title=New title"), std::string::npos) << probed;
     EXPECT_EQ(probed.find("InfoArtist"), std::string::npos) << probed;
 }

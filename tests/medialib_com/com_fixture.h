@@ -30,12 +30,13 @@ struct Values : platform::VariantArray {
 };
 
 class MediaLibraryModule : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(CoInitialize(nullptr), S_OK);
         int version = 0;
         MediaLibrary* root = nullptr;
-        ASSERT_TRUE(library::CreateLibraryRoot(&root, &version)) << "bin/registry.reg registers bin/medialib.so";
+        ASSERT_TRUE(library::CreateLibraryRoot(&root, &version))
+            << "bin/registry.reg registers bin/medialib.so";
         root_.Attach(root);
     }
     void TearDown() override {
@@ -47,8 +48,8 @@ protected:
         std::u16string p = Wide(path);
         ComPtr<MediaContent> content;
         LONG format = 0, status = 0;
-        if (FAILED(root_->OpenContent(p.c_str(), IID_MediaContent, content.ReleaseAndGetVoidAddress(), &format,
-                                      &status)) ||
+        if (FAILED(root_->OpenContent(p.c_str(), IID_MediaContent, content.ReleaseAndGetVoidAddress(),
+                                      &format, &status)) ||
             !content)
             return {};
         CLSID item_class{};

@@ -10,8 +10,8 @@ using comtest::Values;
 namespace attr = medialib::attr;
 
 const char* const kSamples[] = {
-    "pronom_03-Untitled-3_atrac3plus.oma",        "pronom_02-Untitled-2_aal_atrac3.oma",
-    "atracdencU_test_atrac3_132k_noid3.oma",      "atracdencU_sine1k_atrac3plus_mono_128k_noid3.oma",
+    "pronom_03-Untitled-3_atrac3plus.oma",           "pronom_02-Untitled-2_aal_atrac3.oma",
+    "atracdencU_test_atrac3_132k_noid3.oma",         "atracdencU_sine1k_atrac3plus_mono_128k_noid3.oma",
     "atracdencU_sine1k_at3tool_atrac3_66k_riff.at3", "pronom_02-Untitled-2_openmg_legacy.omg",
 };
 
@@ -67,7 +67,8 @@ TEST_F(MediaLibraryModule, UnknownDamagedOrMissingFilesFailCleanly) {
         std::u16string p = comtest::Wide(dir / name);
         ComPtr<MediaContent> content;
         LONG format = 7, status = 0;
-        EXPECT_LT(root_->OpenContent(p.c_str(), IID_MediaContent, content.ReleaseAndGetVoidAddress(), &format, &status),
+        EXPECT_LT(root_->OpenContent(p.c_str(), IID_MediaContent, content.ReleaseAndGetVoidAddress(), &format,
+                                     &status),
                   0)
             << name;
         EXPECT_FALSE(content);
@@ -86,7 +87,7 @@ TEST_F(MediaLibraryModule, UnknownDamagedOrMissingFilesFailCleanly) {
 }
 
 class DemoFile : public MediaLibraryModule {
-protected:
+  protected:
     void SetUp() override {
         MediaLibraryModule::SetUp();
         path_ = dir_ / "tone.oma";
@@ -114,7 +115,8 @@ TEST_F(DemoFile, TagChangesAreWrittenAtCloseAndReadBack) {
         EXPECT_EQ(item->SetAttribute(attr::Genre, 2, two), S_OK);
         VariantClear(&two[0]);
         VariantClear(&two[1]);
-        EXPECT_LT(SetText(item.Get(), attr::TrackNumber, u"seven"), 0) << "a value that does not convert is refused";
+        EXPECT_LT(SetText(item.Get(), attr::TrackNumber, u"seven"), 0)
+            << "a value that does not convert is refused";
         EXPECT_LT(SetText(item.Get(), attr::Size, u"1"), 0) << "technical values are not writable";
         ASSERT_EQ(item->Close(), S_OK);
     }
@@ -142,8 +144,8 @@ TEST_F(DemoFile, TagChangesAreWrittenAtCloseAndReadBack) {
     const auto after = testsupport::ReadBytes(path_);
     const size_t payload = 96 + 1;  // at least the EA3 header and some audio
     ASSERT_GT(audio_before.size(), payload);
-    EXPECT_TRUE(std::equal(audio_before.end() - static_cast<long>(audio_before.size() / 2), audio_before.end(),
-                           after.end() - static_cast<long>(audio_before.size() / 2)));
+    EXPECT_TRUE(std::equal(audio_before.end() - static_cast<long>(audio_before.size() / 2),
+                           audio_before.end(), after.end() - static_cast<long>(audio_before.size() / 2)));
 }
 
 TEST_F(DemoFile, RemovalAndUnchangedCloseLeaveTheRightBytes) {
@@ -191,8 +193,9 @@ TEST_F(DemoFile, ContentCarriesTheItemOfItsFile) {
     std::u16string p = comtest::Wide(path_);
     ComPtr<MediaContent> content;
     LONG format = 0, status = 0;
-    ASSERT_EQ(root_->OpenContent(p.c_str(), IID_MediaContent, content.ReleaseAndGetVoidAddress(), &format, &status),
-              S_OK);
+    ASSERT_EQ(
+        root_->OpenContent(p.c_str(), IID_MediaContent, content.ReleaseAndGetVoidAddress(), &format, &status),
+        S_OK);
     EXPECT_EQ(format, 9) << "a plain OMA file";
     ComPtr<MediaItem> item = content.As<MediaItem>();
     ASSERT_TRUE(item);

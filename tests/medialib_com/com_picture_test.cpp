@@ -31,7 +31,8 @@ ComPtr<MediaPicture> NewPicture(const std::vector<uint8_t>& bytes, std::u16strin
 
 std::vector<uint8_t> DataOf(IUnknown* object) {
     ComPtr<MediaPicture> picture;
-    if (!object || FAILED(object->QueryInterface(IID_MediaPicture, picture.ReleaseAndGetVoidAddress()))) return {};
+    if (!object || FAILED(object->QueryInterface(IID_MediaPicture, picture.ReleaseAndGetVoidAddress())))
+        return {};
     ULONG size = 0;
     BYTE* data = nullptr;
     if (FAILED(picture->GetData(&size, &data))) return {};
@@ -83,11 +84,11 @@ TEST_F(MediaLibraryModule, PictureSaveThatCannotFinishLeavesNoFileAndKeepsTheOld
     testsupport::ScopedTempDir dir;
     testsupport::WriteBytes(dir / "old.jpg", kJpeg);
 
-    EXPECT_EXIT(SaveWithFileSizeLimit(picture.Get(), comtest::Wide(dir / "old.jpg")), ::testing::ExitedWithCode(0),
-                "");
+    EXPECT_EXIT(SaveWithFileSizeLimit(picture.Get(), comtest::Wide(dir / "old.jpg")),
+                ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(testsupport::ReadBytes(dir / "old.jpg"), kJpeg);
-    EXPECT_EXIT(SaveWithFileSizeLimit(picture.Get(), comtest::Wide(dir / "new.jpg")), ::testing::ExitedWithCode(0),
-                "");
+    EXPECT_EXIT(SaveWithFileSizeLimit(picture.Get(), comtest::Wide(dir / "new.jpg")),
+                ::testing::ExitedWithCode(0), "");
     size_t files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
         (void)entry;
@@ -100,7 +101,7 @@ TEST_F(MediaLibraryModule, PictureSaveThatCannotFinishLeavesNoFileAndKeepsTheOld
 }
 
 class JacketLists : public MediaLibraryModule {
-protected:
+  protected:
     void SetUp() override {
         MediaLibraryModule::SetUp();
         path_ = dir_ / "tone.oma";
@@ -115,7 +116,8 @@ protected:
             values[i].vt = VT_UNKNOWN;
             values[i].punkVal = pictures[i].Get();
         }
-        EXPECT_EQ(item->SetAttribute(id, static_cast<LONG>(values.size()), values.empty() ? nullptr : values.data()),
+        EXPECT_EQ(item->SetAttribute(id, static_cast<LONG>(values.size()),
+                                     values.empty() ? nullptr : values.data()),
                   S_OK);
         EXPECT_EQ(item->Close(), S_OK);
     }
@@ -147,7 +149,8 @@ TEST_F(JacketLists, PicturesAreSetReorderedAndRemovedInBothLists) {
 
     SetPictures(attr::Jacket, {});
     EXPECT_TRUE(ReadPictures(attr::Jacket).empty());
-    EXPECT_EQ(ReadPictures(attr::JacketAlt), (std::vector<std::vector<uint8_t>>{kPng})) << "the other list stays";
+    EXPECT_EQ(ReadPictures(attr::JacketAlt), (std::vector<std::vector<uint8_t>>{kPng}))
+        << "the other list stays";
 }
 
 TEST_F(JacketLists, AListHoldsAtMostFivePictures) {

@@ -12,7 +12,7 @@ using platform::Variant;
 
 // An object that counts its references, to see what VARIANTs hold.
 class Counted final : public platform::ComObject<Counted, IDispatch> {
-public:
+  public:
     HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     HRESULT GetTypeInfo(UINT, ULONG, void**) override { return E_NOTIMPL; }
     HRESULT GetIDsOfNames(REFIID, LPWSTR*, UINT, ULONG, LONG*) override { return E_NOTIMPL; }
@@ -154,12 +154,14 @@ TEST(VariantChangeType, TextToDatesInBothSeparatorForms) {
     for (const char16_t* bad : {u"1999", u"seven", u"1999/13/01", u"1999/02/30", u"1999/01-01", u"99/01/01",
                                 u"2000/01/01 25:00:00", u"0099/01/01"}) {
         Variant out;
-        EXPECT_LT(ChangeText(bad, VT_DATE, &out), 0) << std::string(bad, bad + std::char_traits<char16_t>::length(bad));
+        EXPECT_LT(ChangeText(bad, VT_DATE, &out), 0)
+            << std::string(bad, bad + std::char_traits<char16_t>::length(bad));
     }
 }
 
 TEST(VariantChangeType, DatesToTextRoundTrip) {
-    for (const char16_t* text : {u"1999/01/01", u"2000/01/01 12:34:56", u"1800/06/15 08:00:01", u"9999/12/31"}) {
+    for (const char16_t* text :
+         {u"1999/01/01", u"2000/01/01 12:34:56", u"1800/06/15 08:00:01", u"9999/12/31"}) {
         Variant v;
         ASSERT_EQ(ChangeText(text, VT_DATE, &v), S_OK);
         ASSERT_EQ(VariantChangeType(v.Get(), v.Get(), 0, VT_BSTR), S_OK);

@@ -1,3 +1,5 @@
+#include "platform/com/classtable.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "platform/com/apartment.h"
-#include "platform/com/classtable.h"
 #include "platform/registry/registry.h"
 #include "support/test_support.h"
 
@@ -15,7 +16,7 @@ struct IThing : IUnknown {
     static constexpr GUID iid = platform::MakeGuid("{11111111-2222-3333-4444-555555555555}");
     virtual int Value() = 0;
 
-protected:
+  protected:
     ~IThing() = default;
 };
 
@@ -24,11 +25,11 @@ constexpr CLSID kRootClass = platform::MakeGuid("{787EB924-DF0E-4E88-8310-783054
 constexpr IID kRootV1 = platform::MakeGuid("{440511C5-7D8A-4AAD-AE94-13FE055C2AE4}");
 
 class Thing final : public platform::ComObject<Thing, IThing> {
-public:
+  public:
     explicit Thing(int v) : v_(v) {}
     int Value() override { return v_; }
 
-private:
+  private:
     int v_;
 };
 
@@ -42,7 +43,7 @@ platform::ClassCreator MakeThing(int v) {
 }
 
 class ComThread : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(CoInitialize(nullptr), S_OK); }
     void TearDown() override { CoUninitialize(); }
 };
@@ -89,8 +90,9 @@ TEST_F(ComThread, RegisteredClassesAreFoundAndHiddenInTurn) {
         {
             platform::ClassRegistration second(kThingClass, MakeThing(2));
             ComPtr<IThing> b;
-            ASSERT_EQ(CoCreateInstance(kThingClass, nullptr, CLSCTX_ALL, IThing::iid, b.ReleaseAndGetVoidAddress()),
-                      S_OK);
+            ASSERT_EQ(
+                CoCreateInstance(kThingClass, nullptr, CLSCTX_ALL, IThing::iid, b.ReleaseAndGetVoidAddress()),
+                S_OK);
             EXPECT_EQ(b->Value(), 2);
         }
         ComPtr<IThing> c;
@@ -111,7 +113,7 @@ TEST_F(ComThread, RegisteredClassesAreFoundAndHiddenInTurn) {
 TEST_F(ComThread, ComPtrAdoptsAndAddsReferencesAsAsked) {
     auto* t = new Thing(5);  // one reference, ours
     {
-        ComPtr<IThing> added(t);  // adds one
+        ComPtr<IThing> added(t);                            // adds one
         ComPtr<IThing> adopted = ComPtr<IThing>::Adopt(t);  // takes ours
         ComPtr<IUnknown> unk = added.As<IUnknown>();
         ASSERT_TRUE(unk);
@@ -123,7 +125,7 @@ TEST_F(ComThread, ComPtrAdoptsAndAddsReferencesAsAsked) {
 
 // The built media library module, found through a registry file that names it.
 class ModuleThroughRegistry : public ComThread {
-protected:
+  protected:
     void SetUp() override {
         ComThread::SetUp();
         module_ = testsupport::BinDir() / "medialib.so";
@@ -139,8 +141,9 @@ protected:
     void WriteRegistry(bool with_class) {
         std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
         if (with_class) {
-            text += "[HKEY_CLASSES_ROOT\\CLSID\\{787EB924-DF0E-4E88-8310-78305419C70C}\\InprocServer32]\r\n@=\"" +
-                    module_.string() + "\"\r\n";
+            text +=
+                "[HKEY_CLASSES_ROOT\\CLSID\\{787EB924-DF0E-4E88-8310-78305419C70C}\\InprocServer32]\r\n@=\"" +
+                module_.string() + "\"\r\n";
         }
         // Written aside and renamed, so that the change is seen as a new file.
         testsupport::WriteText(dir_ / "next.reg", text);
@@ -152,19 +155,22 @@ protected:
 
 TEST_F(ModuleThroughRegistry, CreatesFromTheModuleAndSeesRegistrationChanges) {
     ComPtr<IUnknown> root;
-    ASSERT_EQ(CoCreateInstance(kRootClass, nullptr, CLSCTX_INPROC_SERVER, kRootV1, root.ReleaseAndGetVoidAddress()),
-              S_OK);
+    ASSERT_EQ(
+        CoCreateInstance(kRootClass, nullptr, CLSCTX_INPROC_SERVER, kRootV1, root.ReleaseAndGetVoidAddress()),
+        S_OK);
     EXPECT_TRUE(root);
 
     WriteRegistry(false);
     ComPtr<IUnknown> gone;
-    EXPECT_EQ(CoCreateInstance(kRootClass, nullptr, CLSCTX_INPROC_SERVER, kRootV1, gone.ReleaseAndGetVoidAddress()),
-              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(
+        CoCreateInstance(kRootClass, nullptr, CLSCTX_INPROC_SERVER, kRootV1, gone.ReleaseAndGetVoidAddress()),
+        REGDB_E_CLASSNOTREG);
 
     WriteRegistry(true);
     ComPtr<IUnknown> back;
-    EXPECT_EQ(CoCreateInstance(kRootClass, nullptr, CLSCTX_INPROC_SERVER, kRootV1, back.ReleaseAndGetVoidAddress()),
-              S_OK);
+    EXPECT_EQ(
+        CoCreateInstance(kRootClass, nullptr, CLSCTX_INPROC_SERVER, kRootV1, back.ReleaseAndGetVoidAddress()),
+        S_OK);
 }
 
 TEST_F(ModuleThroughRegistry, ThreadsCreateWhileTheRegistryChanges) {
@@ -196,11 +202,13 @@ TEST_F(ModuleThroughRegistry, ThreadsCreateWhileTheRegistryChanges) {
 }
 
 TEST_F(ModuleThroughRegistry, MissingModuleFileIsReported) {
-    testsupport::WriteText(reg_, "REGEDIT4\n[HKEY_CLASSES_ROOT\\CLSID\\{787EB924-DF0E-4E88-8310-78305419C70C}"
-                                 "\\InprocServer32]\n@=\"no-such-module.so\"\n");
+    testsupport::WriteText(reg_,
+                           "REGEDIT4\n[HKEY_CLASSES_ROOT\\CLSID\\{787EB924-DF0E-4E88-8310-78305419C70C}"
+                           "\\InprocServer32]\n@=\"no-such-module.so\"\n");
     ComPtr<IUnknown> root;
-    EXPECT_EQ(CoCreateInstance(kRootClass, nullptr, CLSCTX_INPROC_SERVER, kRootV1, root.ReleaseAndGetVoidAddress()),
-              CO_E_DLLNOTFOUND);
+    EXPECT_EQ(
+        CoCreateInstance(kRootClass, nullptr, CLSCTX_INPROC_SERVER, kRootV1, root.ReleaseAndGetVoidAddress()),
+        CO_E_DLLNOTFOUND);
     EXPECT_FALSE(root);
 }
 

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "platform/com/guid.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -25,9 +25,10 @@ TEST(Guid, FormatsUpperCaseWithBracesAndParsesBack) {
 }
 
 TEST(Guid, RejectsMalformedText) {
-    for (const char* bad : {"", "{}", "{787EB924-DF0E-4E88-8310-78305419C70}", "{787EB924DF0E-4E88-8310-78305419C70CC}",
-                            "{787EB924-DF0E-4E88-8310-78305419C70G}", "(787EB924-DF0E-4E88-8310-78305419C70C)",
-                            "{787EB924-DF0E-4E88-8310-78305419C70C"}) {
+    for (const char* bad :
+         {"", "{}", "{787EB924-DF0E-4E88-8310-78305419C70}", "{787EB924DF0E-4E88-8310-78305419C70CC}",
+          "{787EB924-DF0E-4E88-8310-78305419C70G}", "(787EB924-DF0E-4E88-8310-78305419C70C)",
+          "{787EB924-DF0E-4E88-8310-78305419C70C"}) {
         EXPECT_FALSE(platform::ParseGuid(bad)) << bad;
     }
 }

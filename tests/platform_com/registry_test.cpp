@@ -1,3 +1,5 @@
+#include "platform/registry/registry.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -5,13 +7,12 @@
 #include <thread>
 #include <vector>
 
-#include "platform/registry/registry.h"
 #include "support/test_support.h"
 
 namespace {
 
 class Registry : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { setenv("CQ_REGISTRY_FILE", (dir_ / "registry.reg").c_str(), 1); }
     void TearDown() override {
         unsetenv("CQ_REGISTRY_FILE");
@@ -28,22 +29,28 @@ protected:
 };
 
 TEST_F(Registry, SectionsAndTheirParentsExistWithoutRegardToCase) {
-    Write("Windows Registry Editor Version 5.00\r\n\r\n"
-          "; a comment\r\n"
-          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Sony Corporation\\OpenMG\\PC\\{5081AA38-1446-4FA6-91E0-4D63C710B409}\\11D]\r\n"
-          "\"Name\"=\"Sonic\\\\Stage \\\"V\\\"\"\r\n"
-          "\"Number\"=dword:0000011d\r\n");
-    EXPECT_TRUE(Exists(u"SOFTWARE\\Sony Corporation\\OpenMG\\PC\\{5081AA38-1446-4FA6-91E0-4D63C710B409}\\11D"));
-    EXPECT_TRUE(Exists(u"software\\sony corporation\\openmg\\pc\\{5081aa38-1446-4fa6-91e0-4d63c710b409}\\11d"));
+    Write(
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "; a comment\r\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Sony "
+        "Corporation\\OpenMG\\PC\\{5081AA38-1446-4FA6-91E0-4D63C710B409}\\11D]\r\n"
+        "\"Name\"=\"Sonic\\\\Stage \\\"V\\\"\"\r\n"
+        "\"Number\"=dword:0000011d\r\n");
+    EXPECT_TRUE(
+        Exists(u"SOFTWARE\\Sony Corporation\\OpenMG\\PC\\{5081AA38-1446-4FA6-91E0-4D63C710B409}\\11D"));
+    EXPECT_TRUE(
+        Exists(u"software\\sony corporation\\openmg\\pc\\{5081aa38-1446-4fa6-91e0-4d63c710b409}\\11d"));
     EXPECT_TRUE(Exists(u"SOFTWARE\\Sony Corporation\\OpenMG")) << "a parent of a section exists";
-    EXPECT_FALSE(Exists(u"SOFTWARE\\Sony Corporation\\OpenMG\\PC\\{5081AA38-1446-4FA6-91E0-4D63C710B409}\\129"));
+    EXPECT_FALSE(
+        Exists(u"SOFTWARE\\Sony Corporation\\OpenMG\\PC\\{5081AA38-1446-4FA6-91E0-4D63C710B409}\\129"));
     EXPECT_FALSE(Exists(u"SOFTWARE\\Sony Corporation\\Open"));
 
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
-                            u"SOFTWARE\\Sony Corporation\\OpenMG\\PC\\{5081AA38-1446-4FA6-91E0-4D63C710B409}\\11D", 0,
-                            KEY_READ, &key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                      u"SOFTWARE\\Sony Corporation\\OpenMG\\PC\\{5081AA38-1446-4FA6-91E0-4D63C710B409}\\11D",
+                      0, KEY_READ, &key),
+        ERROR_SUCCESS);
     DWORD type = 0, size = 0;
     ASSERT_EQ(RegQueryValueExW(key, u"name", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_SZ);
@@ -58,8 +65,9 @@ TEST_F(Registry, SectionsAndTheirParentsExistWithoutRegardToCase) {
               ERROR_SUCCESS);
     EXPECT_EQ(std::u16string(buffer.c_str()), expected);
     DWORD number = 0, number_size = sizeof number;
-    ASSERT_EQ(RegQueryValueExW(key, u"Number", nullptr, &type, reinterpret_cast<BYTE*>(&number), &number_size),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegQueryValueExW(key, u"Number", nullptr, &type, reinterpret_cast<BYTE*>(&number), &number_size),
+        ERROR_SUCCESS);
     EXPECT_EQ(type, REG_DWORD);
     EXPECT_EQ(number, 0x11Du);
     EXPECT_EQ(RegQueryValueExW(key, u"Absent", nullptr, &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
@@ -77,7 +85,8 @@ TEST_F(Registry, IsReadOnlyAndEmptyWhenTheFileIsMissing) {
 }
 
 TEST_F(Registry, OpensRelativeToAnOpenKeyAndReadsUtf16Files) {
-    std::u16string text = u"\uFEFFWindows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ünï\\Sub]\r\n";
+    std::u16string text =
+        u"\uFEFFWindows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ünï\\Sub]\r\n";
     std::string bytes;
     for (char16_t c : text) {
         bytes.push_back(static_cast<char>(c & 0xFF));
@@ -92,17 +101,20 @@ TEST_F(Registry, OpensRelativeToAnOpenKeyAndReadsUtf16Files) {
 }
 
 TEST_F(Registry, DeletionSectionsAndGarbageLinesAreIgnored) {
-    Write("REGEDIT4\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\n\"x\"=\"y\"\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kept]\n"
-          "garbage line\n\"unterminated=\"\n[broken\n");
+    Write(
+        "REGEDIT4\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\n\"x\"=\"y\"\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kept]\n"
+        "garbage line\n\"unterminated=\"\n[broken\n");
     EXPECT_FALSE(Exists(u"SOFTWARE\\Gone"));
     EXPECT_TRUE(Exists(u"SOFTWARE\\Kept"));
 }
 
 TEST_F(Registry, InprocServerPathsResolveAgainstTheFileFolder) {
-    Write("REGEDIT4\n[HKEY_CLASSES_ROOT\\CLSID\\{787EB924-DF0E-4E88-8310-78305419C70C}\\InprocServer32]\n"
-          "@=\"medialib.so\"\n");
+    Write(
+        "REGEDIT4\n[HKEY_CLASSES_ROOT\\CLSID\\{787EB924-DF0E-4E88-8310-78305419C70C}\\InprocServer32]\n"
+        "@=\"medialib.so\"\n");
     std::string module;
-    ASSERT_TRUE(platform::FindInprocServer(platform::MakeGuid("{787EB924-DF0E-4E88-8310-78305419C70C}"), &module));
+    ASSERT_TRUE(
+        platform::FindInprocServer(platform::MakeGuid("{787EB924-DF0E-4E88-8310-78305419C70C}"), &module));
     EXPECT_EQ(module, (dir_ / "medialib.so").string());
     EXPECT_FALSE(platform::FindInprocServer(GUID_NULL, &module));
 }
@@ -134,13 +146,14 @@ TEST_F(Registry, ClosedAndMadeUpKeysAreInvalidHandles) {
 namespace {
 
 TEST_F(Registry, MalformedDwordValuesAreNotValues) {
-    Write("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\N]\n"
-          "\"Max\"=dword:ffffffff\n"
-          "\"Short\"=dword:1d  \n"
-          "\"Negative\"=dword:-1\n"
-          "\"NineDigits\"=dword:100000000\n"
-          "\"Trailing\"=dword:12zz\n"
-          "\"Empty\"=dword:\n");
+    Write(
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\N]\n"
+        "\"Max\"=dword:ffffffff\n"
+        "\"Short\"=dword:1d  \n"
+        "\"Negative\"=dword:-1\n"
+        "\"NineDigits\"=dword:100000000\n"
+        "\"Trailing\"=dword:12zz\n"
+        "\"Empty\"=dword:\n");
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\N", 0, KEY_READ, &key), ERROR_SUCCESS);
     auto read = [&](const char16_t* name, DWORD* number) {
@@ -171,7 +184,8 @@ TEST_F(Registry, ThreadsOpenQueryAndCloseKeysTogether) {
         threads.emplace_back([&] {
             for (int i = 0; i < 200; ++i) {
                 HKEY key = nullptr;
-                if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Shared", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+                if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Shared", 0, KEY_READ, &key) !=
+                    ERROR_SUCCESS) {
                     ++failures;
                     continue;
                 }

@@ -43,8 +43,8 @@ ScopedTempDir::ScopedTempDir() {
 ScopedTempDir::~ScopedTempDir() {
     std::error_code ec;
     // Files may have been made read-only by a test; give write access back first.
-    for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(path_, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
     fs::remove_all(path_, ec);

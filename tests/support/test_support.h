@@ -23,7 +23,7 @@ std::filesystem::path BinDir();
 
 // A fresh temporary folder, removed with everything in it when the object dies.
 class ScopedTempDir {
-public:
+  public:
     ScopedTempDir();
     ~ScopedTempDir();
     ScopedTempDir(const ScopedTempDir&) = delete;
@@ -31,7 +31,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -42,7 +42,7 @@ void WriteText(const std::filesystem::path& path, const std::string& text);
 }  // namespace testsupport
 
 // Skips the current test with a clear message when a real sample is absent.
-#define CQ_REQUIRE_SAMPLE(var, name)                                                        \
+#define CQ_REQUIRE_SAMPLE(var, name)                                                       \
     const std::filesystem::path var = ::testsupport::SamplePath(name);                     \
     if (var.empty()) {                                                                     \
         GTEST_SKIP() << "real sample '" << (name) << "' not found (folder "                \

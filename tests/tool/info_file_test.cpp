@@ -235,7 +235,8 @@ TEST_F(InfoFileTest, AWriteThatFailsPartWayLeavesNoShortFileAndIsNotReported) {
         exported = quillet::ExportInfoFiles(info, attributes, true);
         printed = capture.Text();
     }
-    const bool text_written = quillet::WriteTextFile(U16(dir_ / "notes.txt").c_str(), u"longer than eight", 1);
+    const bool text_written =
+        quillet::WriteTextFile(U16(dir_ / "notes.txt").c_str(), u"longer than eight", 1);
     setrlimit(RLIMIT_FSIZE, &old_limit);
     sigaction(SIGXFSZ, &previous, nullptr);
 

@@ -252,7 +252,8 @@ bool ExportInfoFiles(const NameValueList& info, const NameValueList& attributes,
         if (!force_write && !IsMissingOrFolder(name.c_str())) continue;
         // A file that could not be replaced (read-only, say) still exists with
         // its old content: only a write that went through counts.
-        if (WriteInfoFile(attributes, name.c_str(), ParseNumber(entry.Name())) && IsExistingFile(name.c_str())) {
+        if (WriteInfoFile(attributes, name.c_str(), ParseNumber(entry.Name())) &&
+            IsExistingFile(name.c_str())) {
             WriteKeyValue(u"InfoFile", name.c_str());
             written = true;
         }
