@@ -24,7 +24,7 @@
 #include "bench/ratio_reporter.h"
 #include "host/core/host.h"
 #include "host/sdk/input.h"
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/openmg/openmg_file.h"
 
 namespace {

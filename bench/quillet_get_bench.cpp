@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/openmg/openmg_file.h"
 #include "platform/imaging/gdiplus.h"
 #include "platform/text/text.h"

@@ -4,7 +4,7 @@
 
 #include "medialib/com/classes.h"
 #include "medialib/com/item.h"
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/core/container.h"
 #include "platform/text/text.h"
 

@@ -2,7 +2,7 @@
 
 #include "medialib/com/classes.h"
 #include "medialib/com/content.h"
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 
 namespace medialib {
 namespace {

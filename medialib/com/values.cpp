@@ -3,7 +3,7 @@
 // that copies an attribute as text still stores a number where the format
 // keeps a number.
 #include "medialib/com/content.h"
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 
 namespace medialib {
 namespace {

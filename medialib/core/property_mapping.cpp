@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/core/dates.h"
 #include "medialib/core/text_utf.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/core/text_utf.h"
 
 namespace medialib {

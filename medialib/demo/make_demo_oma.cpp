@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/openmg/openmg_file.h"
 
 int main(int argc, char** argv) {

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/core/dates.h"
 #include "medialib/core/text_utf.h"
 #include "medialib/core/unique_fd.h"

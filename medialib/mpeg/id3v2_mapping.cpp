@@ -7,7 +7,7 @@
 #include <array>
 #include <vector>
 
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/core/property_mapping.h"
 #include "medialib/core/technical.h"
 

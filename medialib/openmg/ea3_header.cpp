@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/openmg/byte_order.h"
 
 namespace medialib::openmg {

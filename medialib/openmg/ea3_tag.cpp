@@ -17,7 +17,7 @@
 #include <cstring>
 #include <memory>
 
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/core/dates.h"
 #include "medialib/core/text_utf.h"
 #include "medialib/openmg/byte_order.h"

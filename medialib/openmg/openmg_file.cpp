@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "medialib/core/atomic_save.h"
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/core/text_utf.h"
 #include "medialib/openmg/byte_order.h"
 #include "medialib/openmg/ea3_header.h"

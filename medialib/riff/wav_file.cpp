@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/core/property_mapping.h"
 #include "medialib/core/snapshot_file.h"
 #include "medialib/core/taglib_stream.h"

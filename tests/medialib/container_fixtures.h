@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/core/attributes.h"
 #include "medialib/core/container.h"
 #include "medialib/core/dates.h"

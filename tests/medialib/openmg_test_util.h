@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/core/container.h"
 #include "medialib/openmg/byte_order.h"
 #include "medialib/openmg/openmg_file.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "com_fixture.h"
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/openmg/openmg_file.h"
 
 namespace {

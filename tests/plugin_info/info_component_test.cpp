@@ -12,7 +12,7 @@
 #include "host/core/host.h"
 #include "host/sdk/advconfig.h"
 #include "host/sdk/input.h"
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/core/container.h"
 #include "medialib/openmg/openmg_file.h"
 #include "platform/text/text.h"

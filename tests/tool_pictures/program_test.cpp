@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "medialib/core/attribute_ids.h"
+#include "library/media_ids.h"
 #include "medialib/openmg/openmg_file.h"
 #include "platform_imaging/test_pictures.h"
 #include "support/processes.h"

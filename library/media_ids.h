@@ -1,5 +1,7 @@
-// Attribute ids of the media library, with the names that the console
-// program's attribute listing gives them.
+// The media library's numbers, named once for every layer: attribute ids (with
+// the names that the console program's attribute listing gives them), the
+// picture property id, container numbers and codec numbers. The engine, both
+// deliverables, the benchmarks and the tests write these names, never the hex.
 #pragma once
 
 #include <cstdint>
