@@ -1,0 +1,365 @@
+#include "medialib/codecs/atrac3/atrac3_encoder.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+
+#include "medialib/codecs/atrac3/filter_bank.h"
+#include "medialib/codecs/atrac3/gain_control.h"
+#include "medialib/codecs/atrac3/psycho_model.h"
+#include "medialib/codecs/atrac3/sound_unit.h"
+
+namespace medialib::atrac3 {
+namespace {
+
+using BandSlots = std::array<std::array<float, kBandSamples>, kBands>;
+
+// Highest subband coded per mode: about 19.3 kHz at LP2, 16.5 kHz at 105k,
+// 13.8 kHz at LP4, where the remaining bits serve the audible range better.
+int MaxSubbands(Mode mode) {
+    switch (mode) {
+        case Mode::Lp2:
+            return 31;
+        case Mode::Kbps105:
+            return 30;
+        case Mode::Lp4:
+            return 28;
+    }
+    return 28;
+}
+
+// Stereo mix of 3..8 channels in the WAVE default orders: per input channel
+// its weight into left and right.
+std::vector<std::array<float, 2>> DownmixWeights(int channels) {
+    constexpr float c = 0.70710678f;
+    using W = std::array<float, 2>;
+    const W left{1, 0}, right{0, 1}, both{c, c}, lfe{0, 0}, left_s{c, 0}, right_s{0, c};
+    std::vector<W> w;
+    switch (channels) {
+        case 3:  // FL FR FC
+            w = {left, right, both};
+            break;
+        case 4:  // FL FR BL BR
+            w = {left, right, left_s, right_s};
+            break;
+        case 5:  // FL FR FC BL BR
+            w = {left, right, both, left_s, right_s};
+            break;
+        case 6:  // FL FR FC LFE BL BR
+            w = {left, right, both, lfe, left_s, right_s};
+            break;
+        case 7:  // FL FR FC LFE BC SL SR
+            w = {left, right, both, lfe, both, left_s, right_s};
+            break;
+        default:  // 8: FL FR FC LFE BL BR SL SR
+            w = {left, right, both, lfe, left_s, right_s, left_s, right_s};
+            break;
+    }
+    float sum = 0.0f;
+    for (const W& x : w) sum += x[0];
+    for (W& x : w) {
+        x[0] /= sum;
+        x[1] /= sum;
+    }
+    return w;
+}
+
+// Per coded channel: the analysis filter state and the previous band slots
+// as they entered the MDCT (after gain modulation).
+struct ChannelState {
+    QmfAnalysis qmf;
+    BandSlots previous{};
+};
+
+}  // namespace
+
+int FrameBytes(Mode mode) {
+    switch (mode) {
+        case Mode::Lp2:
+            return 384;
+        case Mode::Kbps105:
+            return 304;
+        case Mode::Lp4:
+            return 192;
+    }
+    return 384;
+}
+
+struct Encoder::Impl {
+    Mode mode;
+    EncoderOptions options;
+    int input_channels;
+    int frame_bytes;
+    bool joint;
+    bool mono;
+    std::vector<std::array<float, 2>> downmix;
+    Mdct mdct;
+    PsychoModel psycho;
+    std::array<ChannelState, 2> state;
+    // Coded-channel samples waiting for a whole frame (full scale 32768).
+    std::array<std::array<float, 1024>, 2> pending{};
+    int pending_count = 0;
+    uint64_t input_samples = 0;
+    uint64_t frames_written = 0;
+    bool finished = false;
+    // Scratch for one frame.
+    std::array<std::array<float, kLinesPerChannel>, 2> lines{};
+    std::array<UnitHeader, 2> headers{};
+    std::array<UnitPlan, 2> plans{};
+    std::vector<uint8_t> side_bytes;
+
+    Impl(Mode m, int channels, const EncoderOptions& o)
+        : mode(m),
+          options(o),
+          input_channels(channels),
+          frame_bytes(FrameBytes(m)),
+          joint(m == Mode::Lp4 || channels == 1),
+          mono(channels == 1) {
+        if (channels > 2) downmix = DownmixWeights(channels);
+        side_bytes.resize(static_cast<size_t>(frame_bytes));
+    }
+
+    void Push(float left, float right, std::vector<uint8_t>& out) {
+        if (joint) {
+            pending[0][pending_count] = 0.5f * (left + right);
+            pending[1][pending_count] = 0.5f * (left - right);
+        } else {
+            pending[0][pending_count] = left;
+            pending[1][pending_count] = right;
+        }
+        if (++pending_count == 1024) {
+            EncodeFrame(out);
+            pending_count = 0;
+        }
+    }
+
+    template <typename Sample>
+    void Take(const Sample* interleaved, size_t frames, float scale, std::vector<uint8_t>& out) {
+        if (finished) throw std::logic_error("ATRAC3 encoder: input after Finish");
+        for (size_t f = 0; f < frames; ++f) {
+            const Sample* s = interleaved + f * static_cast<size_t>(input_channels);
+            float left;
+            float right;
+            if (input_channels == 1) {
+                left = right = Clean(s[0]) * scale;
+            } else if (input_channels == 2) {
+                left = Clean(s[0]) * scale;
+                right = Clean(s[1]) * scale;
+            } else {
+                left = right = 0.0f;
+                for (int c = 0; c < input_channels; ++c) {
+                    const float v = Clean(s[c]) * scale;
+                    left += downmix[c][0] * v;
+                    right += downmix[c][1] * v;
+                }
+            }
+            Push(left, right, out);
+        }
+        input_samples += frames;
+    }
+
+    static float Clean(int16_t v) { return static_cast<float>(v); }
+    static float Clean(float v) {
+        if (!std::isfinite(v)) return 0.0f;
+        // Far beyond full scale the coefficients would leave the scale-factor range.
+        return std::clamp(v, -1.9f, 1.9f);
+    }
+
+    // Filter bank, gain control and MDCT of one coded channel.
+    void Analyse(int channel) {
+        ChannelState& st = state[channel];
+        BandSlots slots;
+        st.qmf.Split(pending[channel].data(), slots);
+        UnitHeader& header = headers[channel];
+        header = UnitHeader{};
+        header.side_unit = joint && channel == 1;
+        float window[512];
+        float curve[256];
+        for (int b = 0; b < kBands; ++b) {
+            float* slot = slots[b].data();
+            const float* previous = st.previous[b].data();
+            float previous_peak = 0.0f;
+            for (int i = 0; i < 256; ++i) previous_peak = std::max(previous_peak, std::fabs(previous[i]));
+            BandGain gain;
+            if (options.gain_control) gain = DetectAttack(slot, previous_peak);
+            header.gain[b] = gain;
+            if (gain.count > 0) {
+                GainCurve(gain, curve);
+                for (int i = 0; i < 256; ++i) slot[i] /= curve[i];
+            }
+            const float first = gain.count > 0 ? curve[0] : 1.0f;
+            for (int i = 0; i < 256; ++i) window[i] = previous[i] / first;
+            std::memcpy(window + 256, slot, sizeof(float) * 256);
+            st.previous[b] = slots[b];
+            float* out = lines[channel].data() + 256 * b;
+            mdct.Forward(window, out);
+            if (b & 1) std::reverse(out, out + 256);
+        }
+    }
+
+    // Finds the largest noise offset at which the units fit `budget_bits`
+    // (per unit, or shared when `shared`), then spends what is left on the
+    // subbands whose noise is furthest above their threshold.
+    void Allocate(int units, bool shared, int budget_bits) {
+        auto total = [&](int i) {
+            return shared ? Bytes(plans[0].Bits()) * 8 + Bytes(plans[1].Bits()) * 8 : plans[i].Bits();
+        };
+        auto fits = [&](float factor, int i) {
+            for (int u = 0; u < units; ++u) {
+                if (!shared && u != i) continue;
+                plans[u].ChooseForFactor(factor);
+            }
+            return total(i) <= budget_bits;
+        };
+        const int rounds = shared ? 1 : units;
+        for (int r = 0; r < rounds; ++r) {
+            // log2 of the factor: from far below (very fine) to far above (nothing coded).
+            float lo = -24.0f;
+            float hi = 40.0f;
+            if (fits(std::exp2(lo), r)) {
+                hi = lo;
+            } else {
+                for (int it = 0; it < 14; ++it) {
+                    const float mid = 0.5f * (lo + hi);
+                    if (fits(std::exp2(mid), r)) {
+                        hi = mid;
+                    } else {
+                        lo = mid;
+                    }
+                }
+            }
+            fits(std::exp2(hi), r);
+            // Greedy refinement with the bits left.
+            for (int step = 0; step < 256; ++step) {
+                int best_unit = -1;
+                int best_subband = 0;
+                float best_ratio = 0.0f;
+                for (int u = 0; u < units; ++u) {
+                    if (!shared && u != r) continue;
+                    const int left = budget_bits - total(r);
+                    int subband;
+                    int extra;
+                    float ratio;
+                    int slack = left;
+                    if (shared) {
+                        // Byte rounding of the other unit stays as it is.
+                        const int own = Bytes(plans[u].Bits()) * 8 - plans[u].Bits();
+                        slack = left + own;
+                    }
+                    if (plans[u].BestUpgrade(slack, &subband, &extra, &ratio) && ratio > best_ratio) {
+                        best_ratio = ratio;
+                        best_unit = u;
+                        best_subband = subband;
+                    }
+                }
+                if (best_unit < 0) break;
+                plans[best_unit].Upgrade(best_subband);
+            }
+        }
+    }
+
+    static int Bytes(int bits) { return (bits + 7) / 8; }
+
+    void EncodeFrame(std::vector<uint8_t>& out) {
+        const size_t at = out.size();
+        out.resize(at + static_cast<size_t>(frame_bytes), 0);
+        uint8_t* frame = out.data() + at;
+        const int units = mono ? 1 : 2;
+        for (int c = 0; c < units; ++c) Analyse(c);
+
+        std::array<std::array<float, kSubbands>, 2> allowed;
+        if (joint && !mono) {
+            // The noise of both units reaches each output channel: the
+            // thresholds of left and right (sum and difference of the two
+            // spectra), the lower of the two, shared half and half.
+            std::array<float, kLinesPerChannel> side;
+            std::array<float, kSubbands> left_allowed, right_allowed;
+            for (int i = 0; i < kLinesPerChannel; ++i) side[i] = lines[0][i] + lines[1][i];
+            psycho.Analyse(side.data(), left_allowed.data());
+            for (int i = 0; i < kLinesPerChannel; ++i) side[i] = lines[0][i] - lines[1][i];
+            psycho.Analyse(side.data(), right_allowed.data());
+            for (int s = 0; s < kSubbands; ++s) {
+                allowed[0][s] = allowed[1][s] = 0.5f * std::min(left_allowed[s], right_allowed[s]);
+            }
+        } else {
+            for (int c = 0; c < units; ++c) psycho.Analyse(lines[c].data(), allowed[c].data());
+        }
+        const int max_subbands = MaxSubbands(mode);
+        for (int c = 0; c < units; ++c) {
+            plans[c].Analyse(lines[c].data(), allowed[c].data(), max_subbands, headers[c]);
+        }
+
+        if (!joint) {
+            const int half = frame_bytes / 2;
+            Allocate(2, false, half * 8);
+            for (int c = 0; c < 2; ++c) {
+                BitWriter w(frame + c * half, static_cast<size_t>(half));
+                plans[c].Write(w);
+            }
+        } else if (mono) {
+            // Sum unit with the whole frame but the 5 bytes of an empty difference unit.
+            std::fill(side_bytes.begin(), side_bytes.end(), 0);
+            BitWriter side(side_bytes.data(), side_bytes.size());
+            WriteEmptyUnit(side, true);
+            const int side_size = Bytes(static_cast<int>(side.bits()));
+            Allocate(1, false, (frame_bytes - side_size) * 8);
+            BitWriter w(frame, static_cast<size_t>(frame_bytes - side_size));
+            plans[0].Write(w);
+            for (int i = 0; i < side_size; ++i) frame[frame_bytes - 1 - i] = side_bytes[i];
+        } else {
+            Allocate(2, true, frame_bytes * 8);
+            const int first = Bytes(plans[0].Bits());
+            const int second = Bytes(plans[1].Bits());
+            BitWriter w(frame, static_cast<size_t>(first));
+            plans[0].Write(w);
+            std::fill(side_bytes.begin(), side_bytes.end(), 0);
+            BitWriter side(side_bytes.data(), static_cast<size_t>(second));
+            plans[1].Write(side);
+            // The second unit is stored back to front at the end of the frame.
+            for (int i = 0; i < second; ++i) frame[frame_bytes - 1 - i] = side_bytes[i];
+        }
+        ++frames_written;
+    }
+};
+
+Encoder::Encoder(Mode mode, int input_channels) : Encoder(mode, input_channels, EncoderOptions{}) {}
+
+Encoder::Encoder(Mode mode, int input_channels, const EncoderOptions& options) {
+    if (input_channels < 1 || input_channels > 8) {
+        throw std::invalid_argument("ATRAC3 encoder: 1 to 8 input channels");
+    }
+    impl_ = std::make_unique<Impl>(mode, input_channels, options);
+}
+
+Encoder::~Encoder() = default;
+
+int Encoder::frame_bytes() const { return impl_->frame_bytes; }
+int Encoder::channels() const { return 2; }
+bool Encoder::joint_stereo() const { return impl_->joint; }
+int Encoder::delay_samples() const { return kDelaySamples; }
+int Encoder::bytes_per_second() const {
+    return static_cast<int>((44100LL * impl_->frame_bytes + kSamplesPerFrame - 1) / kSamplesPerFrame);
+}
+uint64_t Encoder::input_samples() const { return impl_->input_samples; }
+uint64_t Encoder::frames_written() const { return impl_->frames_written; }
+
+void Encoder::Encode(const int16_t* interleaved, size_t frames, std::vector<uint8_t>& out) {
+    impl_->Take(interleaved, frames, 1.0f, out);
+}
+
+void Encoder::EncodeFloat(const float* interleaved, size_t frames, std::vector<uint8_t>& out) {
+    impl_->Take(interleaved, frames, 32768.0f, out);
+}
+
+void Encoder::Finish(std::vector<uint8_t>& out) {
+    Impl& im = *impl_;
+    if (im.finished) return;
+    im.finished = true;
+    if (im.input_samples == 0) return;
+    const uint64_t target = (im.input_samples + kDelaySamples + kSamplesPerFrame - 1) / kSamplesPerFrame;
+    while (im.frames_written < target) im.Push(0.0f, 0.0f, out);
+}
+
+}  // namespace medialib::atrac3
