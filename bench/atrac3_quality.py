@@ -158,7 +158,7 @@ def real_samples(folder, seconds):
     if not folder or not os.path.isdir(folder):
         return out
     for name in sorted(os.listdir(folder)):
-        if not name.lower().endswith((".mp3", ".m4a", ".wav", ".flac", ".ogg", ".aac")):
+        if not name.lower().endswith((".mp3", ".m4a", ".wav", ".flac", ".ogg", ".aac", ".oma", ".omg", ".at3")):
             continue
         p = subprocess.run(["ffmpeg", "-v", "quiet", "-i", os.path.join(folder, name), "-t", str(seconds),
                             "-f", "s16le", "-ac", "2", "-ar", str(RATE), "-"], capture_output=True)
@@ -175,10 +175,15 @@ def main():
     ap.add_argument("--seconds", type=float, default=20.0)
     ap.add_argument("--modes", default="lp2,105,lp4")
     ap.add_argument("--only", default="")
+    ap.add_argument("--wav", action="append", default=[], help="also measure this 44.1 kHz stereo WAV file")
     args = ap.parse_args()
     rng = np.random.default_rng(1)
     sigs = signals(args.seconds, rng)
     sigs.update(real_samples(args.samples, args.seconds))
+    for path in args.wav:
+        with wave.open(path, "rb") as w:
+            data = np.frombuffer(w.readframes(w.getnframes()), "<i2").reshape(-1, w.getnchannels())
+        sigs["file: " + os.path.basename(path)] = data.astype(float) / 32768.0
     model = NmrModel()
     print(f"{'signal':40s} {'mode':5s} {'SNR dB':>8s} {'NMR dB':>8s}")
     with tempfile.TemporaryDirectory() as tmp:
