@@ -12,24 +12,39 @@ namespace medialib::atrac3 {
 
 void QmfAnalysis::SplitStage(const float* input, int count, std::array<float, 46>& history, float* low,
                              float* high) {
-    // x[0..45] = history, x[46..] = new input; output m uses x up to 2m + 1.
-    float x[46 + 1024];
-    std::memcpy(x, history.data(), sizeof(float) * 46);
-    std::memcpy(x + 46, input, sizeof(float) * count);
-    const auto& h = GetTables().qmf;
-    for (int m = 0; m < count / 2; ++m) {
-        // Newest sample first: x[2m + 1 - k] of the formula is p[-k].
-        const float* p = x + 46 + 2 * m + 1;
-        float even = 0.0f;
-        float odd = 0.0f;
-        for (int k = 0; k < 48; k += 2) {
-            even += h[k] * p[-k];
-            odd += h[k + 1] * p[-k - 1];
-        }
-        low[m] = even + odd;
-        high[m] = even - odd;
+    // x = history (46 samples) then the new input; output m uses x[2m+47-k]
+    // for taps k = 0..47. Split into odd and even samples, even taps read
+    // odd[m + 23 - j] and odd taps even[m + 23 - j]: two contiguous sums that
+    // the compiler vectorises over m.
+    const int half = count / 2;
+    float odd[23 + 512];
+    float even[23 + 512];
+    for (int i = 0; i < 23; ++i) {
+        even[i] = history[2 * i];
+        odd[i] = history[2 * i + 1];
     }
-    std::memcpy(history.data(), x + count, sizeof(float) * 46);
+    for (int i = 0; i < half; ++i) {
+        even[23 + i] = input[2 * i];
+        odd[23 + i] = input[2 * i + 1];
+    }
+    const auto& h = GetTables().qmf;
+    float sum_even[512] = {};
+    float sum_odd[512] = {};
+    for (int j = 0; j < 24; ++j) {
+        const float he = h[2 * j];
+        const float ho = h[2 * j + 1];
+        const float* xo = odd + 23 - j;
+        const float* xe = even + 23 - j;
+        for (int m = 0; m < half; ++m) {
+            sum_even[m] += he * xo[m];
+            sum_odd[m] += ho * xe[m];
+        }
+    }
+    for (int m = 0; m < half; ++m) {
+        low[m] = sum_even[m] + sum_odd[m];
+        high[m] = sum_even[m] - sum_odd[m];
+    }
+    std::memcpy(history.data(), input + count - 46, sizeof(float) * 46);
 }
 
 void QmfAnalysis::Split(const float* input, std::array<std::array<float, kBandSamples>, kBands>& bands) {

@@ -7,9 +7,11 @@
 namespace medialib::atrac3 {
 namespace {
 
+// Round half away from zero; a truncating conversion is one instruction
+// where lrint is a library call.
 inline int Quantize(float value, float scale, int limit) {
-    const int m = static_cast<int>(std::lrint(value * scale));
-    return std::clamp(m, -limit, limit);
+    const float v = std::clamp(value * scale, -static_cast<float>(limit), static_cast<float>(limit));
+    return static_cast<int>(v + (v >= 0.0f ? 0.5f : -0.5f));
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 // Encodes a 44 100 Hz 16-bit PCM WAV file with the engine's ATRAC3 encoder
 // into an ATRAC3 RIFF/WAVE file. For the benchmarks and manual trials; the
 // product converts through its conversion engine instead.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -91,6 +93,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> frames;
     std::vector<int16_t> block(static_cast<size_t>(65536) * channels);
     const auto start = std::chrono::steady_clock::now();
+    const std::clock_t cpu_start = std::clock();
     uint64_t left = data_bytes / (2u * channels);
     while (left > 0) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(left, 65536));
@@ -102,6 +105,7 @@ int main(int argc, char** argv) {
     }
     encoder.Finish(frames);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double cpu = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
     medialib::atrac3::At3WaveInfo info;
     info.frame_bytes = encoder.frame_bytes();
     info.joint_stereo = encoder.joint_stereo();
@@ -114,8 +118,9 @@ int main(int argc, char** argv) {
         std::cerr << "atrac3_encode: cannot write " << files[1] << "\n";
         return 1;
     }
-    std::fprintf(stderr, "encoded %llu samples in %.3f s (%.1fx real time)\n",
-                 static_cast<unsigned long long>(encoder.input_samples()), seconds,
-                 encoder.input_samples() / 44100.0 / std::max(seconds, 1e-9));
+    // Reading the input counts; writing the output file does not.
+    std::fprintf(stderr, "encoded %llu samples in %.3f s wall, %.3f s cpu (%.1fx real time on one core)\n",
+                 static_cast<unsigned long long>(encoder.input_samples()), seconds, cpu,
+                 encoder.input_samples() / 44100.0 / std::max(cpu, 1e-9));
     return 0;
 }
