@@ -116,7 +116,8 @@ TEST(Atrac3GainControl, AttackAfterQuietGetsOnePointBeforeIt) {
     EXPECT_EQ(DetectAttack(slot, 20000.0f).count, 0);
 }
 
-// Every plan writes exactly the bits it reports, whichever mode wins.
+// Every plan writes exactly the bits it reports, whichever mode wins, with
+// and without tonal components and refinement.
 TEST(Atrac3SoundUnit, WrittenSizeIsThePlannedSize) {
     std::mt19937 rng(3);
     for (int trial = 0; trial < 40; ++trial) {
@@ -130,14 +131,35 @@ TEST(Atrac3SoundUnit, WrittenSizeIsThePlannedSize) {
         header.gain[trial % 4].count = trial % 3;
         for (int i = 0; i < header.gain[trial % 4].count; ++i)
             header.gain[trial % 4].points[i] = {6, uint8_t(i * 5)};
+        if (trial % 2) ExtractTonal(lines, 32, header.tonal);
         UnitPlan plan;
         plan.Analyse(lines, allowed, 32, header);
+        if (trial % 2 == 0) header.tonal.count = 0;
         plan.ChooseForFactor(std::exp2(static_cast<float>(trial % 7) - 3.0f));
+        if (trial % 4 == 1) plan.Refine(plan.Bits() + 400, 1e-6f);
         std::vector<uint8_t> buffer(2048, 0);
         BitWriter w(buffer.data(), buffer.size());
         plan.Write(w);
         EXPECT_EQ(static_cast<int>(w.bits()), plan.Bits()) << trial;
     }
+}
+
+TEST(Atrac3SoundUnit, TonalPeakIsTakenOutOfTheSpectrum) {
+    float lines[1024] = {};
+    for (int i = 0; i < 1024; ++i) lines[i] = (i % 3) - 1.0f;
+    lines[300] = 20000.0f;
+    lines[301] = -9000.0f;
+    TonalBlock tonal;
+    ASSERT_EQ(ExtractTonal(lines, 32, tonal), 1);
+    EXPECT_LE(tonal.components[0].start, 300);
+    EXPECT_GT(tonal.components[0].start + TonalBlock::kValues, 301);
+    // What is left is the component's quantisation error.
+    EXPECT_LT(std::fabs(lines[300]), 20000.0f / 31.0f);
+    EXPECT_LT(std::fabs(lines[301]), 20000.0f / 31.0f);
+    // A flat spectrum has no peak worth a component.
+    float flat[1024];
+    for (float& x : flat) x = 1000.0f;
+    EXPECT_EQ(ExtractTonal(flat, 32, tonal), 0);
 }
 
 TEST(Atrac3SoundUnit, ConstantLengthWinsOnFlatFullRangeValues) {

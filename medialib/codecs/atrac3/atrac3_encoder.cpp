@@ -110,6 +110,10 @@ struct Encoder::Impl {
     std::array<std::array<float, kLinesPerChannel>, 2> lines{};
     std::array<UnitHeader, 2> headers{};
     std::array<UnitPlan, 2> plans{};
+    // The same units with tonal components taken out of the spectrum.
+    std::array<std::array<float, kLinesPerChannel>, 2> residual{};
+    std::array<UnitHeader, 2> tonal_headers{};
+    std::array<UnitPlan, 2> tonal_plans{};
     std::vector<uint8_t> side_bytes;
 
     Impl(Mode m, int channels, const EncoderOptions& o)
@@ -204,14 +208,14 @@ struct Encoder::Impl {
     // Finds the largest noise offset at which the units fit `budget_bits`
     // (per unit, or shared when `shared`), then spends what is left on the
     // subbands whose noise is furthest above their threshold.
-    void Allocate(int units, bool shared, int budget_bits) {
+    void Allocate(std::array<UnitPlan*, 2> plans, int units, bool shared, int budget_bits) {
         auto total = [&](int i) {
-            return shared ? Bytes(plans[0].Bits()) * 8 + Bytes(plans[1].Bits()) * 8 : plans[i].Bits();
+            return shared ? Bytes(plans[0]->Bits()) * 8 + Bytes(plans[1]->Bits()) * 8 : plans[i]->Bits();
         };
         auto fits = [&](float factor, int i) {
             for (int u = 0; u < units; ++u) {
                 if (!shared && u != i) continue;
-                plans[u].ChooseForFactor(factor);
+                plans[u]->ChooseForFactor(factor);
             }
             return total(i) <= budget_bits;
         };
@@ -233,6 +237,13 @@ struct Encoder::Impl {
                 }
             }
             fits(std::exp2(hi), r);
+            // Subbands that even the finest quantiser leaves above the
+            // allowed noise get their error refined by tonal components.
+            for (int u = 0; u < units; ++u) {
+                if (!shared && u != r) continue;
+                const int others = shared ? Bytes(plans[1 - u]->Bits()) * 8 : 0;
+                plans[u]->Refine(budget_bits - others, std::exp2(hi));
+            }
             // Greedy refinement with the bits left.
             for (int step = 0; step < 256; ++step) {
                 int best_unit = -1;
@@ -247,17 +258,17 @@ struct Encoder::Impl {
                     int slack = left;
                     if (shared) {
                         // Byte rounding of the other unit stays as it is.
-                        const int own = Bytes(plans[u].Bits()) * 8 - plans[u].Bits();
+                        const int own = Bytes(plans[u]->Bits()) * 8 - plans[u]->Bits();
                         slack = left + own;
                     }
-                    if (plans[u].BestUpgrade(slack, &subband, &extra, &ratio) && ratio > best_ratio) {
+                    if (plans[u]->BestUpgrade(slack, &subband, &extra, &ratio) && ratio > best_ratio) {
                         best_ratio = ratio;
                         best_unit = u;
                         best_subband = subband;
                     }
                 }
                 if (best_unit < 0) break;
-                plans[best_unit].Upgrade(best_subband);
+                plans[best_unit]->Upgrade(best_subband);
             }
         }
     }
@@ -300,16 +311,36 @@ struct Encoder::Impl {
             }
         }
         const int max_subbands = MaxSubbands(mode);
+        std::array<bool, 2> has_tonal{false, false};
         for (int c = 0; c < units; ++c) {
             plans[c].Analyse(lines[c].data(), allowed[c].data(), max_subbands, headers[c]);
+            residual[c] = lines[c];
+            tonal_headers[c] = headers[c];
+            has_tonal[c] = ExtractTonal(residual[c].data(), max_subbands, tonal_headers[c].tonal) > 0;
+            if (has_tonal[c]) {
+                tonal_plans[c].Analyse(residual[c].data(), allowed[c].data(), max_subbands, tonal_headers[c]);
+            }
         }
+        std::array<UnitPlan*, 2> chosen{&plans[0], &plans[1]};
 
         if (!joint) {
             const int half = frame_bytes / 2;
-            Allocate(2, false, half * 8);
+            Allocate(chosen, 2, false, half * 8);
+            std::array<UnitPlan*, 2> tonal{&tonal_plans[0], &tonal_plans[1]};
+            for (int c = 0; c < 2; ++c) {
+                if (!has_tonal[c]) tonal[c] = chosen[c];
+            }
+            if (has_tonal[0] || has_tonal[1]) {
+                Allocate(tonal, 2, false, half * 8);
+                // Tonal components where they lower the noise against the mask.
+                for (int c = 0; c < 2; ++c) {
+                    if (has_tonal[c] && tonal[c]->NoiseToMask() < chosen[c]->NoiseToMask())
+                        chosen[c] = tonal[c];
+                }
+            }
             for (int c = 0; c < 2; ++c) {
                 BitWriter w(frame + c * half, static_cast<size_t>(half));
-                plans[c].Write(w);
+                chosen[c]->Write(w);
             }
         } else if (mono) {
             // Sum unit with the whole frame but the 5 bytes of an empty difference unit.
@@ -317,19 +348,36 @@ struct Encoder::Impl {
             BitWriter side(side_bytes.data(), side_bytes.size());
             WriteEmptyUnit(side, true);
             const int side_size = Bytes(static_cast<int>(side.bits()));
-            Allocate(1, false, (frame_bytes - side_size) * 8);
+            const int budget = (frame_bytes - side_size) * 8;
+            Allocate(chosen, 1, false, budget);
+            if (has_tonal[0]) {
+                std::array<UnitPlan*, 2> tonal{&tonal_plans[0], &tonal_plans[1]};
+                Allocate(tonal, 1, false, budget);
+                if (tonal[0]->NoiseToMask() < chosen[0]->NoiseToMask()) chosen[0] = tonal[0];
+            }
             BitWriter w(frame, static_cast<size_t>(frame_bytes - side_size));
-            plans[0].Write(w);
+            chosen[0]->Write(w);
             for (int i = 0; i < side_size; ++i) frame[frame_bytes - 1 - i] = side_bytes[i];
         } else {
-            Allocate(2, true, frame_bytes * 8);
-            const int first = Bytes(plans[0].Bits());
-            const int second = Bytes(plans[1].Bits());
+            Allocate(chosen, 2, true, frame_bytes * 8);
+            if (has_tonal[0] || has_tonal[1]) {
+                std::array<UnitPlan*, 2> tonal{has_tonal[0] ? &tonal_plans[0] : &plans[0],
+                                               has_tonal[1] ? &tonal_plans[1] : &plans[1]};
+                const float plain = chosen[0]->NoiseToMask() + chosen[1]->NoiseToMask();
+                Allocate(tonal, 2, true, frame_bytes * 8);
+                if (tonal[0]->NoiseToMask() + tonal[1]->NoiseToMask() < plain) {
+                    chosen = tonal;
+                } else {
+                    Allocate(chosen, 2, true, frame_bytes * 8);  // the plain plans were re-chosen above
+                }
+            }
+            const int first = Bytes(chosen[0]->Bits());
+            const int second = Bytes(chosen[1]->Bits());
             BitWriter w(frame, static_cast<size_t>(first));
-            plans[0].Write(w);
+            chosen[0]->Write(w);
             std::fill(side_bytes.begin(), side_bytes.end(), 0);
             BitWriter side(side_bytes.data(), static_cast<size_t>(second));
-            plans[1].Write(side);
+            chosen[1]->Write(side);
             // The second unit is stored back to front at the end of the frame.
             for (int i = 0; i < second; ++i) frame[frame_bytes - 1 - i] = side_bytes[i];
         }

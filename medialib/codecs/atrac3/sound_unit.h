@@ -27,10 +27,33 @@ struct BandGain {
     std::array<GainPoint, 7> points{};
 };
 
+// Tonal components: short runs of lines with their own scale factor, added by
+// the decoder on top of the subband spectrum. This encoder sends one group:
+// 4 values per component at selector 7.
+struct TonalComponent {
+    int start = 0;  // first line
+    uint8_t sf_index = 0;
+    std::array<int8_t, 4> mantissas{};
+};
+
+struct TonalBlock {
+    static constexpr int kValues = 4;
+    static constexpr int kSelector = 7;
+    static constexpr int kMaxComponents = 64;
+    int count = 0;
+    std::array<TonalComponent, kMaxComponents> components{};  // ascending start
+};
+
+// Picks tonal components from `lines` (peaks that stand well above the rest
+// of their subband), quantises them and subtracts what the decoder will add
+// back, leaving the residual in `lines`. Returns the number taken.
+int ExtractTonal(float* lines, int max_subbands, TonalBlock& tonal);
+
 struct UnitHeader {
     bool side_unit = false;                     // joint-stereo second unit (matrix prefix, id 3)
     std::array<uint8_t, 4> matrix{3, 3, 3, 3};  // side unit only
     std::array<BandGain, kBands> gain{};
+    TonalBlock tonal;
 };
 
 class UnitPlan {
@@ -52,6 +75,12 @@ class UnitPlan {
     bool BestUpgrade(int max_extra_bits, int* subband, int* extra_bits, float* ratio) const;
     void Upgrade(int subband);
 
+    // For the subbands whose noise stays above allowed * factor even at the
+    // finest quantiser (worst first), sends their quantisation error again
+    // as tonal components on top, which the decoder adds, as long as the
+    // unit stays within `budget_bits`. The plan stays exact.
+    void Refine(int budget_bits, float factor);
+
     // Writes the unit; the writer must have room for Bits().
     void Write(BitWriter& out) const;
 
@@ -60,17 +89,23 @@ class UnitPlan {
     bool uses_clc() const { return clc_total_ < vlc_total_; }
     // Noise energy of the current choice in one subband.
     float noise(int subband) const { return noise_[subband][selector_[subband]]; }
+    // Sum over subbands of noise / allowed noise of the current choice.
+    float NoiseToMask() const;
 
   private:
     int NextSelector(int subband) const;
     void Assign(int subband, int selector);
     int BitsWith(int subband, int selector) const;
     int FixedBits() const;
+    int TonalBits();
+    void WriteTonal(BitWriter& out) const;
 
     const float* lines_ = nullptr;
     UnitHeader header_;
     int max_subbands_ = kSubbands;
     int bands_coded_ = 1;
+    int tonal_bits_ = 0;
+    bool tonal_clc_ = false;
     std::array<float, kSubbands> allowed_{};
     std::array<uint8_t, kSubbands> sf_index_{};
     std::array<std::array<float, kSelectors>, kSubbands> noise_{};
