@@ -59,14 +59,6 @@ PsychoModel::PsychoModel() {
     }
 }
 
-void PsychoModel::Energies(const float* lines, float* energy) {
-    for (int s = 0; s < kSubbands; ++s) {
-        float e = 0.0f;
-        for (int i = kSubbandStart[s]; i < kSubbandStart[s + 1]; ++i) e += lines[i] * lines[i];
-        energy[s] = e;
-    }
-}
-
 void PsychoModel::Analyse(const float* lines, float* allowed) const {
     std::array<float, kSubbands> masker{};  // energy density after the masking offset
     for (int s = 0; s < kSubbands; ++s) {

@@ -24,10 +24,6 @@ class PsychoModel {
     // (sum over its lines) that stays below the masking threshold.
     void Analyse(const float* lines, float* allowed) const;
 
-    // Subband energies and tonality (0 noise-like .. 1 tonal) of the last
-    // call's input, for callers that weigh channels against each other.
-    static void Energies(const float* lines, float* energy);
-
   private:
     std::array<std::array<float, kSubbands>, kSubbands> spread_{};  // [maskee][masker], normalised
     std::array<float, kSubbands> hearing_{};                        // per subband, energy per line
