@@ -148,7 +148,7 @@ def measure(encoder, x, mode, tmp, model, extra=()):
     x, y = x[:n], y[:n]
     err = y - x
     snr = 10 * np.log10(np.sum(x * x) / max(np.sum(err * err), 1e-20))
-    nmr = np.mean([model.nmr_db(x[:, c], err[:, c]) for c in range(2)])
+    nmr = np.nanmean([model.nmr_db(x[:, c], err[:, c]) for c in range(2)])
     return snr, nmr, warn
 
 
@@ -175,6 +175,7 @@ def main():
     ap.add_argument("--seconds", type=float, default=20.0)
     ap.add_argument("--modes", default="lp2,105,lp4")
     ap.add_argument("--only", default="")
+    ap.add_argument("--encoder-arg", action="append", default=[], help="extra atrac3_encode option")
     ap.add_argument("--wav", action="append", default=[], help="also measure this 44.1 kHz stereo WAV file")
     args = ap.parse_args()
     rng = np.random.default_rng(1)
@@ -191,12 +192,12 @@ def main():
             if args.only and args.only not in name:
                 continue
             for mode in args.modes.split(","):
-                snr, nmr, warn = measure(args.encoder, x, mode, tmp, model)
+                snr, nmr, warn = measure(args.encoder, x, mode, tmp, model, args.encoder_arg)
                 print(f"{name[:40]:40s} {mode:5s} {snr:8.2f} {nmr:8.2f}" + (f"  WARNING {warn}" if warn else ""))
                 sys.stdout.flush()
             if name == "castanets":
                 for mode in args.modes.split(","):
-                    snr, nmr, _ = measure(args.encoder, x, mode, tmp, model, ("--no-gain-control",))
+                    snr, nmr, _ = measure(args.encoder, x, mode, tmp, model, ["--no-gain-control", *args.encoder_arg])
                     print(f"{'castanets, gain control off':40s} {mode:5s} {snr:8.2f} {nmr:8.2f}")
 
 

@@ -148,6 +148,41 @@ INSTANTIATE_TEST_SUITE_P(AllRates, FfmpegDecodeTest, ::testing::Values(Mode::Lp2
                              }
                          });
 
+// LP4 material on one side only: matrix selector 1 sends left alone in the
+// second unit's place, so the right channel stays silent instead of carrying
+// the noise of both units, and the left channel gets the bits of both.
+TEST(JointStereoTest, OneSidedBandsUseTheMatrix) {
+    const size_t n = 30000;
+    // Noise (no tone, which tonal components would carry anyway) on the left.
+    std::vector<int16_t> pcm(n * 2, 0);
+    uint32_t seed = 11;
+    for (size_t i = 0; i < n; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        pcm[2 * i] = static_cast<int16_t>(static_cast<int32_t>(seed) >> 19);  // about -12 dBFS
+    }
+    auto run = [&](bool matrix, double* right_rms) {
+        medialib::atrac3::EncoderOptions options;
+        options.matrix_selectors = matrix;
+        Encoder encoder(Mode::Lp4, 2, options);
+        const auto decoded = atrac3test::DecodeWithFfmpeg(encoder, atrac3test::EncodeAll(encoder, pcm, 2), n);
+        EXPECT_EQ(decoded.messages, "");
+        double sum = 0.0;
+        for (size_t i = 0; i < n; ++i) {
+            const double r = decoded.pcm[(i + Encoder::kDelaySamples) * 2 + 1];
+            sum += r * r;
+        }
+        *right_rms = std::sqrt(sum / n);
+        return atrac3test::AlignedSnr(pcm, 2, 0, decoded, 0);
+    };
+    double right_with = 0.0;
+    double right_without = 0.0;
+    const double with = run(true, &right_with);
+    const double without = run(false, &right_without);
+    EXPECT_GT(with, without + 1.5);
+    EXPECT_LT(right_with, 1.0);
+    EXPECT_GT(right_without, 20.0);
+}
+
 // Castanet-like clicks after silence: the error before each click (pre-echo)
 // is clearly lower with gain control than without.
 TEST(GainControlTest, ClicksHaveLessPreEcho) {

@@ -36,7 +36,8 @@ namespace medialib::atrac3 {
 enum class Mode { Lp2, Kbps105, Lp4 };  // 384, 304, 192 bytes per frame; Lp4 joint stereo
 
 struct EncoderOptions {
-    bool gain_control = true;  // off only to measure what it brings
+    bool gain_control = true;      // off only to measure what it brings
+    bool matrix_selectors = true;  // joint stereo: L or R alone for one-sided bands
 };
 
 class Encoder {

@@ -1,4 +1,4 @@
-// atrac3_encode [--mode lp2|105|lp4] [--no-gain-control] in.wav out.at3
+// atrac3_encode [--mode lp2|105|lp4] [--no-gain-control] [--no-matrix] in.wav out.at3
 //
 // Encodes a 44 100 Hz 16-bit PCM WAV file with the engine's ATRAC3 encoder
 // into an ATRAC3 RIFF/WAVE file. For the benchmarks and manual trials; the
@@ -24,7 +24,8 @@ uint32_t Le32(const uint8_t* p) {
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 int Usage() {
-    std::cerr << "usage: atrac3_encode [--mode lp2|105|lp4] [--no-gain-control] in.wav out.at3\n";
+    std::cerr
+        << "usage: atrac3_encode [--mode lp2|105|lp4] [--no-gain-control] [--no-matrix] in.wav out.at3\n";
     return 2;
 }
 
@@ -50,6 +51,8 @@ int main(int argc, char** argv) {
             }
         } else if (a == "--no-gain-control") {
             options.gain_control = false;
+        } else if (a == "--no-matrix") {
+            options.matrix_selectors = false;
         } else {
             files.push_back(a);
         }
