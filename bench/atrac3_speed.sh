@@ -55,8 +55,8 @@ if [ "$long" = "--long" ]; then
   make_wav "$work/long.wav" 3660
   for mode in lp2 lp4; do
     t=$(cpu_of "$bin/atrac3_encode" --mode "$mode" "$work/long.wav" "$work/long.at3")
-    errors=$(ffmpeg -nostdin -v warning -guess_layout_max 0 -i "$work/long.at3" -f s16le - 2>"$work/err" | wc -c)
+    decoded=$(ffmpeg -nostdin -v warning -guess_layout_max 0 -i "$work/long.at3" -f s16le - 2>"$work/err" | wc -c)
     frames=$(( (3660 * 44100 + 1162 + 1023) / 1024 ))
-    echo "61 min $mode: ${t}s cpu; decoded bytes $errors (expected $(( frames * 4096 ))); ffmpeg messages: $(wc -l <"$work/err")"
+    echo "61 min $mode: ${t}s cpu; decoded bytes $decoded (expected $(( frames * 4096 ))); ffmpeg messages: $(wc -l <"$work/err")"
   done
 fi
