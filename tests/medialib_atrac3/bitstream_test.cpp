@@ -116,6 +116,26 @@ TEST(Atrac3GainControl, AttackAfterQuietGetsOnePointBeforeIt) {
     EXPECT_EQ(DetectAttack(slot, 20000.0f).count, 0);
 }
 
+TEST(Atrac3GainControl, ReleaseLowersTheLoudPartBeforeASilentTail) {
+    // A click from the slot start that is gone after 80 samples: one point
+    // raising the decoder's gain over the loud part, back to 1 for the tail.
+    float slot[256] = {};
+    for (int i = 0; i < 80; ++i) slot[i] = (i % 2 ? 1.0f : -1.0f) * 20000.0f;
+    const BandGain release = DetectAttack(slot, 20000.0f);
+    ASSERT_EQ(release.count, 1);
+    EXPECT_LT(release.points[0].level, 4);
+    EXPECT_EQ(release.points[0].location, 80 / 8 - 1);
+    // Quiet, then a click, then silence: attack and release, in order.
+    float burst[256] = {};
+    for (int i = 0; i < 256; ++i) burst[i] = i < 96 ? 10.0f : i < 160 ? 20000.0f : 0.0f;
+    const BandGain both = DetectAttack(burst, 10.0f);
+    ASSERT_EQ(both.count, 2);
+    EXPECT_GT(both.points[0].level, 4);
+    EXPECT_EQ(both.points[0].location, 96 / 8 - 1);
+    EXPECT_LT(both.points[1].level, 4);
+    EXPECT_EQ(both.points[1].location, 160 / 8 - 1);
+}
+
 // Every plan writes exactly the bits it reports, whichever mode wins, with
 // and without tonal components and refinement.
 TEST(Atrac3SoundUnit, WrittenSizeIsThePlannedSize) {

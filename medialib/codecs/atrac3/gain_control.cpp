@@ -10,6 +10,8 @@ namespace {
 constexpr float kAttackRatio = 4.0f;
 // Largest boost of the quiet part: 2^kMaxBoost (level 4 + kMaxBoost).
 constexpr int kMaxBoost = 6;
+// Largest lowering of a loud part before a release: 2^kMaxRelease (level 4 - kMaxRelease).
+constexpr int kMaxRelease = 2;
 // Below this peak (band-signal units, full scale about 65536) pre-echo is
 // inaudible and the points would only cost bits.
 constexpr float kMinAttackPeak = 256.0f;
@@ -36,13 +38,42 @@ BandGain DetectAttack(const float* slot, float previous_peak) {
             attack = b;
         }
     }
-    if (attack < 0) return gain;
-    const int boost = std::min(kMaxBoost, static_cast<int>(std::floor(std::log2(best_ratio))) - 1);
-    if (boost < 1) return gain;
-    gain.count = 1;
-    gain.points[0].level = static_cast<uint8_t>(4 + boost);
-    // The ramp fills the block before the attack, so the attack itself is at gain 1.
-    gain.points[0].location = static_cast<uint8_t>(attack - 1);
+    // A release: from some block on, everything left in the slot is at
+    // least 24 dB below the loud part before it (a click that dies away
+    // inside the slot). The loud part is lowered before the MDCT, so the
+    // quiet tail carries less of the window's noise (post-echo).
+    int release = -1;
+    int release_boost = 0;
+    if (kMaxRelease > 0) {
+        float tail_peak[33];
+        tail_peak[32] = 0.0f;
+        for (int b = 31; b >= 0; --b) tail_peak[b] = std::max(tail_peak[b + 1], block_peak[b]);
+        float loud = 0.0f;
+        for (int b = std::max(attack, 0) + 1; b < 32; ++b) {
+            loud = std::max(loud, block_peak[b - 1]);
+            if (loud < kMinAttackPeak) continue;
+            const float ratio = loud / std::max(tail_peak[b], 1.0f);
+            if (ratio >= 16.0f) {
+                release = b;
+                release_boost = std::min(kMaxRelease, static_cast<int>(std::floor(std::log2(ratio))) - 2);
+                break;
+            }
+        }
+    }
+    int boost = 0;
+    if (attack >= 0) {
+        boost = std::min(kMaxBoost, static_cast<int>(std::floor(std::log2(best_ratio))) - 1) - release_boost;
+    }
+    if (attack >= 0 && (boost >= 1 || release >= 0)) {
+        // The ramp fills the block before the attack, so the attack itself
+        // is at the level of the loud part.
+        gain.points[gain.count++] =
+            GainPoint{static_cast<uint8_t>(4 + std::max(boost, 0)), static_cast<uint8_t>(attack - 1)};
+    }
+    if (release >= 0) {
+        gain.points[gain.count++] =
+            GainPoint{static_cast<uint8_t>(4 - release_boost), static_cast<uint8_t>(release - 1)};
+    }
     return gain;
 }
 

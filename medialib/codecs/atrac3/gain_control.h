@@ -14,7 +14,10 @@
 
 namespace medialib::atrac3 {
 
-// Chooses the gain points of one slot. `previous_peak` is the largest
+// Chooses the gain points of one slot: one before an attack (the quiet part
+// before it is raised before the MDCT) and one before a release (a loud part
+// followed by a tail at least 24 dB quieter is lowered before the MDCT, so
+// the tail carries less of the window's noise). `previous_peak` is the largest
 // magnitude of the previous slot as it entered the MDCT (it shares the window
 // and is scaled with the quiet part).
 BandGain DetectAttack(const float* slot, float previous_peak);
