@@ -104,6 +104,7 @@ Gdiplus::REAL ScratchDpi() {
 }  // namespace
 
 ULONG IntegerSquareRoot(ULONG n) {
+    if (n == 0) return 0;  // a Newton step would divide by the guess 0
     ULONG guess = 1;
     ULONG copy = n;
     while (guess < copy) {

@@ -34,7 +34,7 @@ bool RenderTextPicture(MediaPicture* picture, LPCWSTR text, LONG font_size);
 // smallest size leaves a block wider than the area or both blocks higher.
 bool RenderJacketPicture(MediaPicture* picture, LPCWSTR artist, LPCWSTR title);
 
-// The integer square root of `n` (1 for 0): a doubling guess refined by
+// The integer square root of `n`: a doubling guess refined by
 // Newton steps; the start of the jacket's size search.
 ULONG IntegerSquareRoot(ULONG n);
 

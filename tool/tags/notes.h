@@ -16,6 +16,7 @@
 #include <string>
 
 #include "library/media_library.h"
+#include "tool/commands/command_options.h"
 #include "tool/commands/name_value_list.h"
 
 namespace quillet {
