@@ -1,7 +1,9 @@
 #include "tool/pictures/rendering.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/text/text.h"
 #include "tool/pictures/gdiplus_objects.h"
@@ -101,6 +103,41 @@ Gdiplus::REAL ScratchDpi() {
     return dpi;
 }
 
+// Whether the picture services can make a canvas `width` x `height` at all,
+// asked with two one-pixel-thin bitmaps so that nothing large is allocated.
+bool CanvasSidesPossible(double width, double height) {
+    for (const auto& [w, h] : {std::pair<double, double>{width, 1}, std::pair<double, double>{1, height}}) {
+        if (w > 0x7FFFFFFF || h > 0x7FFFFFFF) return false;
+        GpBitmap* bitmap = nullptr;
+        const Gdiplus::Status status =
+            GdipCreateBitmapFromScan0(std::max(1, static_cast<INT>(w)), std::max(1, static_cast<INT>(h)), 0,
+                                      Gdiplus::PixelFormat32bppARGB, nullptr, &bitmap);
+        if (bitmap) GdipDisposeImage(bitmap);
+        if (status != Ok) return false;
+    }
+    return true;
+}
+
+// A lower bound of the text picture's size: every line is at least one em
+// high and at least an eighth of an em wide per character (spaces and the
+// narrowest letters are wider). A text whose bound no canvas can hold (a huge
+// file given as lyrics) fails here instead of being laid out, which would
+// take minutes and gigabytes first.
+bool TextCouldFit(LPCWSTR text, double em, LONG margin) {
+    double lines = 1;
+    double longest = 0;
+    double current = 0;
+    for (LPCWSTR c = text; *c; ++c) {
+        if (*c == u'\n' || (*c == u'\r' && c[1] != u'\n')) {
+            ++lines;
+            current = 0;
+        } else if (*c != u'\r') {
+            longest = std::max(longest, ++current);
+        }
+    }
+    return CanvasSidesPossible(longest * em / 8 + 2.0 * margin, lines * em + 2.0 * margin);
+}
+
 }  // namespace
 
 ULONG IntegerSquareRoot(ULONG n) {
@@ -130,6 +167,7 @@ bool RenderTextPicture(MediaPicture* picture, LPCWSTR text, LONG font_size) {
     const Gdiplus::REAL dpi = ScratchDpi();
     if (!(dpi > 0)) return false;
     const Gdiplus::REAL em = static_cast<Gdiplus::REAL>(size) * dpi / 72;
+    if (!TextCouldFit(text, em, size)) return false;
 
     Gdiplus::Rect bounds{};
     {
