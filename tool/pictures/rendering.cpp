@@ -45,14 +45,12 @@ constexpr LONG kDefaultFontSize = 16;
 constexpr LONG kLargestFontSize = 72;
 constexpr INT kMeasureHeight = 1200;  // room below the area while the size is searched
 
-// The generic sans-serif family, asked for once and kept until the process
-// ends (the services hand out one object for it anyway).
+// The generic sans-serif family, asked for on first use and kept until the
+// process ends (the services hand out one object for it anyway). A failed
+// request (the services not started yet) is asked again next time.
 GpFontFamily* SansSerif() {
-    static GpFontFamily* family = [] {
-        GpFontFamily* found = nullptr;
-        if (GdipGetGenericFontFamilySansSerif(&found) != Ok) return static_cast<GpFontFamily*>(nullptr);
-        return found;
-    }();
+    static GpFontFamily* family = nullptr;
+    if (!family && GdipGetGenericFontFamilySansSerif(&family) != Ok) family = nullptr;
     return family;
 }
 
