@@ -5,6 +5,7 @@
 
 #include "fakes.h"
 #include "helpers.h"
+#include "library/media_ids.h"
 #include "platform/com/apartment.h"
 #include "tool/commands/entry.h"
 
@@ -12,6 +13,7 @@ namespace {
 
 using fakes::FakeItem;
 using tooltest::U16;
+namespace attr = medialib::attr;
 
 std::string Bytes(const std::filesystem::path& path) {
     auto bytes = testsupport::ReadBytes(path);
@@ -127,7 +129,7 @@ TEST_F(SequenceTest, GetNotesAndJacketExportsFailTheRunUnlessGetAll) {
     EXPECT_FALSE(std::filesystem::exists(dir_ / "out"));
 
     // A stored liner-notes text is written beside the entry, before the listing.
-    item_->PutText(0x122D, u"Notes");
+    item_->PutText(attr::LinerNotesText, u"Notes");
     EXPECT_EQ(Run({u"--Get", U16(song_), u"--LinerNotes", U16(out)}), 0);
     const auto txt = dir_ / "out" / "x.txt";
     EXPECT_EQ(Bytes(txt), "Notes");
@@ -143,20 +145,21 @@ TEST_F(SequenceTest, PutAttachesLyricsThenLinerNotesThenJacketAfterTheTags) {
     std::vector<std::pair<ULONG, LONG>> sets;
     for (const auto& call : item_->calls)
         if (call.op == "Set") sets.emplace_back(call.id, call.count);
-    const std::vector<std::pair<ULONG, LONG>> expected = {{0x1207, 1}, {0x122C, 0}, {0x1224, 0},
-                                                          {0x122D, 0}, {0x1223, 0}, {0x122A, 0}};
+    const std::vector<std::pair<ULONG, LONG>> expected = {
+        {attr::Title, 1},          {attr::LyricsText, 0},        {attr::LyricsPicture, 0},
+        {attr::LinerNotesText, 0}, {attr::LinerNotesPicture, 0}, {attr::Jacket, 0}};
     EXPECT_EQ(sets, expected);
 
     // A notes step that fails sets the exit code; the later steps still run.
     item_->calls.clear();
-    item_->set_failures[0x122C] = E_FAIL;
-    item_->set_failures[0x1224] = E_FAIL;
+    item_->set_failures[attr::LyricsText] = E_FAIL;
+    item_->set_failures[attr::LyricsPicture] = E_FAIL;
     EXPECT_EQ(Run({u"--Put", U16(song_), u"--LyricsMode", u"Delete", u"--JacketMode", u"Delete", u"--Quiet"}),
               1);
     ULONG last_set = 0;
     for (const auto& call : item_->calls)
         if (call.op == "Set") last_set = call.id;
-    EXPECT_EQ(last_set, 0x122Au);
+    EXPECT_EQ(last_set, ULONG{attr::Jacket});
 }
 
 TEST_F(SequenceTest, CreateWithoutArtistOrTitleWritesNoJacket) {
