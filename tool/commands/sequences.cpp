@@ -1,6 +1,6 @@
 #include "tool/commands/sequences.h"
 
-#include "tool/commands/numbers_paths.h"
+#include "tool/common/numbers_paths.h"
 #include "tool/tags/attribute_list.h"
 #include "tool/tags/info_file.h"
 #include "tool/tags/media_item.h"

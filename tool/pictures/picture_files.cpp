@@ -2,10 +2,11 @@
 
 #include <string>
 
+#include "library/media_ids.h"
 #include "platform/com/classtable.h"
 #include "platform/files/files.h"
 #include "platform/text/text.h"
-#include "tool/commands/numbers_paths.h"
+#include "tool/common/numbers_paths.h"
 #include "tool/pictures/image_formats.h"
 
 namespace quillet {
@@ -16,7 +17,7 @@ bool SavePicture(std::u16string* extension, LPCWSTR path, MediaPicture* picture,
 
     platform::Variant mime;
     LPCWSTR chosen = u"";
-    if (SUCCEEDED(picture->GetProperty(kPictureMimeProperty, mime.Get())) &&
+    if (SUCCEEDED(picture->GetProperty(medialib::attr::PictureMime, mime.Get())) &&
         SUCCEEDED(VariantChangeType(mime.Get(), mime.Get(), 0, VT_BSTR)) && mime->vt == VT_BSTR) {
         chosen = ExtensionForMimeType(mime->bstrVal);
     }
