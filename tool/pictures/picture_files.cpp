@@ -77,7 +77,7 @@ ComPtr<MediaPicture> MakeTextObject(LPCWSTR text) {
     if (FAILED(picture->SetData(static_cast<ULONG>(converted), reinterpret_cast<const BYTE*>(bytes.data()))))
         return {};
     platform::Variant mime = platform::Variant::FromString(u"text/plain");
-    if (FAILED(picture->SetProperty(kPictureMimeProperty, mime.Get()))) return {};
+    if (FAILED(picture->SetProperty(medialib::attr::PictureMime, mime.Get()))) return {};
     return picture;
 }
 
