@@ -89,8 +89,8 @@ class LibraryRoot final : public MediaLibrary {
 
     // Starts one conversion on a worker thread of the library and returns at
     // once; the sink hears how it goes. One source and one target per call.
-    HRESULT Convert(LONG source_count, const ConvertSource* sources, LONG target_count, const LONG* format_code,
-                    LONG, LONG) override {
+    HRESULT Convert(LONG source_count, const ConvertSource* sources, LONG target_count,
+                    const LONG* format_code, LONG, LONG) override {
         if (source_count != 1 || target_count != 1) return E_INVALIDARG;
         if (!sources || !sources[0].path || !format_code) return E_POINTER;
         std::lock_guard<std::mutex> lock(mutex_);

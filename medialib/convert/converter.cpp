@@ -54,7 +54,8 @@ struct AtracFrames {
 uint32_t FramesPerCodec(int32_t codec) { return codec == codec::Atrac3 ? 1024 : 2048; }
 
 int32_t NominalRate(const AtracFrames& f) {
-    return static_cast<int32_t>(static_cast<int64_t>(f.sample_rate) * f.frame_bytes * 8 / FramesPerCodec(f.codec));
+    return static_cast<int32_t>(static_cast<int64_t>(f.sample_rate) * f.frame_bytes * 8 /
+                                FramesPerCodec(f.codec));
 }
 
 std::optional<AtracFrames> FromEa3(uint8_t codec_id, uint32_t params) {
@@ -173,7 +174,8 @@ class AtracFileWriter {
             return header && WriteAll(fd_, header->data(), header->size());
         }
         Ea3Header h;
-        h.codec_id = static_cast<uint8_t>(stream_.codec == codec::Atrac3 ? OmaCodec::Atrac3 : OmaCodec::Atrac3Plus);
+        h.codec_id =
+            static_cast<uint8_t>(stream_.codec == codec::Atrac3 ? OmaCodec::Atrac3 : OmaCodec::Atrac3Plus);
         h.params = stream_.params;
         const auto start = openmg::RenderNewFileStart(h);
         return start && WriteAll(fd_, start->data(), start->size());
@@ -284,14 +286,15 @@ bool DecodeBlocks(const ByteSource& src, int rate, int channels, int64_t total_m
             return false;
         }
         if (progress && total_ms > 0) {
-            const int percent =
-                static_cast<int>(std::min<int64_t>(99, static_cast<int64_t>(done_frames * 1000 / in_rate) * 100 / total_ms));
+            const int percent = static_cast<int>(
+                std::min<int64_t>(99, static_cast<int64_t>(done_frames * 1000 / in_rate) * 100 / total_ms));
             if (percent != last_percent) progress(last_percent = percent);
         }
     }
     if (resampler) {
         if (!resampler->Run(nullptr, 0, converted)) return false;
-        if (!converted.empty() && !each(converted.data(), converted.size() / static_cast<size_t>(channels), rate, channels))
+        if (!converted.empty() &&
+            !each(converted.data(), converted.size() / static_cast<size_t>(channels), rate, channels))
             return false;
     }
     return done_frames > 0;
@@ -365,8 +368,8 @@ bool WritePcmOpenMg(const ByteSource& src, const SourceInfo& info, int fd, const
     return DecodeBlocks(src, 44100, 2, info.duration_ms, each, progress);
 }
 
-bool WriteEncoded(const ByteSource& src, const SourceInfo& info, int fd, const char* muxer, const char* encoder,
-                  int32_t bit_rate, const ProgressFn& progress) {
+bool WriteEncoded(const ByteSource& src, const SourceInfo& info, int fd, const char* muxer,
+                  const char* encoder, int32_t bit_rate, const ProgressFn& progress) {
     std::unique_ptr<ff::EncodeWriter> writer;
     const auto each = [&](const float* pcm, size_t frames, int rate, int channels) {
         if (!writer) {
@@ -444,7 +447,8 @@ const char* ExtensionFor(int32_t c) {
 Result Convert(const Request& request, const ProgressFn& progress) {
     Result result;
     try {
-        const int32_t wanted_container = static_cast<int32_t>(static_cast<uint32_t>(request.format_code) >> 16);
+        const int32_t wanted_container =
+            static_cast<int32_t>(static_cast<uint32_t>(request.format_code) >> 16);
         const int32_t wanted_codec = request.format_code & 0xFFFF;
         const char* extension = ExtensionFor(wanted_container);
         if (*extension == 0) return result;
@@ -469,11 +473,16 @@ Result Convert(const Request& request, const ProgressFn& progress) {
         // The codec to make: 0 lets the engine choose.
         int32_t codec = wanted_codec;
         if (codec == 0) {
-            if (wanted_container == container::Wav) codec = codec::Pcm;
-            else if (wanted_container == container::ThreeGp) codec = codec::AacLc;
-            else if (wanted_container == container::Mp3) codec = codec::Mp3;
-            else if (atrac) codec = atrac->codec;
-            else return result;
+            if (wanted_container == container::Wav)
+                codec = codec::Pcm;
+            else if (wanted_container == container::ThreeGp)
+                codec = codec::AacLc;
+            else if (wanted_container == container::Mp3)
+                codec = codec::Mp3;
+            else if (atrac)
+                codec = atrac->codec;
+            else
+                return result;
         }
 
         WorkOutput output(request.work_folder);
@@ -481,7 +490,8 @@ Result Convert(const Request& request, const ProgressFn& progress) {
         const int fd = output.fd();
         bool written = false;
         const bool atrac_target = codec == codec::Atrac3 || codec == codec::Atrac3Plus;
-        const bool atrac_container = IsOpenMgContainer(wanted_container) || wanted_container == container::Wav;
+        const bool atrac_container =
+            IsOpenMgContainer(wanted_container) || wanted_container == container::Wav;
 
         if (atrac_target && atrac_container) {
             if (atrac && atrac->codec == codec && SameAtracRate(request.bit_rate, atrac->bit_rate)) {
@@ -490,11 +500,14 @@ Result Convert(const Request& request, const ProgressFn& progress) {
                 written = writer.Start() &&
                           ForEachFrame(
                               *src, stream,
-                              [&](const std::vector<uint8_t>& frame) { return writer.Append(frame.data(), frame.size()); },
+                              [&](const std::vector<uint8_t>& frame) {
+                                  return writer.Append(frame.data(), frame.size());
+                              },
                               progress) &&
                           writer.Finish();
             } else {
-                written = WriteThroughFrameEncoder(*src, info, fd, wanted_container, codec, request.bit_rate, progress);
+                written = WriteThroughFrameEncoder(*src, info, fd, wanted_container, codec, request.bit_rate,
+                                                   progress);
             }
         } else if (codec == codec::Pcm && wanted_container == container::Wav) {
             written = WritePcmWav(*src, info, fd, progress);

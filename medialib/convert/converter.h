@@ -32,7 +32,7 @@ struct Request {
 
 struct Result {
     bool ok = false;
-    int32_t format_code = 0;      // the code the request was carried out for
+    int32_t format_code = 0;       // the code the request was carried out for
     std::filesystem::path output;  // the new file in the work folder
 };
 

@@ -88,7 +88,8 @@ void SweepStaleOutputs(const std::filesystem::path& folder) {
     if (ec) return;
     for (const auto& entry : it) {
         const std::string name = entry.path().filename().string();
-        const bool ours = name.find(kOutputMarker) != std::string::npos || name.rfind(".cqconv-part-", 0) == 0;
+        const bool ours =
+            name.find(kOutputMarker) != std::string::npos || name.rfind(".cqconv-part-", 0) == 0;
         if (!ours || !entry.is_regular_file(ec)) continue;
         UniqueFd fd(::open(entry.path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
         if (!fd.valid()) continue;

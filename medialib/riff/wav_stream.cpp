@@ -22,7 +22,7 @@ uint32_t GetLe32(const uint8_t* p) { return GetLe16(p) | GetLe16(p + 2) << 16; }
 std::optional<std::vector<uint8_t>> RenderWavHeader(const WavStreamFormat& f, uint64_t data_bytes,
                                                     uint64_t samples) {
     const bool atrac = f.format_tag == kFormatAtrac3;
-    const uint32_t fmt_size = atrac ? 34 : 16;
+    const uint32_t fmt_size = atrac ? 32 : 16;
     const uint32_t fact_size = atrac ? 12 : 0;
     const uint64_t header = 12 + 8 + fmt_size + (atrac ? 8 + fact_size : 0) + 8;
     const uint64_t riff_size = header - 8 + data_bytes + (data_bytes & 1);
@@ -37,9 +37,8 @@ std::optional<std::vector<uint8_t>> RenderWavHeader(const WavStreamFormat& f, ui
     Le16(out, f.format_tag);
     Le16(out, f.channels);
     Le32(out, f.sample_rate);
-    const uint64_t byte_rate =
-        atrac ? static_cast<uint64_t>(f.sample_rate) * f.block_align / 1024
-              : static_cast<uint64_t>(f.sample_rate) * f.block_align;
+    const uint64_t byte_rate = atrac ? static_cast<uint64_t>(f.sample_rate) * f.block_align / 1024
+                                     : static_cast<uint64_t>(f.sample_rate) * f.block_align;
     Le32(out, static_cast<uint32_t>(byte_rate));
     Le16(out, f.block_align);
     Le16(out, f.bits_per_sample);
@@ -79,8 +78,8 @@ std::optional<Atrac3InRiff> FindAtrac3InRiff(const ByteSource& src) {
         const uint64_t size = GetLe32(chunk + 4);
         const uint64_t body = offset + 8;
         if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16) {
-            uint8_t fmt[34] = {};
-            const size_t got = src.ReadAt(body, fmt, size < 34 ? size : 34);
+            uint8_t fmt[32] = {};
+            const size_t got = src.ReadAt(body, fmt, size < 32 ? size : 32);
             if (got < 16 || GetLe16(fmt) != kFormatAtrac3) return std::nullopt;
             found.format.format_tag = kFormatAtrac3;
             found.format.channels = static_cast<uint16_t>(GetLe16(fmt + 2));

@@ -1,14 +1,8 @@
-// Commands whose own layers are not part of this build yet. Each fails in the
-// open (Convert) or does nothing (Create, which never changes the exit code
-// and prints only what it wrote), rather than pretending to succeed.
+// Commands whose own layers are not part of this build yet: Create does
+// nothing (it never changes the exit code and prints only what it wrote).
 #include "tool/commands/sequences.h"
 
 namespace quillet {
-
-bool RunConvertSequence(CommandRun& run) {
-    run.exit_code = 1;
-    return false;
-}
 
 void RunCreateSequence(CommandOptions&) {}
 

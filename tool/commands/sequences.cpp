@@ -1,5 +1,6 @@
 #include "tool/commands/sequences.h"
 
+#include "tool/commands/convert.h"
 #include "tool/commands/numbers_paths.h"
 #include "tool/tags/attribute_list.h"
 #include "tool/tags/info_file.h"
@@ -41,6 +42,7 @@ bool RunPutSequence(CommandRun& run) {
     if (!options.info.Empty()) ImportInfoFiles(options.info, merged);
     for (const NameValueList::Entry& entry : options.tags) merged.Set(entry.Name(), entry.Value());
     if (!merged.Empty() && !WriteAttributeList(run.item.Get(), merged)) run.exit_code = 1;
+    if (options.command == Command::Convert) return FinishConversion(run);
     return true;
 }
 
