@@ -1,7 +1,10 @@
 #include "fakes.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include "library/media_ids.h"
+#include "platform/files/files.h"
 #include "platform/text/text.h"
 
 namespace fakes {
@@ -74,6 +77,46 @@ class FakeLibrary final : public testsupport::StubMediaLibrary {
                                 (extra ? Narrow(extra) : "null") + ")");
         return state_->tell_result;
     }
+
+    HRESULT SetProgressSink(ProgressSink* sink) override {
+        state_->convert_calls.push_back("SetProgressSink");
+        state_->sink = sink;
+        return S_OK;
+    }
+    HRESULT SetBitRate(LONG rate) override {
+        state_->convert_calls.push_back("SetBitRate(" + std::to_string(rate) + ")");
+        state_->bit_rate = rate;
+        return S_OK;
+    }
+    HRESULT SetWorkFolder(LPCWSTR folder) override {
+        state_->convert_calls.push_back("SetWorkFolder(" + Narrow(folder) + ")");
+        state_->work_folder = folder;
+        return S_OK;
+    }
+    HRESULT Convert(LONG source_count, const ConvertSource* sources, LONG target_count, const LONG* code,
+                    LONG, LONG) override {
+        state_->convert_calls.push_back("Convert");
+        if (source_count != 1 || target_count != 1 || sources[0].flags != 0) return E_INVALIDARG;
+        ConvertCall call{sources[0].path, *code, state_->bit_rate, state_->work_folder};
+        state_->conversions.push_back(call);
+        if (FAILED(state_->convert_result)) return state_->convert_result;
+        const size_t index = state_->conversions.size() - 1;
+        std::vector<ConvertReport> reports = state_->on_convert
+                                                 ? state_->on_convert(call, index)
+                                                 : registration_->DefaultConversion(call, index);
+        ProgressSink* sink = state_->sink;
+        // The reports come from a thread of the library's own; the tool polls meanwhile.
+        state_->workers.emplace_back([sink, reports = std::move(reports)] {
+            for (const ConvertReport& report : reports) {
+                LONG flag = 0;
+                sink->Notify(0, report.state, report.code,
+                             report.path.empty() ? nullptr : report.path.c_str(), 0, 0, &flag);
+            }
+        });
+        return S_OK;
+    }
+
+    FakeLibraryRegistration* registration_ = nullptr;
 
   private:
     ~FakeLibrary() = default;
@@ -192,17 +235,20 @@ std::u16string FakeItem::Text(ULONG id, size_t index) {
 
 FakeLibraryRegistration::FakeLibraryRegistration() {
     std::shared_ptr<LibraryState> shared = state;
-    root_ = platform::ClassRegistration(CLSID_MediaLibrary, [shared](REFIID riid, void** object) -> HRESULT {
-        *object = nullptr;
-        for (int v = 1; v <= 5; ++v) {
-            if (riid != kMediaLibraryInterfaceIds[v - 1]) continue;
-            shared->versions_tried.push_back(v);
-            if (v < shared->accepted_version) return E_NOINTERFACE;
-            *object = static_cast<MediaLibrary*>(new FakeLibrary(shared));
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    });
+    root_ = platform::ClassRegistration(CLSID_MediaLibrary,
+                                        [this, shared](REFIID riid, void** object) -> HRESULT {
+                                            *object = nullptr;
+                                            for (int v = 1; v <= 5; ++v) {
+                                                if (riid != kMediaLibraryInterfaceIds[v - 1]) continue;
+                                                shared->versions_tried.push_back(v);
+                                                if (v < shared->accepted_version) return E_NOINTERFACE;
+                                                auto* root = new FakeLibrary(shared);
+                                                root->registration_ = this;
+                                                *object = static_cast<MediaLibrary*>(root);
+                                                return S_OK;
+                                            }
+                                            return E_NOINTERFACE;
+                                        });
     item_class_ =
         platform::ClassRegistration(CLSID_FakeItem, [shared](REFIID riid, void** object) -> HRESULT {
             *object = nullptr;
@@ -216,6 +262,25 @@ ComPtr<FakeItem> FakeLibraryRegistration::Openable(const std::u16string& path) {
     ComPtr<FakeItem> item = ComPtr<FakeItem>::Adopt(new FakeItem);
     state->items[path] = item;
     return item;
+}
+
+std::vector<ConvertReport> FakeLibraryRegistration::DefaultConversion(const ConvertCall& call, size_t index) {
+    const LONG container = static_cast<LONG>(static_cast<ULONG>(call.code) >> 16);
+    const char16_t* extension = container == 1        ? u".omg"
+                                : container == 10     ? u".kdr"
+                                : container == 0x1002 ? u".wav"
+                                : container == 0x1004 ? u".3gp"
+                                                      : u".oma";
+    std::u16string folder = call.folder;
+    if (!folder.empty() && folder.back() != u'/') folder.push_back(u'/');
+    const std::u16string path = folder + u"conv" + platform::Utf8ToUtf16(std::to_string(index)) + extension;
+    const std::string native = platform::NativePath(path);
+    if (FILE* f = std::fopen(native.c_str(), "wb")) {
+        std::fputs("converted", f);
+        std::fclose(f);
+    }
+    Openable(path)->PutText(medialib::attr::Title, u"Converted");
+    return {{0x1001, 0, {}}, {0x1006, 0, {}}, {0x1003, call.code, path}};
 }
 
 }  // namespace fakes

@@ -4,9 +4,11 @@
 // so that a test sees whether every value array was cleared.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "library/media_library.h"
@@ -76,8 +78,28 @@ class FakeItem final : public platform::ComObject<FakeItem, MediaItem> {
     std::map<ULONG, std::vector<platform::Variant>> attributes_;
 };
 
+// One MediaLibrary::Convert as the fake root saw it, with the settings in
+// force at the time.
+struct ConvertCall {
+    std::u16string source;
+    LONG code = 0;
+    LONG rate = 0;
+    std::u16string folder;
+};
+
+// What the fake does for one Convert: the states it reports, each with the
+// result code and path given. An empty path reports no path.
+struct ConvertReport {
+    LONG state = 0;
+    LONG code = 0;
+    std::u16string path;
+};
+
 // The calls made on a fake root, shared with the test.
 struct LibraryState {
+    ~LibraryState() {
+        for (std::thread& t : workers) t.join();
+    }
     std::vector<int> versions_tried;  // interface versions asked for, 1..5
     int accepted_version = 1;         // the first version the fake answers (6: none)
     LONG is_initialized = 0;          // what IsInitialized answers
@@ -92,6 +114,22 @@ struct LibraryState {
     bool destroyed = false;
     long live_contents = 0;
     ComPtr<FakeItem> next_item;  // the item that the next item creation gives
+
+    // Conversion: "SetProgressSink", "SetBitRate(n)", "SetWorkFolder(f)",
+    // "Convert" in call order, and each Convert's arguments.
+    std::vector<std::string> convert_calls;
+    std::vector<ConvertCall> conversions;
+    HRESULT convert_result = S_OK;  // what Convert answers
+    // Decides the reports of each Convert (index from 0). By default: the
+    // fake writes "<folder>conv<index><ext>" (the extension of the code's
+    // container), makes it openable with a title, and reports 0x1001 and then
+    // 0x1003 with the asked code and that path. The reports are sent from a
+    // thread of the fake's own, as a library may do.
+    std::function<std::vector<ConvertReport>(const ConvertCall&, size_t index)> on_convert;
+    std::vector<std::thread> workers;
+    ProgressSink* sink = nullptr;
+    LONG bit_rate = 0;
+    std::u16string work_folder;
 };
 
 // Registers a fake root class (and the item class it names) for the life of
@@ -101,6 +139,8 @@ class FakeLibraryRegistration {
     FakeLibraryRegistration();
     // A new item that opens for `path` (as the program passes it to OpenContent).
     ComPtr<FakeItem> Openable(const std::u16string& path);
+    // The default conversion (see LibraryState::on_convert).
+    std::vector<ConvertReport> DefaultConversion(const ConvertCall& call, size_t index);
     std::shared_ptr<LibraryState> state = std::make_shared<LibraryState>();
 
   private:
