@@ -251,6 +251,7 @@ inline int32_t ToInt(float v, int bits) {
     const double scale = bits == 24 ? 8388608.0 : 32768.0;
     const double max = scale - 1;
     const double x = std::nearbyint(static_cast<double>(v) * scale);
+    if (std::isnan(x)) return 0;  // a damaged stream must not reach the integer conversion
     return static_cast<int32_t>(std::clamp(x, -scale, max));
 }
 

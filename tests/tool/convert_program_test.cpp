@@ -265,7 +265,7 @@ TEST_F(ConvertProgram, ACutOffSourceLeavesNothingBehind) {
 
 TEST_F(ConvertProgram, AKilledRunLeavesTheTargetAndTheNextRunWorks) {
     const fs::path wav = dir_ / "long.wav";
-    Shell("ffmpeg -v error -f lavfi -i sine=frequency=500:duration=40 -ac 2 -c:a pcm_s16le " +
+    Shell("ffmpeg -v error -f lavfi -i sine=frequency=500:duration=20 -ac 2 -c:a pcm_s16le " +
           ShellQuote(wav.string()));
     const auto before = testsupport::ReadBytes(wav);
     const fs::path program = testsupport::BinDir() / "Quillet";

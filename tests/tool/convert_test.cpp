@@ -157,6 +157,8 @@ TEST_F(ConvertTest, AutoKeepsTheSourceRateWhereTheCodecStays) {
     EXPECT_EQ(ChooseConvertFormat(u"AACLH", -1, {0x90001, 20000}).format_code, 0x10040018);
     EXPECT_EQ(ChooseConvertFormat(u"0x10010000", -1, {0x90001, 20000}).format_code, 0x10010000);
     EXPECT_EQ(ChooseConvertFormat(u"nonsense", -1, {0x90001, 20000}).format_code, 0);
+    EXPECT_EQ(ChooseConvertFormat(u"0xFFFF0001", -1, {0x90001, 20000}).format_code,
+              static_cast<LONG>(0xFFFF0001u));
 }
 
 TEST(SnapBitRate, HalfWayTakesTheHigherRateAndTablesSetTheCodec) {

@@ -103,6 +103,12 @@ LONG Closest(const LONG (&rates)[N], LONG wanted) {
     return best;
 }
 
+// container × 65536 + codec, wrapping as the 32-bit code does.
+LONG MakeCode(LONG container_number, LONG codec_number) {
+    return static_cast<LONG>(static_cast<ULONG>(container_number) * 65536u +
+                             static_cast<ULONG>(codec_number));
+}
+
 bool WordIs(const std::u16string& word, const char16_t* name) { return platform::EqualsNoCase(word, name); }
 
 // The attributes whose content does not count towards the audio data. The
@@ -335,13 +341,13 @@ ConvertSourceInfo ReadConvertSource(MediaItem* item, LPCWSTR path) {
     LONG duration = ReadIntegerAttribute(item, attr::Duration);
     const LONG container_number = ReadIntegerAttribute(item, attr::Format);
     const LONG codec_number = ReadIntegerAttribute(item, attr::Codec);
-    LONG bit_rate = ReadIntegerAttribute(item, attr::BitRate);
-    uint64_t size = static_cast<ULONG>(ReadIntegerAttribute(item, attr::Size));
-    if (ReadIntegerAttribute(item, attr::Size) < 0) size = 0;
+    const LONG bit_rate = ReadIntegerAttribute(item, attr::BitRate);
+    const LONG size_attribute = ReadIntegerAttribute(item, attr::Size);
+    uint64_t size = size_attribute > 0 ? static_cast<ULONG>(size_attribute) : 0;
     ULONG header = 0;
-    for (LONG value :
-         {duration, container_number, codec_number, bit_rate, ReadIntegerAttribute(item, attr::Size)})
+    for (LONG value : {duration, container_number, codec_number, bit_rate, size_attribute}) {
         if (value > 0) header += 4;
+    }
     if (duration <= 0) {
         const LONG milliseconds = ReadIntegerAttribute(item, attr::MilliSecond);
         if (milliseconds > 0) {
@@ -359,7 +365,7 @@ ConvertSourceInfo ReadConvertSource(MediaItem* item, LPCWSTR path) {
         }
     }
     ConvertSourceInfo info;
-    info.format_code = container_number * 65536 + codec_number;
+    info.format_code = MakeCode(container_number, codec_number);
     info.bit_rate = bit_rate;
     if (bit_rate <= 0 && duration > 0 && size > 0) {
         ULONG remainder = static_cast<ULONG>(size) - header;
@@ -446,7 +452,7 @@ ConvertChoice ChooseConvertFormat(const std::u16string& word, LONG bit_rate_opti
             }
         }
         k = new_codec;
-        const LONG wanted = c * 65536 + k;
+        const LONG wanted = MakeCode(c, k);
         if ((source_codec == k && wanted != 0x60001 && wanted != 0x90001) ||
             (oma && source_codec == codec::AalAtrac3 && k == codec::Atrac3) ||
             (oma && source_codec == codec::AalAtrac3Plus && k == codec::Atrac3Plus))
@@ -482,7 +488,7 @@ ConvertChoice ChooseConvertFormat(const std::u16string& word, LONG bit_rate_opti
         }
         if (ok) k = new_codec;
     }
-    return {c * 65536 + k, rate};
+    return {MakeCode(c, k), rate};
 }
 
 LONG IntermediateCode(LONG final_code, LONG source_code) {
