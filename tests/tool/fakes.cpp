@@ -266,11 +266,12 @@ ComPtr<FakeItem> FakeLibraryRegistration::Openable(const std::u16string& path) {
 
 std::vector<ConvertReport> FakeLibraryRegistration::DefaultConversion(const ConvertCall& call, size_t index) {
     const LONG container = static_cast<LONG>(static_cast<ULONG>(call.code) >> 16);
-    const char16_t* extension = container == 1        ? u".omg"
-                                : container == 10     ? u".kdr"
-                                : container == 0x1002 ? u".wav"
-                                : container == 0x1004 ? u".3gp"
-                                                      : u".oma";
+    namespace c = medialib::container;
+    const char16_t* extension = container == c::Omg       ? u".omg"
+                                : container == c::Kdr     ? u".kdr"
+                                : container == c::Wav     ? u".wav"
+                                : container == c::ThreeGp ? u".3gp"
+                                                          : u".oma";
     std::u16string folder = call.folder;
     if (!folder.empty() && folder.back() != u'/') folder.push_back(u'/');
     const std::u16string path = folder + u"conv" + platform::Utf8ToUtf16(std::to_string(index)) + extension;
