@@ -248,11 +248,12 @@ class Resampler {
 };
 
 inline int32_t ToInt(float v, int bits) {
-    const double scale = bits == 24 ? 8388608.0 : 32768.0;
-    const double max = scale - 1;
-    const double x = std::nearbyint(static_cast<double>(v) * scale);
-    if (std::isnan(x)) return 0;  // a damaged stream must not reach the integer conversion
-    return static_cast<int32_t>(std::clamp(x, -scale, max));
+    const float scale = bits == 24 ? 8388608.0f : 32768.0f;
+    const float x = v * scale;
+    if (!(x == x)) return 0;  // NaN from a damaged stream must not reach the integer conversion
+    if (x <= -scale) return static_cast<int32_t>(-scale);
+    if (x >= scale - 1) return static_cast<int32_t>(scale - 1);
+    return static_cast<int32_t>(std::lrintf(x));  // to nearest, ties to even, as FFmpeg rounds
 }
 
 // Decodes the source and hands blocks of interleaved float PCM (at the wanted
