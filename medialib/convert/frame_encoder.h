@@ -32,7 +32,8 @@ inline constexpr int kFrameEncoderRate = 44100;
 
 // The encoder of this build for `codec` (codec:: numbers) at `bit_rate`
 // (0: the codec's usual rate) for `input_channels` of input; null when this
-// build has none (ATRAC3 and ATRAC3plus today).
+// build has none. ATRAC3 at 66000 (LP4), 105000 and 132000 (LP2, also for 0)
+// is the engine's own encoder (codecs/atrac3); ATRAC3plus has none.
 std::unique_ptr<FrameEncoder> MakeFrameEncoder(int32_t codec, int32_t bit_rate, int input_channels);
 
 }  // namespace medialib::conversion

@@ -173,9 +173,43 @@ TEST_F(ConvertProgram, AacIsAsLongAsTheSourceAndSoundsLikeIt) {
     EXPECT_GE(10 * std::log10(signal / noise), 20.0);
 }
 
+// ATRAC3 from PCM through the engine's own encoder: a tagged OMA that FFmpeg
+// plays whole (1162 samples of encoder delay, then padding to whole frames).
+TEST_F(ConvertProgram, WavBecomesAtrac3Oma) {
+    const fs::path wav = MakeMusic("music.wav", 2);
+    const ProgramResult r = Convert(wav, {"--FileType", "OMA3", "--Title", "Encoded"});
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_TRUE(r.HasLine("Codec=16"));
+    EXPECT_TRUE(r.HasLine("BitRate=132300"));
+    EXPECT_TRUE(r.HasLine("Title=Encoded"));
+    const std::vector<float> source = DecodeF32(wav);
+    const std::vector<float> coded = DecodeF32(dir_ / "music.oma");
+    EXPECT_EQ(coded.size(), (source.size() + 1162 + 1023) / 1024 * 1024);
+    const ProgramResult errors = testsupport::RunShell(
+        "ffmpeg -v error -i " + ShellQuote((dir_ / "music.oma").string()) + " -f null - 2>&1");
+    EXPECT_EQ(errors.out, "");
+}
+
+// OMG with the automatic rate: an MP3 source's rate snaps to an ATRAC3 rate
+// (128k -> 132000, 96k -> 105000), which the encoder makes.
+TEST_F(ConvertProgram, Mp3BecomesAtrac3OmgAtTheSnappedRate) {
+    const fs::path wav = MakeMusic("music.wav", 2);
+    for (const auto& [kbps, listed] :
+         {std::pair<std::string, std::string>{"128k", "132300"}, {"96k", "104737"}}) {
+        const fs::path mp3 = dir_ / ("music" + kbps + ".mp3");
+        Shell("ffmpeg -v error -y -i " + ShellQuote(wav.string()) + " -c:a libmp3lame -b:a " + kbps + " " +
+              ShellQuote(mp3.string()));
+        const ProgramResult r = Convert(mp3, {"--FileType", "OMG"});
+        ASSERT_EQ(r.exit_code, 0) << r.out;
+        EXPECT_TRUE(r.HasLine("Codec=16")) << kbps;
+        EXPECT_TRUE(r.HasLine("BitRate=" + listed)) << kbps;
+        EXPECT_FALSE(DecodeF32(dir_ / ("music" + kbps + ".omg")).empty());
+    }
+}
+
 TEST_F(ConvertProgram, TargetsWithoutAnEncoderFailWithoutAFile) {
     const fs::path wav = MakeMusic("music.wav", 1);
-    for (const std::string type : {"OMA3", "AACH"}) {
+    for (const std::string type : {"OMA3P", "AACH"}) {
         const ProgramResult r = Convert(wav, {"--FileType", type});
         EXPECT_EQ(r.exit_code, 1) << type;
         EXPECT_FALSE(r.HasKey("Location")) << type;
