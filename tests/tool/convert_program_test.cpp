@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 
 #include "support/processes.h"
 #include "support/test_support.h"
@@ -69,10 +71,21 @@ class ConvertProgram : public ::testing::Test {
     void SetUp() override {
         work_ = dir_ / "work";
         fs::create_directory(work_);
+        // The temporary folder is one of the work folders a conversion falls
+        // back to: each case gets its own, so that other tests running at the
+        // same time cannot leave files where this one looks.
+        temp_ = dir_ / "tmp";
+        fs::create_directory(temp_);
+        if (const char* old = std::getenv("TMPDIR")) old_tmpdir_ = old;
+        ::setenv("TMPDIR", temp_.c_str(), 1);
     }
     void TearDown() override {
-        for (const auto& folder : {work_, dir_.path(), fs::temp_directory_path(), testsupport::BinDir()})
+        for (const auto& folder : {work_, dir_.path(), temp_, testsupport::BinDir()})
             EXPECT_TRUE(EngineFiles(folder).empty()) << folder;
+        if (old_tmpdir_)
+            ::setenv("TMPDIR", old_tmpdir_->c_str(), 1);
+        else
+            ::unsetenv("TMPDIR");
     }
     ProgramResult Convert(const fs::path& target, std::vector<std::string> more = {}) {
         std::vector<std::string> args = {"--Convert", target.string(), "--TempPath", work_.string()};
@@ -97,6 +110,8 @@ class ConvertProgram : public ::testing::Test {
 
     testsupport::ScopedTempDir dir_;
     fs::path work_;
+    fs::path temp_;
+    std::optional<std::string> old_tmpdir_;
 };
 
 TEST_F(ConvertProgram, WithoutFileTypeTheTargetBecomesAWavBesideIt) {
