@@ -27,6 +27,13 @@ platform::Bstr Utf8ToBstr(const char* text) {
 
 }  // namespace
 
+platform::Bstr corvina::LibraryPathOf(const char* host_path) {
+    if (!host_path) return {};
+    const std::string_view text = host_path;
+    if (fb2k::starts_with_nocase(text, kFileScheme)) return Utf8ToBstr(host_path + sizeof(kFileScheme) - 1);
+    return Utf8ToBstr(host_path);
+}
+
 input_oma::input_oma() {
     m_stats.m_size = 0;
     m_stats.m_timestamp = 0;
@@ -55,11 +62,9 @@ void input_oma::open(file_ptr, const char* path, t_input_open_reason, abort_call
     if (!library) throw exception_io();
 
     m_host_path = path ? path : "";
-    const char* library_text = m_host_path.c_str();
-    if (fb2k::starts_with_nocase(m_host_path, kFileScheme)) library_text += sizeof(kFileScheme) - 1;
-    m_library_path = Utf8ToBstr(library_text);
-    m_key_path = Utf8ToBstr(library_text);
+    m_library_path = corvina::LibraryPathOf(m_host_path.c_str());
     if (!m_library_path.Get()) throw exception_io_data();
+    m_key_path = m_library_path;
     if (m_key_path.Get()) CharUpperW(m_key_path.Get());
 
     LONG format_id = 0;    // not read
