@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "fake_item.h"
+#include "support/fake_item.h"
 #include "host/core/host.h"
 #include "host/sdk/file_info.h"
 #include "plugin/tags/info_reader.h"

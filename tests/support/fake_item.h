@@ -1,9 +1,9 @@
-// A fake MediaItem for the info reader and writer: attributes held as
+// A fake MediaItem for the plug-in's tag and picture code: attributes held as
 // VARIANT lists that a test configures, every call recorded in a log.
 //
 // Log entries: "Load(<mode>)", "Get(0x1207)", "Set(0x1207 [<values>])" with
-// each value written as 'text', i:<number>, d:<date text>, r:<real> or
-// <vt>, "Close". GetAttribute hands out copies in a CoTaskMemAlloc'ed array,
+// each value written as 'text', i:<number>, d:<date text>, r:<real>,
+// pic:<the picture's bytes> or <vt>, "Close". GetAttribute hands out copies in a CoTaskMemAlloc'ed array,
 // as the library does, so the sanitizers see every array the code under test
 // fails to free. SetAttribute applies the values (count 0 removes), so a
 // test can read back what the item would store.
@@ -32,6 +32,22 @@ inline std::string Describe(const VARIANT& v) {
             return "d:" + platform::Utf16ToUtf8(platform::FormatDateText(v.date));
         case VT_R8:
             return "r:" + std::to_string(v.dblVal);
+        case VT_UNKNOWN:
+        case VT_DISPATCH: {
+            // A picture shows as its bytes (tests give them readable ones).
+            MediaPicture* picture = nullptr;
+            if (!v.punkVal ||
+                FAILED(v.punkVal->QueryInterface(IID_MediaPicture, reinterpret_cast<void**>(&picture))))
+                return "<" + std::to_string(v.vt) + ">";
+            ULONG size = 0;
+            BYTE* bytes = nullptr;
+            std::string text = "pic:";
+            if (SUCCEEDED(picture->GetData(&size, &bytes)) && bytes)
+                text.append(reinterpret_cast<char*>(bytes), size);
+            CoTaskMemFree(bytes);
+            picture->Release();
+            return text;
+        }
         default:
             return "<" + std::to_string(v.vt) + ">";
     }
