@@ -10,8 +10,8 @@
 #include <set>
 #include <vector>
 
-#include "medialib/core/atomic_save.h"
 #include "library/media_ids.h"
+#include "medialib/core/atomic_save.h"
 #include "medialib/core/text_utf.h"
 #include "medialib/openmg/byte_order.h"
 #include "medialib/openmg/ea3_header.h"
@@ -244,7 +244,10 @@ bool OpenMgFile::Save(const std::filesystem::path& path, const AttributeSet& tag
                 if (!owned[i]) kept.push_back(layout->frames[i]);
             }
             const auto tag = RenderEa3Tag(tags, storable_, kept);
-            if (!tag) return false;
+            // A tag larger than the reader takes would leave a file that no
+            // longer opens (pictures of 20 MB and more add up quickly): such
+            // a save is refused and the file stays as it was.
+            if (!tag || tag->size() > kMaxTagRead) return false;
             const bool written = WriteAtomically(target, [&](int fd) {
                 return WriteAll(fd, tag->data(), tag->size()) && CopyRange(*src, layout->header_offset, fd);
             });

@@ -357,6 +357,25 @@ TEST(OpenMgTags, LargePicturesGrowTheTag) {
     EXPECT_EQ(Int(*reread, attr::MilliSecond), 200);
 }
 
+TEST(OpenMgTags, ATagTooLargeToBeReadAgainIsNotWritten) {
+    testsupport::ScopedTempDir dir;
+    const auto path = dir / "huge.oma";
+    ASSERT_TRUE(openmg::WriteDemoOma(path, 0.1));
+    const auto before = testsupport::ReadBytes(path);
+    // Four 17 MB covers: each alone is fine, together they pass what a reader takes.
+    const std::vector<uint8_t> cover(17u << 20, 0x5A);
+    AttributeSet tags;
+    tags[attr::Jacket] = {Picture("image/png", cover), Picture("image/png", cover),
+                          Picture("image/png", cover), Picture("image/png", cover)};
+    EXPECT_FALSE(Open(path)->Save(path, tags));
+    EXPECT_EQ(testsupport::ReadBytes(path), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    tags[attr::Jacket].resize(3);
+    ASSERT_TRUE(Open(path)->Save(path, tags));
+    ASSERT_NE(Open(path), nullptr);
+    EXPECT_EQ(TagsOf(*Open(path))[attr::Jacket].size(), 3u);
+}
+
 // Builds an OMA file from raw ID3v2 frames (for tags as other writers make them).
 std::vector<uint8_t> RawFrame(const char* id, const std::vector<uint8_t>& body, int major = 3) {
     // Sized up front: growing the 10-byte vector by insert trips a false
