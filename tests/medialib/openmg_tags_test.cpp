@@ -120,7 +120,7 @@ class WritableFile : public ::testing::TestWithParam<std::string> {
         const auto sample = testsupport::SamplePath(GetParam());
         if (sample.empty()) GTEST_SKIP() << "real sample '" << GetParam() << "' not found";
         path_ = dir_ / GetParam();
-        std::filesystem::copy_file(sample, path_);
+        testsupport::CopyWritable(sample, path_);
     }
     testsupport::ScopedTempDir dir_;
     std::filesystem::path path_;
@@ -245,7 +245,7 @@ TEST(OpenMgTags, FramesHaveTheSonicStageForm) {
     CQ_REQUIRE_SAMPLE(sample, "pronom_03-Untitled-3_atrac3plus.oma");
     testsupport::ScopedTempDir dir;
     const auto path = dir / "s.oma";
-    std::filesystem::copy_file(sample, path);
+    testsupport::CopyWritable(sample, path);
     AttributeSet tags;
     tags[attr::Title] = {std::u16string(u"New")};
     tags[attr::TrackNumber] = {int32_t{7}};
@@ -283,7 +283,7 @@ TEST(OpenMgTags, FramesWithoutAnAttributeAreKeptVerbatim) {
     CQ_REQUIRE_SAMPLE(sample, "pronom_03-Untitled-3_atrac3plus.oma");
     testsupport::ScopedTempDir dir;
     const auto path = dir / "s.oma";
-    std::filesystem::copy_file(sample, path);
+    testsupport::CopyWritable(sample, path);
     const auto original = FramesOf(path);
     std::vector<std::vector<uint8_t>> foreign;
     for (const auto& f : original) {

@@ -189,7 +189,7 @@ TEST_F(AlbumArtComponent, IconOnAFileWithoutPicturesIsTheFrontCover) {
 TEST_F(AlbumArtComponent, RealSonicStageFileKeepsItsTagsAndAudio) {
     CQ_REQUIRE_SAMPLE(sample, "pronom_03-Untitled-3_atrac3plus.oma");
     const fs::path file = dir / "x.oma";
-    fs::copy_file(sample, file);
+    testsupport::CopyWritable(sample, file);
     const auto audio = omgtest::AudioPart(file);
     const auto probe = [&] {
         return testsupport::RunShell("ffprobe -v error -show_entries format_tags -of default=nw=1 " +
