@@ -214,6 +214,18 @@ TEST_F(AlbumArtTest, SetAlsoFillsAnExistingSecondList) {
     Edit()->set(album_art_ids::cover_back, Data("back"), abort);
     EXPECT_EQ(List(Jacket), (std::vector<std::string>{"front", "back"}));
     EXPECT_EQ(List(JacketAlt), (std::vector<std::string>{"alt front", "back"}));
+    // The second list's write is a bonus: its failure is not reported.
+    item.set_failures.insert(JacketAlt);
+    Edit()->set(album_art_ids::disc, Data("disc"), abort);
+    EXPECT_EQ(List(Jacket), (std::vector<std::string>{"front", "back", "disc"}));
+    EXPECT_EQ(List(JacketAlt), (std::vector<std::string>{"alt front", "back"}));
+}
+
+TEST_F(AlbumArtTest, BackCoverOnAnEmptyListIsStoredAtTheFirstPosition) {
+    item.empty_successes.insert(Jacket);  // read succeeds with no values
+    Edit()->set(album_art_ids::cover_back, Data("back"), abort);
+    EXPECT_EQ(List(Jacket), (std::vector<std::string>{"back"}));
+    EXPECT_EQ(item.Entries("Set("), (std::vector<std::string>{"Set(0x122A [pic:back])"}));
 }
 
 TEST_F(AlbumArtTest, SetFallsBackToTheSecondListWhenTheJacketListIsRefused) {
