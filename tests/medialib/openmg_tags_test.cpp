@@ -455,6 +455,35 @@ TEST(OpenMgTags, TagsOfOtherWritersAreRead) {
     EXPECT_EQ(Text(*Open(v24), attr::Title), u"été");
 }
 
+TEST(OpenMgTags, APictureOnlyChangeKeepsEveryOtherFrameAsItWas) {
+    testsupport::ScopedTempDir dir;
+    const std::vector<std::vector<uint8_t>> text = {
+        RawFrame("TXXX", {0, 'O', 'M', 'G', '_', 'T', 'R', 'A', 'C', 'K', 0, '5'}),
+        RawFrame("TIT2", {0, 'L', 'a', 't', 'i', 'n'}), RawFrame("TRCK", {0, '5', '/', '9'}),
+        RawFrame("ZZZZ", {1, 2, 3})};
+    const auto path = MakeOma(dir, text);
+    const auto before = FramesOf(path);
+    const auto audio = omgtest::AudioPart(path);
+
+    AttributeSet tags = TagsOf(*Open(path));
+    tags[attr::Jacket] = {Picture("image/png", {1, 2, 3, 4})};
+    ASSERT_TRUE(Open(path)->Save(path, tags));
+    auto after = FramesOf(path);
+    ASSERT_EQ(after.size(), before.size() + 1);
+    for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(after[i].bytes, before[i].bytes) << before[i].id;
+    EXPECT_EQ(after.back().id, "GEOB");
+    EXPECT_EQ(omgtest::AudioPart(path), audio);
+    ExpectStored(tags, *Open(path));
+
+    // A text change renders the tag in the SonicStage form again.
+    tags[attr::Title] = {std::u16string(u"New")};
+    tags[attr::Jacket].clear();
+    ASSERT_TRUE(Open(path)->Save(path, tags));
+    after = FramesOf(path);
+    EXPECT_EQ(FrameBody(after, "TIT2").front(), 2);
+    EXPECT_EQ(std::count_if(after.begin(), after.end(), [](const auto& f) { return f.id == "GEOB"; }), 0);
+}
+
 // APIC pictures of other writers: the front cover becomes the first jacket
 // when the file has no cover object, and is written back as one.
 TEST(OpenMgTags, ApicFrontCoverStandsInForTheCoverObject) {
