@@ -7,10 +7,14 @@
 //                                 found: KIND=MIME SIZE bytes WIDTHxHEIGHT
 //                                 (MIME and dimensions from decoding the bytes;
 //                                 "-" for data that is no picture)
-//   art PATH --get KIND --out FILE  the picture's bytes into FILE (replaced)
-//   art PATH --set KIND FILE      FILE's bytes become the picture of KIND
+//   art PATH --get KIND --out FILE  the picture's bytes into FILE (replaced);
+//                                 prints out=FILE and size=BYTES
+//   art PATH --set KIND FILE      FILE's bytes become the picture of KIND;
+//                                 prints written=true
 //   art PATH --remove KIND        the picture of KIND is removed (the later
-//                                 kinds of the file's lists move up one place)
+//                                 kinds of the file's lists move up one place);
+//                                 prints removed=true, as the editor reports no
+//                                 failure of a removal
 //
 // Every form prints path=PATH first; a failure prints the service's error
 // text and ends with exit code 1; wrong words are usage errors (exit code 2).
@@ -120,6 +124,8 @@ int Get(Session& session, const std::string& path, const GUID& kind, const std::
     file.write(static_cast<const char*>(data->get_ptr()), static_cast<std::streamsize>(data->get_size()));
     file.close();
     if (!file) {
+        std::error_code error;
+        std::filesystem::remove(out_file, error);  // no half-written picture stays
         WriteKeyValue(session.out, "error", "cannot write " + out_file);
         return kExitFailure;
     }
