@@ -2,10 +2,11 @@
 
 #include <string>
 
+#include "library/media_ids.h"
 #include "medialib/com/classes.h"
 #include "medialib/com/item.h"
-#include "library/media_ids.h"
 #include "medialib/core/container.h"
+#include "medialib/detect/dispatch.h"
 #include "platform/text/text.h"
 
 namespace medialib {

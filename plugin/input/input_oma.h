@@ -27,15 +27,6 @@
 #include "library/media_library.h"
 #include "platform/com/memory.h"
 
-namespace corvina {
-
-// The library path of a host path: without a leading "file://" (any case),
-// as UTF-16. Null when the path is null, empty or not valid UTF-8 (a stray
-// byte must not silently become the name of a different file).
-platform::Bstr LibraryPathOf(const char* host_path);
-
-}  // namespace corvina
-
 class input_oma {
   public:
     // Initialises COM on the calling thread (remembered for the destructor).

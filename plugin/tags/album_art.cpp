@@ -8,8 +8,8 @@
 #include "library/media_ids.h"
 #include "platform/com/apartment.h"
 #include "platform/com/classtable.h"
+#include "plugin/host/file_claims.h"
 #include "plugin/host/initquit.h"
-#include "plugin/input/input_oma.h"
 
 namespace {
 
@@ -160,7 +160,7 @@ bool PutPictureInList(const GUID& what, album_art_editor_instance_oma* instance,
 }
 
 bool album_art_extractor_oma::is_our_path(const char* path, const char* extension) {
-    return input_oma::g_is_our_path(path, extension);
+    return corvina::ClaimsExtension(extension);
 }
 
 album_art_extractor_instance_ptr album_art_extractor_oma::open(const file_ptr&, const char* path,
@@ -194,7 +194,7 @@ album_art_extractor_instance_ptr album_art_extractor_oma::open(const file_ptr&, 
 }
 
 bool album_art_editor_oma::is_our_path(const char* path, const char* extension) {
-    return input_oma::g_is_our_path(path, extension);
+    return corvina::ClaimsExtension(extension);
 }
 
 album_art_editor_instance_ptr album_art_editor_oma::open(const file_ptr&, const char* path, abort_callback&) {

@@ -6,20 +6,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "library/identity.h"
 #include "library/media_ids.h"
 #include "platform/com/apartment.h"
 #include "plugin/host/settings.h"
-#include "support/fake_item.h"
-#include "support/fake_pictures.h"
+#include "plugin_library.h"
+#include "support/fake_media_library.h"
 
 namespace {
 
 using medialib::attr::Jacket;
 using medialib::attr::JacketAlt;
+using testsupport::FakeMediaItem;
+using testsupport::FakeMediaPicture;
 
 constexpr GUID kUnknownKind = platform::MakeGuid("{01234567-89AB-CDEF-0123-456789ABCDEF}");
 
@@ -31,31 +33,48 @@ album_art_data_ptr Data(const std::string& bytes) {
     return album_art_data_impl::g_create(bytes.data(), bytes.size());
 }
 
+platform::Variant PictureValue(const std::string& bytes, HRESULT get_data_result = S_OK) {
+    ComPtr<FakeMediaPicture> picture =
+        FakeMediaPicture::Make(FakeMediaPicture::Bytes(bytes.begin(), bytes.end()));
+    picture->get_data_result = get_data_result;
+    return platform::Variant::FromUnknown(picture.Get());
+}
+
 class AlbumArtTest : public ::testing::Test {
   protected:
     void TearDown() override {
         // The root is process-wide: every test starts without one.
-        CoInitialize(nullptr);
-        library::ReleaseProcessMediaLibrary();
-        CoUninitialize();
-        platform::SetCoInitializeResultForTesting(S_OK);
+        fakes::ForgetProcessLibrary();
         EXPECT_EQ(platform::ComInitCount(), 0);
     }
 
     void Pictures(ULONG list, std::initializer_list<std::string> bytes) {
-        fakes::FakeAttributeItem::Values values;
-        for (const std::string& b : bytes) values.push_back(fakes::PictureValue(b));
-        item.attributes[list] = values;
+        FakeMediaItem::Values values;
+        for (const std::string& b : bytes) values.push_back(PictureValue(b));
+        item->Put(list, values);
     }
     // The list as the item holds it: each picture's bytes, "-" for another value.
     std::vector<std::string> List(ULONG list) {
         std::vector<std::string> out;
-        for (const auto& value : item.attributes[list]) {
-            const std::string text = fakes::Describe(*value.Get());
-            out.push_back(text.starts_with("pic:") ? text.substr(4) : "-");
+        if (!item->Has(list)) return out;
+        for (const auto& value : item->ValuesOf(list)) {
+            ComPtr<MediaPicture> picture;
+            ULONG size = 0;
+            BYTE* bytes = nullptr;
+            if (value->vt != VT_UNKNOWN || !value->punkVal ||
+                FAILED(
+                    value->punkVal->QueryInterface(IID_MediaPicture, picture.ReleaseAndGetVoidAddress())) ||
+                FAILED(picture->GetData(&size, &bytes))) {
+                out.push_back("-");
+                continue;
+            }
+            out.emplace_back(reinterpret_cast<char*>(bytes), size);
+            CoTaskMemFree(bytes);
         }
-        if (item.attributes[list].empty()) item.attributes.erase(list);
         return out;
+    }
+    size_t Logged(const std::string& entry) const {
+        return std::count(library.state->log.begin(), library.state->log.end(), entry);
     }
 
     album_art_extractor_instance_ptr Extract() { return extractor.open(file_ptr(), "/music/a.oma", abort); }
@@ -73,8 +92,9 @@ class AlbumArtTest : public ::testing::Test {
         return "";
     }
 
-    fakes::FakeAttributeItem item;
-    fakes::FakeItemLibrary library{&item};
+    testsupport::FakeMediaLibrary library{fakes::PluginLibraryState()};
+    ComPtr<FakeMediaItem> item = library.Openable(u"/music/a.oma");
+    testsupport::FakePictureClass pictures;
     service_impl_single_t<album_art_extractor_oma> extractor;
     service_impl_single_t<album_art_editor_oma> editor;
     abort_callback_dummy abort;
@@ -137,9 +157,10 @@ TEST_F(AlbumArtTest, ExtractorTakesTheJacketListOverTheSecondList) {
     EXPECT_EQ(Text(instance->query(album_art_ids::cover_front, abort)), "front");
     EXPECT_EQ(Text(instance->query(album_art_ids::cover_back, abort)), "alt back");
     EXPECT_THROW(instance->query(album_art_ids::disc, abort), exception_album_art_not_found);
-    const std::vector<std::string> expected = {"Load(1)", "Get(0x1220)", "Get(0x122A)", "Close"};
-    EXPECT_EQ(item.log, expected);
-    EXPECT_EQ(library.log, (std::vector<std::string>{"OpenContent(/music/a.oma)", "content QI item"}));
+    const std::vector<std::string> expected = {"Load(1)", "Get(JacketAlt)", "Get(Jacket)", "Close"};
+    EXPECT_EQ(item->Log(), expected);
+    EXPECT_EQ(Logged("OpenContent(/music/a.oma)"), 1u);
+    EXPECT_EQ(Logged("content QI item"), 1u);
 }
 
 TEST_F(AlbumArtTest, QueryTakesTheJacketListFirstAndUnknownIdsAsFront) {
@@ -152,27 +173,21 @@ TEST_F(AlbumArtTest, QueryTakesTheJacketListFirstAndUnknownIdsAsFront) {
     EXPECT_EQ(Throws<exception_album_art_not_found>([&] { instance->query(album_art_ids::artist, abort); }),
               "Album Art Not Found");
     // Each query is a read cycle of its own.
-    EXPECT_EQ(item.Entries("Load(1)").size(), 4u);
-    EXPECT_EQ(item.Entries("Close").size(), 4u);
+    EXPECT_EQ(item->Entries("Load(1)").size(), 4u);
+    EXPECT_EQ(item->Entries("Close").size(), 4u);
 }
 
 TEST_F(AlbumArtTest, NothingBeyondTheFifthPositionIsRead) {
-    fakes::FakeAttributeItem::Values values(5);  // five empty elements
-    values.push_back(fakes::PictureValue("sixth"));
-    item.attributes[Jacket] = values;
+    FakeMediaItem::Values values(5);  // five empty elements
+    values.push_back(PictureValue("sixth"));
+    item->Put(Jacket, values);
     EXPECT_EQ(Throws<exception_album_art_not_found>([&] { Extract(); }), "Album Art Not Found");
     auto instance = Edit();
     EXPECT_THROW(instance->query(album_art_ids::artist, abort), exception_album_art_not_found);
 }
 
 TEST_F(AlbumArtTest, EmptyOrUnreadablePicturesAreNotFound) {
-    Pictures(Jacket, {"", "back"});
-    auto* unreadable = new fakes::FakePicture("disc");
-    unreadable->get_data_result = E_FAIL;
-    platform::Variant value;
-    value->vt = VT_UNKNOWN;
-    value->punkVal = unreadable;
-    item.attributes[Jacket].push_back(value);
+    item->Put(Jacket, {PictureValue(""), PictureValue("back"), PictureValue("disc", E_FAIL)});
     auto instance = Extract();
     EXPECT_THROW(instance->query(album_art_ids::cover_front, abort), exception_album_art_not_found);
     EXPECT_THROW(instance->query(album_art_ids::disc, abort), exception_album_art_not_found);
@@ -183,13 +198,12 @@ TEST_F(AlbumArtTest, SetGivesPngItsMimeTypeAndEightBytesNone) {
     const std::string png = "\x89PNG\r\n\x1a\n";
     auto instance = Edit();
     instance->set(album_art_ids::cover_front, Data(png + "data"), abort);
-    EXPECT_EQ(library.log.back(), "picture SetProperty(image/png)");
     instance->set(album_art_ids::cover_front, Data(png), abort);
-    EXPECT_EQ(library.log.back(), "picture SetData(" + png + ")");
     instance->set(album_art_ids::cover_back, Data("GIF87a..."), abort);
-    EXPECT_EQ(library.log.back(), "picture SetProperty(image/gif)");
     instance->set(album_art_ids::cover_back, Data("GIF89b..."), abort);
-    EXPECT_EQ(library.log.back(), "picture SetData(GIF89b...)");
+    // Four pictures made, two of them typed.
+    EXPECT_EQ(pictures.log->data_sets.size(), 4u);
+    EXPECT_EQ(pictures.log->mime_sets, (std::vector<std::u16string>{u"image/png", u"image/gif"}));
 }
 
 TEST_F(AlbumArtTest, SetAppendsBeyondTheEndAndReplacesWithin) {
@@ -202,10 +216,10 @@ TEST_F(AlbumArtTest, SetAppendsBeyondTheEndAndReplacesWithin) {
     EXPECT_EQ(List(Jacket), (std::vector<std::string>{"icon", "back"}));
     instance->set(album_art_ids::cover_front, Data("front"), abort);
     EXPECT_EQ(List(Jacket), (std::vector<std::string>{"front", "back"}));
-    EXPECT_FALSE(item.attributes.count(JacketAlt));
+    EXPECT_FALSE(item->Has(JacketAlt));
     // A write cycle per call, and the file written each time.
-    EXPECT_EQ(item.Entries("Load(2)").size(), 3u);
-    EXPECT_EQ(item.Entries("Close").size(), 4u);
+    EXPECT_EQ(item->Entries("Load(2)").size(), 3u);
+    EXPECT_EQ(item->Entries("Close").size(), 4u);
 }
 
 TEST_F(AlbumArtTest, SetAlsoFillsAnExistingSecondList) {
@@ -215,74 +229,74 @@ TEST_F(AlbumArtTest, SetAlsoFillsAnExistingSecondList) {
     EXPECT_EQ(List(Jacket), (std::vector<std::string>{"front", "back"}));
     EXPECT_EQ(List(JacketAlt), (std::vector<std::string>{"alt front", "back"}));
     // The second list's write is a bonus: its failure is not reported.
-    item.set_failures.insert(JacketAlt);
+    item->set_failures[JacketAlt] = E_FAIL;
     Edit()->set(album_art_ids::disc, Data("disc"), abort);
     EXPECT_EQ(List(Jacket), (std::vector<std::string>{"front", "back", "disc"}));
     EXPECT_EQ(List(JacketAlt), (std::vector<std::string>{"alt front", "back"}));
 }
 
 TEST_F(AlbumArtTest, BackCoverOnAnEmptyListIsStoredAtTheFirstPosition) {
-    item.empty_successes.insert(Jacket);  // read succeeds with no values
+    item->empty_successes.insert(Jacket);  // read succeeds with no values
     Edit()->set(album_art_ids::cover_back, Data("back"), abort);
     EXPECT_EQ(List(Jacket), (std::vector<std::string>{"back"}));
-    EXPECT_EQ(item.Entries("Set("), (std::vector<std::string>{"Set(0x122A [pic:back])"}));
+    EXPECT_EQ(item->Entries("Set("), (std::vector<std::string>{"Set(Jacket [UNKNOWN])"}));
 }
 
 TEST_F(AlbumArtTest, SetFallsBackToTheSecondListWhenTheJacketListIsRefused) {
     Pictures(Jacket, {"front"});
-    item.set_failures.insert(Jacket);
+    item->set_failures[Jacket] = E_FAIL;
     Edit()->set(album_art_ids::disc, Data("disc"), abort);
     // The second list starts as a copy of the jacket list, then takes the picture.
     EXPECT_EQ(List(JacketAlt), (std::vector<std::string>{"front", "disc"}));
-    EXPECT_EQ(item.Entries("Set(0x1220").front(), "Set(0x1220 [pic:front])");
+    EXPECT_EQ(item->Entries("Set(JacketAlt").front(), "Set(JacketAlt [UNKNOWN])");
 }
 
 TEST_F(AlbumArtTest, SetFailuresThrowUnsupportedEntryAndCloseWhatWasLoaded) {
     const std::string kText = "Unsupported Album Art Entry";
     auto instance = Edit();
 
-    item.set_failures = {Jacket, JacketAlt};
+    item->set_failures = {{Jacket, E_FAIL}, {JacketAlt, E_FAIL}};
     EXPECT_EQ(Throws<exception_album_art_unsupported_entry>(
                   [&] { instance->set(album_art_ids::cover_front, Data("x"), abort); }),
               kText);
-    EXPECT_EQ(item.log.back(), "Close");
-    item.set_failures.clear();
+    EXPECT_EQ(item->Log().back(), "Close");
+    item->set_failures.clear();
 
-    library.picture_class_result = REGDB_E_CLASSNOTREG;
-    item.log.clear();
+    pictures.create_result = REGDB_E_CLASSNOTREG;
+    item->calls.clear();
     EXPECT_EQ(Throws<exception_album_art_unsupported_entry>(
                   [&] { instance->set(album_art_ids::cover_front, Data("x"), abort); }),
               kText);
-    EXPECT_EQ(item.log, (std::vector<std::string>{"Load(2)", "Close"}));
-    library.picture_class_result = S_OK;
+    EXPECT_EQ(item->Log(), (std::vector<std::string>{"Load(2)", "Close"}));
+    pictures.create_result = S_OK;
 
-    library.picture_set_data_result = E_OUTOFMEMORY;
-    item.log.clear();
+    pictures.set_data_result = E_OUTOFMEMORY;
+    item->calls.clear();
     EXPECT_THROW(instance->set(album_art_ids::cover_front, Data("x"), abort),
                  exception_album_art_unsupported_entry);
-    EXPECT_EQ(item.log, (std::vector<std::string>{"Load(2)", "Close"}));
-    library.picture_set_data_result = S_OK;
+    EXPECT_EQ(item->Log(), (std::vector<std::string>{"Load(2)", "Close"}));
+    pictures.set_data_result = S_OK;
 
-    item.load_result = E_FAIL;
-    item.log.clear();
+    item->load_result = E_FAIL;
+    item->calls.clear();
     EXPECT_THROW(instance->set(album_art_ids::cover_front, Data("x"), abort),
                  exception_album_art_unsupported_entry);
-    EXPECT_EQ(item.log, (std::vector<std::string>{"Load(2)"}));
-    item.load_result = S_OK;
+    EXPECT_EQ(item->Log(), (std::vector<std::string>{"Load(2)"}));
+    item->load_result = S_OK;
 
     // A file that could not be written (Close fails) is no stored picture.
-    item.close_result = E_ACCESSDENIED;
+    item->close_result = E_ACCESSDENIED;
     EXPECT_THROW(instance->set(album_art_ids::cover_front, Data("x"), abort),
                  exception_album_art_unsupported_entry);
-    item.close_result = S_OK;
+    item->close_result = S_OK;
 
     // No bytes: refused before the file is loaded.
-    item.log.clear();
+    item->calls.clear();
     EXPECT_THROW(instance->set(album_art_ids::cover_front, Data(""), abort),
                  exception_album_art_unsupported_entry);
     EXPECT_THROW(instance->set(album_art_ids::cover_front, album_art_data_ptr(), abort),
                  exception_album_art_unsupported_entry);
-    EXPECT_TRUE(item.log.empty());
+    EXPECT_TRUE(item->Log().empty());
 }
 
 TEST_F(AlbumArtTest, RemoveShiftsTheLaterKindsOfBothLists) {
@@ -300,18 +314,18 @@ TEST_F(AlbumArtTest, RemovingBeyondTheListChangesNothingAndTheLastPictureRemoves
     Pictures(Jacket, {"front"});
     auto instance = Edit();
     instance->remove(album_art_ids::disc);
-    EXPECT_TRUE(item.Entries("Set(").empty());
+    EXPECT_TRUE(item->Entries("Set(").empty());
     instance->remove(album_art_ids::cover_front);
-    EXPECT_EQ(item.Entries("Set("), (std::vector<std::string>{"Set(0x122A [])"}));
-    EXPECT_FALSE(item.attributes.count(Jacket));
+    EXPECT_EQ(item->Entries("Set("), (std::vector<std::string>{"Set(Jacket [])"}));
+    EXPECT_FALSE(item->Has(Jacket));
 }
 
 TEST_F(AlbumArtTest, RemoveIsSilentWhenTheItemCannotBeLoadedForWriting) {
     Pictures(Jacket, {"front"});
     auto instance = Edit();
-    item.load_result = E_ACCESSDENIED;
+    item->load_result = E_ACCESSDENIED;
     instance->remove(album_art_ids::cover_front);
-    EXPECT_EQ(item.log, (std::vector<std::string>{"Load(2)"}));
+    EXPECT_EQ(item->Log(), (std::vector<std::string>{"Load(2)"}));
     EXPECT_EQ(List(Jacket), (std::vector<std::string>{"front"}));
 }
 
@@ -323,20 +337,20 @@ TEST_F(AlbumArtTest, OpenFailuresGiveEachServiceItsOwnText) {
             << why;
         EXPECT_EQ(platform::ComInitCount(), 0) << why;
     };
-    library.available = false;
+    library.state->available = false;
     expect_both("no library");
-    library.available = true;
-    library.open_result = E_FAIL;
+    library.state->available = true;
+    library.state->open_result = E_FAIL;
     expect_both("file not opened");
-    library.open_result = S_OK;
-    library.content_gives_item = false;
+    library.state->open_result = S_OK;
+    library.state->content_answers_item = false;
     expect_both("no item");
-    library.content_gives_item = true;
+    library.state->content_answers_item = true;
     EXPECT_THROW(extractor.open(file_ptr(), nullptr, abort), exception_album_art_not_found);
     EXPECT_THROW(editor.open(file_ptr(), "/music/\xFF.oma", abort), exception_album_art_unsupported_entry);
     // A file without pictures, and one that cannot be loaded.
     EXPECT_THROW(Extract(), exception_album_art_not_found);
-    item.load_result = E_FAIL;
+    item->load_result = E_FAIL;
     EXPECT_THROW(Extract(), exception_album_art_not_found);
     EXPECT_THROW(Edit()->query(album_art_ids::cover_front, abort), exception_album_art_not_found);
     EXPECT_EQ(platform::ComInitCount(), 0);
@@ -344,8 +358,8 @@ TEST_F(AlbumArtTest, OpenFailuresGiveEachServiceItsOwnText) {
 
 TEST_F(AlbumArtTest, EditorOpenLoadsNothingAndTheInstanceKeepsCom) {
     auto instance = Edit();
-    EXPECT_TRUE(item.log.empty());
-    EXPECT_EQ(library.log, (std::vector<std::string>{"OpenContent(/music/a.oma)", "content QI item"}));
+    EXPECT_TRUE(item->Log().empty());
+    EXPECT_EQ(Logged("OpenContent(/music/a.oma)"), 1u);
     EXPECT_EQ(platform::ComInitCount(), 1);
     instance.release();
     EXPECT_EQ(platform::ComInitCount(), 0);

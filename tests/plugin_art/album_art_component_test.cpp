@@ -18,6 +18,7 @@
 #include "host/sdk/album_art.h"
 #include "library/media_ids.h"
 #include "medialib/core/container.h"
+#include "medialib/detect/dispatch.h"
 #include "medialib/openmg/openmg_file.h"
 #include "support/processes.h"
 #include "support/test_support.h"
