@@ -17,7 +17,7 @@ using medialib::attr::Jacket;
 using medialib::attr::JacketAlt;
 
 // Only this many elements of a jacket list are ever read.
-constexpr LONG kArtSlots = 5;
+constexpr LONG kArtSlots = static_cast<LONG>(medialib::attr::MaxJacketPictures);
 
 // The album art id of each art slot.
 constexpr GUID kSlotIds[kArtSlots] = {album_art_ids::cover_front, album_art_ids::cover_back,
