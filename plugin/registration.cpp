@@ -10,12 +10,15 @@
 #include "plugin/host/initquit.h"
 #include "plugin/host/settings.h"
 #include "plugin/input/input_oma.h"
+#include "plugin/tags/album_art.h"
 
 namespace {
 
 using namespace corvina;
 
 input_singletrack_factory_t<input_oma> g_input_factory;
+service_factory_single_t<album_art_extractor_oma> g_album_art_extractor;
+service_factory_single_t<album_art_editor_oma> g_album_art_editor;
 
 componentversion_factory g_componentversion(kComponentName, kComponentVersion, kAboutMessage);
 component_installation_validator_factory g_installation_validator(kModuleFileName);

@@ -10,6 +10,9 @@ constexpr CommandSpec kCommands[] = {
     {"info", "info PATH", "read PATH's information as the player does and print every field", RunInfo},
     {"tag", "tag PATH NAME=VALUE...",
      "set (or, with an empty VALUE, remove) fields of PATH and write its information back", RunTag},
+    {"art", "art PATH [--get KIND --out FILE | --set KIND FILE | --remove KIND]",
+     "list PATH's cover pictures, or save, set or remove one (KIND: front, back, disc, icon, artist)",
+     RunArt},
 };
 
 }  // namespace

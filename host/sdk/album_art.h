@@ -99,6 +99,15 @@ class album_art_extractor : public service_base {
     // An instance holding the file's pictures; throws exception_album_art_not_found.
     virtual album_art_extractor_instance_ptr open(const file_ptr& filehint, const char* path,
                                                   abort_callback& abort) = 0;
+
+    // The first registered extractor (host services first, then each
+    // component's in load and registration order) whose is_our_path accepts
+    // `path` and its extension; false when none does.
+    static bool g_get_interface(service_ptr_t<album_art_extractor>& out, const char* path);
+    // Opens `path` with that extractor; throws exception_album_art_not_found
+    // when no extractor claims it, or what the extractor throws.
+    static album_art_extractor_instance_ptr g_open(const file_ptr& filehint, const char* path,
+                                                   abort_callback& abort);
 };
 
 class album_art_editor : public service_base {
@@ -111,4 +120,12 @@ class album_art_editor : public service_base {
     // An editing instance; throws exception_album_art_unsupported_entry.
     virtual album_art_editor_instance_ptr open(const file_ptr& filehint, const char* path,
                                                abort_callback& abort) = 0;
+
+    // The first registered editor whose is_our_path accepts `path`, as for
+    // extractors; false when none does.
+    static bool g_get_interface(service_ptr_t<album_art_editor>& out, const char* path);
+    // Opens `path` with that editor; throws exception_album_art_unsupported_entry
+    // when no editor claims it, or what the editor throws.
+    static album_art_editor_instance_ptr g_open(const file_ptr& filehint, const char* path,
+                                                abort_callback& abort);
 };

@@ -47,6 +47,10 @@ bool ReplaceThroughTemporary(const std::filesystem::path& path,
     UniqueFd src(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (src.get() < 0 || ::fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    // A read-only file (no write bit, the platform's read-only attribute) is
+    // never replaced: the rename needs only the folder's permission, so
+    // without this check any user, and root always, would overwrite it.
+    if ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0) return false;
 
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
     // Built by appending: GCC 12 at -O3 misreports operator+ chains (-Wrestrict).

@@ -8,7 +8,8 @@
 // original is never opened for writing, so any failure leaves it byte for
 // byte; the temporary file is removed on every failure path. A target that is
 // a symbolic link is resolved first: the linked file is replaced and the link
-// stays.
+// stays. A read-only target (no write bit, or not writable for this user) is
+// refused, whoever runs the save.
 #pragma once
 
 #include <cstddef>

@@ -209,6 +209,46 @@ void OpenMgFile::LoadPackage(const ByteSource& src, const PackageInfo& info,
     attributes_ = std::move(a);
 }
 
+bool IsPictureId(uint32_t id) {
+    return id == attr::Jacket || id == attr::JacketAlt || id == attr::LyricsPicture ||
+           id == attr::LinerNotesPicture;
+}
+
+std::set<uint32_t> PictureIds(const std::set<uint32_t>& storable) {
+    std::set<uint32_t> out;
+    for (uint32_t id : storable) {
+        if (IsPictureId(id)) out.insert(id);
+    }
+    return out;
+}
+
+// Whether `tags` differs from `stored` in pictures and in nothing else among
+// the storable ids.
+bool OnlyPicturesChange(const AttributeSet& tags, const AttributeSet& stored,
+                        const std::set<uint32_t>& storable) {
+    static const ValueList kNone;
+    const auto same = [&](uint32_t id) {
+        const auto a = tags.find(id);
+        const auto b = stored.find(id);
+        const ValueList& x = a == tags.end() ? kNone : a->second;
+        const ValueList& y = b == stored.end() ? kNone : b->second;
+        if (x.size() != y.size()) return false;
+        for (size_t i = 0; i < x.size(); ++i) {
+            if (!SameValue(x[i], y[i])) return false;
+        }
+        return true;
+    };
+    bool pictures_change = false;
+    for (uint32_t id : storable) {
+        if (!IsPictureId(id)) {
+            if (!same(id)) return false;
+        } else if (!same(id)) {
+            pictures_change = true;
+        }
+    }
+    return pictures_change;
+}
+
 // Writes all of `src` from `offset` to the end into `fd`.
 bool CopyRange(const ByteSource& src, uint64_t offset, int fd) {
     std::vector<uint8_t> buffer(1 << 20);
@@ -239,12 +279,25 @@ bool OpenMgFile::Save(const std::filesystem::path& path, const AttributeSet& tag
             AttributeSet current;
             std::vector<bool> owned;
             ReadTagAttributes(layout->frames, storable_, current, owned);
+            // A save that changes pictures only (a cover set or removed)
+            // rewrites the picture objects alone: every other frame stays
+            // byte for byte and in its place, so other readers see the
+            // file's text exactly as before.
+            std::set<uint32_t> rendered = storable_;
+            if (OnlyPicturesChange(tags, current, storable_)) {
+                rendered = PictureIds(storable_);
+                current.clear();
+                ReadTagAttributes(layout->frames, rendered, current, owned);
+            }
             std::vector<TagFrame> kept;
             for (size_t i = 0; i < layout->frames.size(); ++i) {
                 if (!owned[i]) kept.push_back(layout->frames[i]);
             }
-            const auto tag = RenderEa3Tag(tags, storable_, kept);
-            if (!tag) return false;
+            const auto tag = RenderEa3Tag(tags, rendered, kept);
+            // A tag larger than the reader takes would leave a file that no
+            // longer opens (pictures of 20 MB and more add up quickly): such
+            // a save is refused and the file stays as it was.
+            if (!tag || tag->size() > kMaxTagRead) return false;
             const bool written = WriteAtomically(target, [&](int fd) {
                 return WriteAll(fd, tag->data(), tag->size()) && CopyRange(*src, layout->header_offset, fd);
             });

@@ -6,26 +6,9 @@
 #include "platform/com/classtable.h"
 #include "platform/files/files.h"
 #include "platform/text/text.h"
+#include "plugin/host/file_claims.h"
 #include "plugin/host/initquit.h"
 #include "plugin/host/settings.h"
-
-namespace {
-
-constexpr char kFileScheme[] = "file://";
-
-// A new COM string holding `text` (UTF-8) as UTF-16, or an empty reference
-// when the text is empty or not valid UTF-8: a path with a stray byte must not
-// silently become the name of a different file.
-platform::Bstr Utf8ToBstr(const char* text) {
-    const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
-    if (units <= 1) return {};
-    platform::Bstr out = platform::Bstr::Adopt(SysAllocStringLen(nullptr, static_cast<UINT>(units - 1)));
-    if (!out.Get()) return {};
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, out.Get(), units) != units) return {};
-    return out;
-}
-
-}  // namespace
 
 input_oma::input_oma() {
     m_stats.m_size = 0;
@@ -55,11 +38,9 @@ void input_oma::open(file_ptr, const char* path, t_input_open_reason, abort_call
     if (!library) throw exception_io();
 
     m_host_path = path ? path : "";
-    const char* library_text = m_host_path.c_str();
-    if (fb2k::starts_with_nocase(m_host_path, kFileScheme)) library_text += sizeof(kFileScheme) - 1;
-    m_library_path = Utf8ToBstr(library_text);
-    m_key_path = Utf8ToBstr(library_text);
+    m_library_path = corvina::LibraryPathOf(m_host_path.c_str());
     if (!m_library_path.Get()) throw exception_io_data();
+    m_key_path = m_library_path;
     if (m_key_path.Get()) CharUpperW(m_key_path.Get());
 
     LONG format_id = 0;    // not read
@@ -110,8 +91,5 @@ void input_oma::retag(const file_info& info, abort_callback& abort) { write_info
 bool input_oma::g_is_our_content_type(const char*) { return false; }
 
 bool input_oma::g_is_our_path(const char*, const char* extension) {
-    for (const char* ours : {"oma", "omg", "kdr"}) {
-        if (stricmp_utf8(extension, ours) == 0) return true;
-    }
-    return cfg_support_3gp.get() && stricmp_utf8(extension, "3gp") == 0;
+    return corvina::ClaimsExtension(extension);
 }

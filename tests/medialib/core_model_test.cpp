@@ -144,6 +144,23 @@ TEST(AtomicEdit, WholeNewContentReplacesOnlyOnSuccess) {
     EXPECT_FALSE(WriteAtomically(dir.path(), [](int) { return true; })) << "a folder is not a file";
 }
 
+TEST(AtomicEdit, AReadOnlyFileIsNeverReplaced) {
+    // Renaming over a file needs only the folder's permission (and root may
+    // write anything): the write bit alone must decide.
+    testsupport::ScopedTempDir dir;
+    const fs::path f = dir / "data.bin";
+    testsupport::WriteText(f, "original");
+    fs::permissions(f, fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_FALSE(EditAtomically(f, [](const fs::path& copy) {
+        testsupport::WriteText(copy, "new");
+        return true;
+    }));
+    EXPECT_FALSE(WriteAtomically(f, [](int fd) { return WriteAll(fd, "new", 3); }));
+    EXPECT_FALSE(WriteWholeFile(f, [](int fd) { return WriteAll(fd, "new", 3); }));
+    EXPECT_EQ(testsupport::ReadBytes(f).size(), 8u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
 TEST(Dispatch, UnknownOrEmptyContentGivesNull) {
     testsupport::ScopedTempDir dir;
     testsupport::WriteText(dir / "text.mp3", "just some text, not audio at all\n");

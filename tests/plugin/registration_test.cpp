@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/sdk/advconfig.h"
+#include "host/sdk/album_art.h"
 #include "host/sdk/component.h"
 #include "host/sdk/core_api.h"
 #include "host/sdk/input.h"
@@ -138,6 +139,8 @@ TEST(Registrations, OneOfEachInTheirOrder) {
         classes.push_back(f->get_class_guid());
     const std::vector<GUID> expected = {
         input_entry::class_guid,
+        album_art_extractor::class_guid,
+        album_art_editor::class_guid,
         componentversion::class_guid,
         component_installation_validator::class_guid,
         input_file_type::class_guid,

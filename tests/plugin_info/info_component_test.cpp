@@ -224,7 +224,7 @@ TEST_F(InfoComponent, KdrKeepsTheSideTagsFieldsItsFormatCannotHold) {
 TEST_F(InfoComponent, RealSampleReadsItsTagsAndTechnicalValuesAndTakesAnEdit) {
     CQ_REQUIRE_SAMPLE(sample, "pronom_03-Untitled-3_atrac3plus.oma");
     const fs::path file = dir / "Untitled.oma";
-    fs::copy_file(sample, file);
+    testsupport::CopyWritable(sample, file);
     ProgramResult r = Info(file);
     ASSERT_EQ(r.exit_code, 0) << r.out;
     for (const char* line : {"title=Untitled(3)", "album=Star Trek", "tracknumber=3", "info:format=OMA",

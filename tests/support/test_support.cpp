@@ -65,4 +65,9 @@ void WriteText(const fs::path& path, const std::string& text) {
     out << text;
 }
 
+void CopyWritable(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::filesystem::copy_file(from, to);
+    std::filesystem::permissions(to, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+}
+
 }  // namespace testsupport

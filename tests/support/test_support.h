@@ -38,6 +38,9 @@ class ScopedTempDir {
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 void WriteText(const std::filesystem::path& path, const std::string& text);
+// Copies `from` to `to` and gives the copy its owner's write permission: the
+// samples are kept read-only, and a read-only file is never written.
+void CopyWritable(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace testsupport
 

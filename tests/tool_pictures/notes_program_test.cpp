@@ -169,7 +169,7 @@ TEST_F(NotesProgram, CreateWritesJacketAndTextPictures) {
 TEST_F(NotesProgram, PutAndGetOnARealOmaKeepTheAudio) {
     CQ_REQUIRE_SAMPLE(sample, "pronom_03-Untitled-3_atrac3plus.oma");
     const auto song = dir_ / "song.oma";
-    fs::copy_file(sample, song);
+    testsupport::CopyWritable(sample, song);
     const std::vector<uint8_t> body = OpenMgBody(song);
     ASSERT_FALSE(body.empty());
 
@@ -236,7 +236,7 @@ TEST_F(NotesProgram, PutAndGetOnARealOmaKeepTheAudio) {
 TEST_F(NotesProgram, HostileInputsFailCleanly) {
     CQ_REQUIRE_SAMPLE(sample, "atracdencU_test_atrac3_132k_noid3.oma");
     const auto song = dir_ / "song.oma";
-    fs::copy_file(sample, song);
+    testsupport::CopyWritable(sample, song);
     const auto before = testsupport::ReadBytes(song);
 
     const auto empty = dir_ / "empty.txt";
