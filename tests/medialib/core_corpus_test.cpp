@@ -20,6 +20,7 @@ const std::map<std::string, int> kCorpus = {
     {"mp3_sync_garbage.bin", 0},
     {"mp4_box_overflow.bin", 0},
     {"mp4_largesize_zero.bin", 0},
+    {"mp3_stereo_then_mono.bin", 9},  // dispatcher and MP3; the decode must not crash,
     {"wav_huge_chunks.bin", 0},
     {"wav_no_data.bin", 0},
 };
