@@ -11,6 +11,7 @@ packages=(
   libcairo2-dev libpango1.0-dev libfontconfig-dev fonts-dejavu-core
   libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()
