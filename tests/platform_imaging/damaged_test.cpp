@@ -59,6 +59,24 @@ TEST(ImagingDamaged, EveryTruncationIsSafeAndCuttingIntoThePictureFails) {
     }
 }
 
+// A JPEG whose scan is cut and closed with EOI (a picture saved half-way
+// by a tool that still ends it properly) is as truncated as one cut short.
+TEST(ImagingDamaged, JpegScanEndedEarlyByEoiFails) {
+    for (const Bytes& whole : {MakeJpeg(24, 16, Q), MakeJpeg(240, 160, Q)}) {
+        size_t sos = 0;
+        for (size_t i = 2; i + 1 < whole.size(); ++i)
+            if (whole[i] == 0xFF && whole[i + 1] == 0xDA) sos = i;
+        ASSERT_GT(sos, 0u);
+        const size_t scan = sos + 2 + ((whole[sos + 2] << 8) | whole[sos + 3]);
+        for (size_t n = scan; n < scan + (whole.size() - scan) * 8 / 10; ++n) {
+            Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+            if (cut.back() == 0xFF) cut.pop_back();
+            cut.insert(cut.end(), {0xFF, 0xD9});
+            EXPECT_NE(DecodeStatus(cut), Ok) << "scan cut at " << n << " of " << whole.size();
+        }
+    }
+}
+
 TEST(ImagingDamaged, RandomByteDamageNeverCrashes) {
     std::mt19937 random(20261207);
     for (const Sample& s : Samples()) {
