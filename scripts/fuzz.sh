@@ -51,9 +51,12 @@ inputs=("$build/seeds/$target")
 if [ -d "$crash" ]; then inputs+=("$crash"); fi
 mkdir -p "$build/corpus/$target" "$build/findings/$target"
 
-# Leaks are findings too; the sanitizers stop at the first error.
+# Leaks are findings too; the sanitizers stop at the first error. A picture
+# may declare up to 256 megapixels, which the decoders allocate (and the
+# sanitizer fills) before they find the data short: the timeout and memory
+# limit leave room for that.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:symbolize=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 echo "== fuzz $target for ${seconds}s" >&2
-"$build/bin/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+"$build/bin/fuzz_$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2560 -print_final_stats=1 \
   -artifact_prefix="$build/findings/$target/" "$@" "$build/corpus/$target" "${inputs[@]}"
