@@ -24,19 +24,19 @@ seconds="$2"
 shift 2
 all=(open ea3_tag ea3_header omg_package mp4_boxes riff mpeg info_file side_tag_trailer registry_file
      jpeg png gif bmp tiff)
+build=build/fuzz
+if [ ! -f "$build/build.ninja" ]; then
+  bash scripts/setup.sh
+  cmake --preset fuzz >/dev/null
+fi
 if [ "$target" = all ]; then
+  cmake --build --preset fuzz -j "$(nproc)" --target fuzzers fuzz_make_seeds >&2
   for t in "${all[@]}"; do bash "$0" "$t" "$seconds" "$@"; done
   exit 0
 fi
 if [[ ! " ${all[*]} " =~ " $target " ]]; then
   echo "fuzz.sh: unknown target '$target' (targets: ${all[*]})" >&2
   exit 2
-fi
-
-build=build/fuzz
-if [ ! -f "$build/build.ninja" ]; then
-  bash scripts/setup.sh
-  cmake --preset fuzz >/dev/null
 fi
 cmake --build --preset fuzz -j "$(nproc)" --target "fuzz_$target" fuzz_make_seeds >&2
 
