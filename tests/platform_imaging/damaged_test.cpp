@@ -3,6 +3,7 @@
 // also runs under AddressSanitizer).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "test_pictures.h"
@@ -68,7 +69,10 @@ TEST(ImagingDamaged, JpegScanEndedEarlyByEoiFails) {
             if (whole[i] == 0xFF && whole[i + 1] == 0xDA) sos = i;
         ASSERT_GT(sos, 0u);
         const size_t scan = sos + 2 + ((whole[sos + 2] << 8) | whole[sos + 3]);
-        for (size_t n = scan; n < scan + (whole.size() - scan) * 8 / 10; ++n) {
+        // Some 200 cuts spread over the first 80 % of the scan.
+        const size_t end = scan + (whole.size() - scan) * 8 / 10;
+        const size_t step = std::max<size_t>(1, (end - scan) / 200);
+        for (size_t n = scan; n < end; n += step) {
             Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
             if (cut.back() == 0xFF) cut.pop_back();
             cut.insert(cut.end(), {0xFF, 0xD9});
