@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# The whole test suite: the layer and format checks, the optimised build and the sanitizer build
-# (AddressSanitizer + UndefinedBehaviorSanitizer), each built and run by ctest,
-# then the suites that run threads under ThreadSanitizer.
+# The whole test suite: the layer and format checks, the optimised build and the
+# sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer), each built and
+# run by ctest (the crash corpus of every fuzz target is replayed there, without
+# libFuzzer), then the suites that run threads under ThreadSanitizer, then a
+# short run of every fuzz target in the clang fuzz build.
 # Real sample files are read from ../shared/samples/real when that folder exists.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,3 +32,9 @@ cmake --build --preset tsan -j "$(nproc)" --target "${threaded[@]}"
 echo "== tsan tests" >&2
 pattern="^($(IFS='|'; echo "${threaded[*]}"))\\."
 ctest --preset tsan -j "$(nproc)" -R "$pattern"
+
+# Fuzzing: the clang build with every library instrumented, and a few seconds
+# of each target from the seeds and the crash corpus (a fixed seed, so a
+# failure here reproduces with the same command).
+echo "== fuzz build and short runs" >&2
+bash scripts/fuzz.sh all "${CQ_FUZZ_SECONDS:-5}" -seed=1

@@ -22,8 +22,54 @@ struct AudioDecoder::Impl {
     int rate = 0;
     int channels = 0;
     bool input_done = false;
+    // The frame format the converter was set up for. A stream may change it
+    // part-way (MPEG frames of another layout or rate after a join, implicit
+    // SBR/PS); the converter is then rebuilt for the new input and keeps
+    // producing the output format the stream was opened with.
+    int swr_rate = 0;
+    int swr_format = -1;
+    AVChannelLayout swr_layout{};
+
+    ~Impl() { av_channel_layout_uninit(&swr_layout); }
+
+    bool SameInput(const AVFrame& f) const {
+        return f.sample_rate == swr_rate && f.format == swr_format &&
+               av_channel_layout_compare(&f.ch_layout, &swr_layout) == 0;
+    }
+
+    // Runs the converter and appends what it gives to `out`; a null `in`
+    // flushes the samples it still holds.
+    bool Run(std::vector<float>& out, const uint8_t** in, int in_samples) {
+        const int max_out = swr_get_out_samples(swr.get(), in_samples);
+        if (max_out < 0) return false;
+        if (max_out == 0) return true;
+        const size_t start = out.size();
+        out.resize(start + static_cast<size_t>(max_out) * static_cast<size_t>(channels));
+        auto* dst = reinterpret_cast<uint8_t*>(out.data() + start);
+        const int got = swr_convert(swr.get(), &dst, max_out, in, in_samples);
+        if (got < 0) {
+            out.resize(start);
+            return false;
+        }
+        out.resize(start + static_cast<size_t>(got) * static_cast<size_t>(channels));
+        return true;
+    }
+
+    void ResetConverter() {
+        swr.reset();
+        av_channel_layout_uninit(&swr_layout);
+        swr_rate = 0;
+        swr_format = -1;
+    }
 
     bool Convert(std::vector<float>& out) {
+        if (frame->sample_rate <= 0 || frame->ch_layout.nb_channels <= 0 || frame->nb_samples < 0)
+            return false;
+        if (swr && !SameInput(*frame)) {
+            // What the old converter still buffers belongs before this frame.
+            if (!Run(out, nullptr, 0)) return false;
+            ResetConverter();
+        }
         if (!swr) {
             AVChannelLayout out_layout{};
             av_channel_layout_default(&out_layout, channels);
@@ -33,21 +79,18 @@ struct AudioDecoder::Impl {
                                                0, nullptr);
             av_channel_layout_uninit(&out_layout);
             swr.reset(s);
-            if (rc < 0 || swr_init(swr.get()) < 0) return false;
+            if (rc < 0 || swr_init(swr.get()) < 0) {
+                swr.reset();
+                return false;
+            }
+            if (av_channel_layout_copy(&swr_layout, &frame->ch_layout) < 0) {
+                ResetConverter();
+                return false;
+            }
+            swr_rate = frame->sample_rate;
+            swr_format = frame->format;
         }
-        const int max_out = swr_get_out_samples(swr.get(), frame->nb_samples);
-        if (max_out < 0) return false;
-        const size_t start = out.size();
-        out.resize(start + static_cast<size_t>(max_out) * static_cast<size_t>(channels));
-        auto* dst = reinterpret_cast<uint8_t*>(out.data() + start);
-        const int got = swr_convert(swr.get(), &dst, max_out,
-                                    const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-        if (got < 0) {
-            out.resize(start);
-            return false;
-        }
-        out.resize(start + static_cast<size_t>(got) * static_cast<size_t>(channels));
-        return true;
+        return Run(out, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
     }
 };
 
@@ -83,8 +126,8 @@ bool AudioDecoder::Next(std::vector<float>& out) {
     for (;;) {
         const int rc = avcodec_receive_frame(d.codec.get(), d.frame.get());
         if (rc == 0) {
-            // A stream whose layout changes mid-way (implicit SBR/PS) keeps the
-            // channel count it was opened with; the resampler mixes to it.
+            // A stream whose layout or rate changes mid-way keeps the channel
+            // count and rate it was opened with; the converter mixes to them.
             const bool ok = d.Convert(out);
             av_frame_unref(d.frame.get());
             if (!ok) return false;
@@ -114,7 +157,7 @@ bool AudioDecoder::Seek(double seconds) {
                                     st->time_base);
     if (av_seek_frame(d.demuxer->format(), d.stream, ts, AVSEEK_FLAG_BACKWARD) < 0) return false;
     avcodec_flush_buffers(d.codec.get());
-    d.swr.reset();
+    d.ResetConverter();
     d.input_done = false;
     return true;
 }

@@ -1,5 +1,6 @@
 #include "medialib/ffmpeg/demuxer.h"
 
+#include <cstring>
 #include <limits>
 
 extern "C" {
@@ -32,7 +33,42 @@ bool HeaderIsComplete(const AVFormatContext* fmt) {
     return true;
 }
 
+uint32_t ReadLe32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
 }  // namespace
+
+// FFmpeg's RIFF INFO reader bounds each item by the LIST chunk's declared
+// size, not by the file's, and allocates and zeroes the item's declared size
+// before reading it: a LIST chunk claiming more than the file holds made a
+// few hundred bytes cost gigabytes and seconds. Such a size field reads as
+// the bytes that are really there; nothing else of the file changes.
+std::vector<Demuxer::Patch> Demuxer::ClampRiffLists(const ByteSource& source) {
+    std::vector<Patch> patches;
+    uint8_t head[12];
+    if (source.ReadAt(0, head, sizeof(head)) != sizeof(head) || std::memcmp(head, "RIFF", 4) != 0 ||
+        std::memcmp(head + 8, "WAVE", 4) != 0)
+        return patches;
+    const uint64_t end = source.Size();
+    uint64_t pos = 12;
+    for (int chunks = 0; chunks < 4096 && pos <= end && end - pos >= 8; ++chunks) {
+        uint8_t chunk[8];
+        if (source.ReadAt(pos, chunk, sizeof(chunk)) != sizeof(chunk)) break;
+        const uint64_t size = ReadLe32(chunk + 4);
+        const uint64_t room = end - pos - 8;
+        if (std::memcmp(chunk, "LIST", 4) == 0 && size > room) {
+            Patch p{pos + 4, {}};
+            const auto clamped = static_cast<uint32_t>(room);
+            for (int i = 0; i < 4; ++i) p.bytes[i] = static_cast<uint8_t>(clamped >> (8 * i));
+            patches.push_back(p);
+        }
+        if (size > room) break;
+        pos += 8 + size + (size & 1);
+    }
+    return patches;
+}
 
 Demuxer::~Demuxer() {
     format_.reset();
@@ -42,7 +78,7 @@ Demuxer::~Demuxer() {
 std::unique_ptr<Demuxer> Demuxer::Open(const ByteSource& source, const char* format_name) {
     static QuietLog quiet;
     std::unique_ptr<Demuxer> d(new Demuxer());
-    d->cursor_ = std::make_unique<Cursor>(Cursor{&source, 0});
+    d->cursor_ = std::make_unique<Cursor>(Cursor{&source, 0, ClampRiffLists(source)});
 
     auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
     if (!buffer) return nullptr;
@@ -50,6 +86,12 @@ std::unique_ptr<Demuxer> Demuxer::Open(const ByteSource& source, const char* for
         auto* c = static_cast<Cursor*>(opaque);
         const size_t got = c->source->ReadAt(c->pos, buf, static_cast<size_t>(size));
         if (got == 0) return AVERROR_EOF;
+        for (const Patch& p : c->patches) {
+            for (uint64_t i = 0; i < 4; ++i) {
+                if (p.offset + i >= c->pos && p.offset + i < c->pos + got)
+                    buf[p.offset + i - c->pos] = p.bytes[i];
+            }
+        }
         c->pos += got;
         return static_cast<int>(got);
     };

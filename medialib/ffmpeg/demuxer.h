@@ -8,6 +8,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "medialib/core/container.h"
 #include "medialib/ffmpeg/ffmpeg_raii.h"
@@ -28,11 +29,18 @@ class Demuxer {
     int audio_stream() const { return audio_stream_; }
 
   private:
+    // A 4-byte size field that reads as another value (see demuxer.cpp).
+    struct Patch {
+        uint64_t offset;
+        uint8_t bytes[4];
+    };
     struct Cursor {
         const ByteSource* source;
         uint64_t pos;
+        std::vector<Patch> patches;
     };
     Demuxer() = default;
+    static std::vector<Patch> ClampRiffLists(const ByteSource& source);
     std::unique_ptr<Cursor> cursor_;
     IoContextPtr io_;  // must outlive format_: declared first, destroyed last
     FormatContextPtr format_;

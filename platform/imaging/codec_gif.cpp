@@ -20,7 +20,8 @@ struct MemoryReader {
 
 int ReadFromMemory(GifFileType* gif, GifByteType* buffer, int count) {
     auto* reader = static_cast<MemoryReader*>(gif->UserData);
-    if (count <= 0) return 0;
+    // An empty span may have no data pointer at all, which memcpy must not see.
+    if (count <= 0 || reader->position >= reader->bytes.size()) return 0;
     const size_t left = reader->bytes.size() - reader->position;
     const size_t n = left < static_cast<size_t>(count) ? left : static_cast<size_t>(count);
     std::memcpy(buffer, reader->bytes.data() + reader->position, n);

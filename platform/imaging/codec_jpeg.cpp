@@ -34,14 +34,16 @@ struct ErrorManager {
     std::longjmp(err->jump, 1);
 }
 
-// Warnings are silent, except the two that mean the picture cannot be shown
-// as it was made: the data ends early, or the entropy-coded data is broken.
-// Others (stray bytes before a marker, odd JFIF versions) are common in
-// pictures from cameras and are tolerated.
+// Warnings are silent, except those that mean the picture cannot be shown
+// as it was made: the data ends early (at the end of the bytes, or at a
+// marker such as EOI while the scan still needs data), or the entropy-coded
+// data is broken. Others (stray bytes before a marker, odd JFIF versions) are
+// common in pictures from cameras and are tolerated. Stopping at a scan that
+// ends early also spares decoding a huge declared size from a few bytes.
 void OnMessage(j_common_ptr cinfo, int level) {
     if (level != -1) return;
     const int code = cinfo->err->msg_code;
-    if (code == JWRN_JPEG_EOF || code == JWRN_HUFF_BAD_CODE) OnError(cinfo);
+    if (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER || code == JWRN_HUFF_BAD_CODE) OnError(cinfo);
 }
 
 void OnOutputMessage(j_common_ptr) {}

@@ -335,6 +335,15 @@ std::filesystem::path RegistryFilePath() {
     return folder / "registry.reg";
 }
 
+RegistryFileCounts ParseRegistryFile(std::string_view raw) {
+    Hive hive;
+    Parse(hive, DecodeFile(std::string(raw)));
+    RegistryFileCounts counts;
+    counts.keys = hive.keys.size();
+    for (const auto& [key, values] : hive.values) counts.values += values.size();
+    return counts;
+}
+
 long OpenRegistryKeyCount() {
     std::lock_guard lock(g_mutex);
     return static_cast<long>(g_open_keys.size());

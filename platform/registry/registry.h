@@ -57,6 +57,14 @@ namespace platform {
 // The registry file in use (see above).
 std::filesystem::path RegistryFilePath();
 
+// What the bytes of a registry file define, parsed the way the registry reads
+// its file (for checks of a file before use, and the fuzz target).
+struct RegistryFileCounts {
+    size_t keys = 0;  // parents included
+    size_t values = 0;
+};
+RegistryFileCounts ParseRegistryFile(std::string_view raw);
+
 // Number of keys opened and not yet closed, process-wide (for tests that check
 // that every opened key is closed).
 long OpenRegistryKeyCount();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <new>
 
@@ -117,31 +118,11 @@ std::optional<std::u16string> ReadStoredKeyPath(const std::string& path, uint64_
         return std::nullopt;  // removed since the listing (another lookup's keeps-clean)
     }
     const uint64_t size = f->get_size(abort);
-    if (size == t_filestats::filesize_invalid || size < kMinCandidateSize) return std::nullopt;
-    char magic[3];
-    if (f->read(magic, sizeof(magic), abort) != sizeof(magic) || magic[0] != 'I' || magic[1] != 'D' ||
-        magic[2] != '3') {
-        return std::nullopt;
-    }
-    // The trailer ends at the end of the file, so the window is aligned to
-    // 2-byte units from there.
-    const uint64_t whole = size & ~uint64_t{1};
-    const uint64_t limit = std::max(kMaxWindow, first_window);
-    uint64_t window_size = std::min(whole, first_window);
-    for (;;) {
-        std::vector<uint8_t> window;
-        try {
-            window.resize(static_cast<size_t>(window_size));
-        } catch (const std::bad_alloc&) {
-            return std::nullopt;
-        }
-        f->seek(size - window_size, abort);
-        f->read_object(window.data(), window.size(), abort);
-        bool needs_more = false;
-        std::optional<std::u16string> stored = StoredKeyPathIn(window, window_size == size, needs_more);
-        if (stored || !needs_more || window_size >= whole || window_size >= limit) return stored;
-        window_size = std::min({whole, limit, window_size * 2});
-    }
+    if (size == t_filestats::filesize_invalid) return std::nullopt;
+    return StoredKeyPathOfFile(size, first_window, [&](uint64_t offset, uint8_t* buffer, size_t n) {
+        f->seek(offset, abort);
+        return f->read(buffer, n, abort);
+    });
 }
 
 // Removes a side-tag file found in the listing; one that another lookup has
@@ -176,6 +157,33 @@ std::vector<uint8_t> ProfileTrailer(LPCWSTR key_path) {
     out.push_back(0);
     out.push_back(0);
     return out;
+}
+
+std::optional<std::u16string> StoredKeyPathOfFile(
+    uint64_t size, uint64_t first_window, const std::function<size_t(uint64_t, uint8_t*, size_t)>& read) {
+    if (size < kMinCandidateSize) return std::nullopt;
+    uint8_t magic[3];
+    if (read(0, magic, sizeof(magic)) != sizeof(magic) || magic[0] != 'I' || magic[1] != 'D' ||
+        magic[2] != '3')
+        return std::nullopt;
+    // The trailer ends at the end of the file, so the window is aligned to
+    // 2-byte units from there.
+    const uint64_t whole = size & ~uint64_t{1};
+    const uint64_t limit = std::max(kMaxWindow, first_window);
+    uint64_t window_size = std::min(whole, first_window);
+    for (;;) {
+        std::vector<uint8_t> window;
+        try {
+            window.resize(static_cast<size_t>(window_size));
+        } catch (const std::bad_alloc&) {
+            return std::nullopt;
+        }
+        if (read(size - window_size, window.data(), window.size()) != window.size()) return std::nullopt;
+        bool needs_more = false;
+        std::optional<std::u16string> stored = StoredKeyPathIn(window, window_size == size, needs_more);
+        if (stored || !needs_more || window_size >= whole || window_size >= limit) return stored;
+        window_size = std::min({whole, limit, window_size * 2});
+    }
 }
 
 std::optional<std::u16string> StoredKeyPathIn(const std::vector<uint8_t>& window, bool window_is_whole_file,

@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -63,6 +64,14 @@ bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, cons
 // window and a larger window could hold all of it.
 std::optional<std::u16string> StoredKeyPathIn(const std::vector<uint8_t>& window, bool window_is_whole_file,
                                               bool& needs_more);
+
+// The stored key path of a profile side-tag file of `size` bytes (nothing
+// when it is not one: too short, no "ID3" at its start, no trailer), read
+// through `read(offset, buffer, n)`, which returns the bytes read. The first
+// window of the file's end that is tried holds `first_window` bytes; it grows
+// while a path may go on before it.
+std::optional<std::u16string> StoredKeyPathOfFile(
+    uint64_t size, uint64_t first_window, const std::function<size_t(uint64_t, uint8_t*, size_t)>& read);
 
 // Whether a stored key path names an existing file (not a folder). Key paths
 // are upper case while Linux names are case-sensitive, so a path that does

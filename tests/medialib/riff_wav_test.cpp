@@ -1,5 +1,6 @@
 // RIFF/WAVE specifics: Sony's ATRAC3 .at3 file, RIFF INFO fallback and mirror.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <sstream>
 
@@ -99,6 +100,61 @@ TEST(RiffCheck, NeedsRiffAndWave) {
     EXPECT_FALSE(LooksLikeWav(std::span<const uint8_t>(good, 8)));
     auto src = MemorySource(good);
     EXPECT_FALSE(OpenMediaSource(*src, "x.wav")) << "a bare header is not a readable file";
+}
+
+}  // namespace
+
+namespace {
+
+using namespace medialib;
+namespace fs = std::filesystem;
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+void PutLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+long PeakRssKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// A LIST chunk that claims more bytes than the file holds, with an INFO item
+// claiming a gigabyte: the file is read with the memory its bytes need.
+TEST(RiffDamage, ListChunkPastTheEndCostsNoMoreThanTheFile) {
+    CQ_REQUIRE_FFMPEG();
+    testsupport::ScopedTempDir dir;
+    const fs::path wav = dir / "t.wav";
+    ASSERT_TRUE(
+        fixtures::MakeTone(wav, "-c:a pcm_s16le -metadata title=Title -metadata artist=Artist", 0.05));
+    std::vector<uint8_t> bytes = testsupport::ReadBytes(wav);
+    const std::string text(bytes.begin(), bytes.end());
+    const size_t list = text.find("LIST"), data = text.find("data"), inam = text.find("INAM");
+    ASSERT_NE(list, std::string::npos);
+    ASSERT_NE(inam, std::string::npos);
+    ASSERT_LT(list, data);
+    // The LIST chunk moved behind the audio, as damaged files have it, and
+    // cut: its size and the title's say far more than is there.
+    const size_t list_size = 8 + Le32(bytes, list + 4);
+    std::vector<uint8_t> moved(bytes.begin() + static_cast<long>(list),
+                               bytes.begin() + static_cast<long>(list + list_size));
+    bytes.erase(bytes.begin() + static_cast<long>(list), bytes.begin() + static_cast<long>(list + list_size));
+    PutLe32(moved, 4, 0x7FFFFF00u);
+    PutLe32(moved, inam - list + 4, 0x40000000u);
+    moved.resize(moved.size() - 2);
+    bytes.insert(bytes.end(), moved.begin(), moved.end());
+
+    const long before = PeakRssKb();
+    auto src = MemorySource(bytes);
+    const auto file = OpenWav(*src, "t.wav");
+    ASSERT_NE(file, nullptr) << "the audio before the damaged chunk is readable";
+    EXPECT_EQ(fixtures::Int(*file, attr::Frequency), 44100);
+    const auto audio = ff::DecodeAll(*src);
+    ASSERT_TRUE(audio.has_value());
+    EXPECT_GT(audio->samples.size(), 2000u);
+    EXPECT_LT(PeakRssKb() - before, 256 * 1024) << "kB more at peak";
 }
 
 }  // namespace

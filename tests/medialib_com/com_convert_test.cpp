@@ -103,7 +103,7 @@ TEST_F(ComConvert, AConversionThatCannotBeMadeStopsWithoutAFile) {
     const auto work = dir_ / "work";
     std::filesystem::create_directory(work);
     RecordingSink sink;
-    ASSERT_EQ(Start(sink, wav, 0x90010, 132000, work), S_OK);  // ATRAC3 needs an encoder
+    ASSERT_EQ(Start(sink, wav, 0x90012, 132000, work), S_OK);  // no ATRAC3plus encoder
     ASSERT_TRUE(sink.Wait());
     EXPECT_EQ(sink.states.back(), 0x1004);
     EXPECT_TRUE(std::filesystem::is_empty(work));

@@ -3,6 +3,7 @@
 // also runs under AddressSanitizer).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "test_pictures.h"
@@ -55,6 +56,27 @@ TEST(ImagingDamaged, EveryTruncationIsSafeAndCuttingIntoThePictureFails) {
             if (n < s.bytes.size() * 9 / 10) {
                 EXPECT_NE(status, Ok) << "cut at " << n;
             }
+        }
+    }
+}
+
+// A JPEG whose scan is cut and closed with EOI (a picture saved half-way
+// by a tool that still ends it properly) is as truncated as one cut short.
+TEST(ImagingDamaged, JpegScanEndedEarlyByEoiFails) {
+    for (const Bytes& whole : {MakeJpeg(24, 16, Q), MakeJpeg(240, 160, Q)}) {
+        size_t sos = 0;
+        for (size_t i = 2; i + 1 < whole.size(); ++i)
+            if (whole[i] == 0xFF && whole[i + 1] == 0xDA) sos = i;
+        ASSERT_GT(sos, 0u);
+        const size_t scan = sos + 2 + ((whole[sos + 2] << 8) | whole[sos + 3]);
+        // Some 200 cuts spread over the first 80 % of the scan.
+        const size_t end = scan + (whole.size() - scan) * 8 / 10;
+        const size_t step = std::max<size_t>(1, (end - scan) / 200);
+        for (size_t n = scan; n < end; n += step) {
+            Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+            if (cut.back() == 0xFF) cut.pop_back();
+            cut.insert(cut.end(), {0xFF, 0xD9});
+            EXPECT_NE(DecodeStatus(cut), Ok) << "scan cut at " << n << " of " << whole.size();
         }
     }
 }

@@ -36,28 +36,10 @@ bool Resize(Buffer& buffer, size_t size) {
     return true;
 }
 
-// The whole file decoded by its mark; false when there is nothing to read.
-bool DecodeFile(LPCWSTR path, std::u16string* text) {
-    if (!path || !*path) return false;
-    FileHandle file = OpenFile(path, GENERIC_READ, OPEN_EXISTING);
-    if (!file) return false;
-    DWORD high = 0;
-    const DWORD size = GetFileSize(file.get(), &high);
-    if ((size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) || high != 0 || size == 0)
-        return false;
-    // The code page conversions count in int, so a larger file could not be
-    // decoded anyway; refusing it here spares reading gigabytes for nothing.
-    if (size > static_cast<DWORD>(INT_MAX)) return false;
-
-    // Two zero bytes past the end end the text as a UTF-16 string too. An
-    // allocation that fails reads nothing.
-    std::vector<char> bytes;
-    if (!Resize(bytes, static_cast<size_t>(size) + 2)) return false;
-    DWORD read = 0;
-    if (!ReadFile(file.get(), bytes.data(), size, &read, nullptr) || read != size) return false;
-
+// The bytes of a file decoded by its mark; false when there is nothing to read.
+bool DecodeBytes(const unsigned char* raw, size_t size, std::u16string* text) {
+    if (size == 0 || size > static_cast<size_t>(INT_MAX)) return false;
     std::u16string decoded;
-    const auto* raw = reinterpret_cast<const unsigned char*>(bytes.data());
     if (size >= 2 && raw[0] == 0xFF && raw[1] == 0xFE) {
         const size_t units = (size - 2) / 2;
         if (!Resize(decoded, units)) return false;
@@ -65,7 +47,7 @@ bool DecodeFile(LPCWSTR path, std::u16string* text) {
             decoded[i] = static_cast<char16_t>(raw[2 + 2 * i] | (raw[3 + 2 * i] << 8));
     } else {
         UINT code_page = CP_THREAD_ACP;
-        const char* start = bytes.data();
+        const char* start = reinterpret_cast<const char*>(raw);
         int length = static_cast<int>(size);
         if (size >= 3 && raw[0] == 0xEF && raw[1] == 0xBB && raw[2] == 0xBF) {
             code_page = CP_UTF8;
@@ -84,6 +66,48 @@ bool DecodeFile(LPCWSTR path, std::u16string* text) {
     if (decoded.empty()) return false;
     *text = std::move(decoded);
     return true;
+}
+
+// The whole file decoded by its mark; false when there is nothing to read.
+bool DecodeFile(LPCWSTR path, std::u16string* text) {
+    if (!path || !*path) return false;
+    FileHandle file = OpenFile(path, GENERIC_READ, OPEN_EXISTING);
+    if (!file) return false;
+    DWORD high = 0;
+    const DWORD size = GetFileSize(file.get(), &high);
+    if ((size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) || high != 0 || size == 0)
+        return false;
+    // The code page conversions count in int, so a larger file could not be
+    // decoded anyway; refusing it here spares reading gigabytes for nothing.
+    if (size > static_cast<DWORD>(INT_MAX)) return false;
+
+    // An allocation that fails reads nothing.
+    std::vector<unsigned char> bytes;
+    if (!Resize(bytes, static_cast<size_t>(size))) return false;
+    DWORD read = 0;
+    if (!ReadFile(file.get(), bytes.data(), size, &read, nullptr) || read != size) return false;
+    return DecodeBytes(bytes.data(), bytes.size(), text);
+}
+
+// Appends the "name=value" lines of a decoded info file to `list`.
+void AppendInfoLines(std::u16string_view text, NameValueList& list) {
+    size_t position = 0;
+    while (position < text.size()) {
+        size_t end = text.find_first_of(u"\r\n", position);
+        if (end == std::u16string::npos) end = text.size();
+        const std::u16string_view line(text.data() + position, end - position);
+        if (!line.empty()) {
+            const size_t equals = line.find(u'=');
+            if (equals == std::u16string_view::npos) {
+                list.Append(std::u16string_view(), line);
+            } else {
+                list.Append(line.substr(0, equals), line.substr(equals + 1));
+            }
+        }
+        // A run of CR and LF ends the line; empty lines give nothing.
+        position = text.find_first_not_of(u"\r\n", end);
+        if (position == std::u16string::npos) break;
+    }
 }
 
 enum class Encoding { Ansi, Utf16, Utf8 };
@@ -185,24 +209,12 @@ bool ReplaceFile(LPCWSTR path, const std::string& bytes) {
 
 void ReadInfoFile(LPCWSTR path, NameValueList& list) {
     std::u16string text;
-    if (!DecodeFile(path, &text)) return;
-    size_t position = 0;
-    while (position < text.size()) {
-        size_t end = text.find_first_of(u"\r\n", position);
-        if (end == std::u16string::npos) end = text.size();
-        const std::u16string_view line(text.data() + position, end - position);
-        if (!line.empty()) {
-            const size_t equals = line.find(u'=');
-            if (equals == std::u16string_view::npos) {
-                list.Append(std::u16string_view(), line);
-            } else {
-                list.Append(line.substr(0, equals), line.substr(equals + 1));
-            }
-        }
-        // A run of CR and LF ends the line; empty lines give nothing.
-        position = text.find_first_not_of(u"\r\n", end);
-        if (position == std::u16string::npos) break;
-    }
+    if (DecodeFile(path, &text)) AppendInfoLines(text, list);
+}
+
+void ReadInfoBytes(std::span<const uint8_t> bytes, NameValueList& list) {
+    std::u16string text;
+    if (DecodeBytes(bytes.data(), bytes.size(), &text)) AppendInfoLines(text, list);
 }
 
 bool ReadTextFile(LPCWSTR path, std::u16string* text) { return DecodeFile(path, text); }

@@ -13,6 +13,8 @@
 //   other   ANSI when every string converts exactly, else UTF-16LE with its mark
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include "platform/wintypes.h"
@@ -23,6 +25,8 @@ namespace quillet {
 // Appends the entries of the info file at `path` (null: nothing) to `list`. A
 // missing, empty, unreadable or undecodable file adds nothing.
 void ReadInfoFile(LPCWSTR path, NameValueList& list);
+// The same for the bytes of an info file already in memory.
+void ReadInfoBytes(std::span<const uint8_t> bytes, NameValueList& list);
 
 // The decoded text of the file at `path`; false (and `text` untouched) when
 // the file is missing, empty, unreadable or decodes to nothing.
