@@ -10,6 +10,9 @@ constexpr CommandSpec kCommands[] = {
     {"info", "info PATH", "read PATH's information as the player does and print every field", RunInfo},
     {"tag", "tag PATH NAME=VALUE...",
      "set (or, with an empty VALUE, remove) fields of PATH and write its information back", RunTag},
+    {"decode", "decode PATH [--buffered] [--seek SECONDS] [--out FILE.wav]",
+     "decode PATH as the player does; print the length decoded and the speed; --out writes a WAV file",
+     RunDecode},
 };
 
 }  // namespace
