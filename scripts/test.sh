@@ -15,7 +15,7 @@ done
 
 # Threads: library creation from several opening threads, per-thread apartments,
 # the class table and registry under concurrent lookups, serialised side-tag saves.
-threaded=(platform_com_test platform_graph_test library_identity_test plugin_input_oma_test plugin_tags_test)
+threaded=(platform_com_test platform_graph_test plugin_decoder_test library_identity_test plugin_input_oma_test plugin_tags_test)
 echo "== tsan build (threaded suites)" >&2
 bash scripts/setup.sh
 cmake --preset tsan >/dev/null

@@ -72,6 +72,17 @@ void input_oma::decode_initialize(unsigned, abort_callback&) {
     if (!m_library_path.Get() || !m_content) throw exception_io_unsupported_format();
     if (m_player && m_grabber && m_media_events) {
         m_player->Seek(0, kSeekPosition);
+        if (buffered()) {
+            // The graph stopped when the track ended: buffered mode must run it
+            // again, or the restarted track would be empty. What was gathered
+            // and the old events belong to the previous pass.
+            WaitForSingleObject(m_grabber_cb.m_mutex, kNoTimeout);
+            m_grabber_cb.FreeData();
+            ReleaseMutex(m_grabber_cb.m_mutex);
+            drain_events();
+            m_grabber_cb.m_eos = false;
+            m_player->Run();
+        }
         return;
     }
     m_media_events.Reset();

@@ -90,8 +90,17 @@ class FakeItem final : public Counted<testsupport::StubMediaItem> {
 // attribute interface does.
 class FakeContent final : public Counted<testsupport::StubMediaContent> {
   public:
-    FakeContent(Log* log, bool answers_item, HRESULT item_result)
-        : Counted(log, "content"), answers_item_(answers_item), item_result_(item_result) {}
+    using PlayerFactory = std::function<HRESULT(REFIID, void**)>;
+    FakeContent(Log* log, bool answers_item, HRESULT item_result, PlayerFactory players = nullptr)
+        : Counted(log, "content"),
+          answers_item_(answers_item),
+          item_result_(item_result),
+          players_(std::move(players)) {}
+    HRESULT CreatePlayer(REFIID riid, void** player) override {
+        Append(log_, "CreatePlayer");
+        if (!players_) return StubMediaContent::CreatePlayer(riid, player);
+        return players_(riid, player);
+    }
     HRESULT QueryInterface(REFIID riid, void** object) override {
         *object = nullptr;
         if (riid == IID_MediaItem) {
@@ -110,6 +119,7 @@ class FakeContent final : public Counted<testsupport::StubMediaContent> {
   private:
     bool answers_item_;
     HRESULT item_result_;
+    PlayerFactory players_;
 };
 
 // How the fake root answers.
@@ -121,6 +131,8 @@ struct RootBehaviour {
     HRESULT content_item_result = S_OK;
     HRESULT item_class_result = S_OK;  // GetItemClass
     CLSID item_class{};                // what GetItemClass answers
+    // What MediaContent::CreatePlayer makes (none: it fails).
+    std::function<HRESULT(REFIID, void**)> create_player;
 };
 
 class FakeRoot final : public Counted<testsupport::StubMediaLibrary> {
@@ -159,8 +171,8 @@ class FakeRoot final : public Counted<testsupport::StubMediaLibrary> {
         *content = nullptr;
         if (FAILED(behaviour_->open_result)) return behaviour_->open_result;
         if (behaviour_->open_gives_object) {
-            auto* made =
-                new FakeContent(log_, behaviour_->content_answers_item, behaviour_->content_item_result);
+            auto* made = new FakeContent(log_, behaviour_->content_answers_item,
+                                         behaviour_->content_item_result, behaviour_->create_player);
             *content = static_cast<MediaContent*>(made);
         }
         *format_id = behaviour_->format_id;
