@@ -10,6 +10,7 @@ packages=(
   libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev
   libcairo2-dev libpango1.0-dev libfontconfig-dev fonts-dejavu-core
   libicu-dev
+  libasound2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 

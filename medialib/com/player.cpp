@@ -140,7 +140,7 @@ class Player final : public platform::ComObject<Player, MediaPlayer, MediaPlayer
         } else {
             const int64_t ms = std::max<LONG>(milliseconds, 0);
             source_->Seek(ms);
-            decoder_->Flush(ms);
+            decoder_->Flush(ms > 0 ? ms : -1);
         }
         if (state == State_Running) return control_->Run();
         if (state == State_Paused) return control_->Pause();

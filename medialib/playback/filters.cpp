@@ -126,6 +126,18 @@ int64_t Source::DurationMs() const {
 }
 
 void Source::Seek(int64_t ms) {
+    ended_ = false;
+    if (ms <= 0) {
+        // The very start: a fresh demuxer, so that priming packets before the
+        // first timestamp (which a timestamp seek would skip) are read again
+        // and the decode equals a first play.
+        if (auto fresh = ff::Demuxer::Open(*bytes_);
+            fresh && fresh->audio_stream() == demuxer_->audio_stream()) {
+            demuxer_ = std::move(fresh);
+            at_end_ = false;
+            return;
+        }
+    }
     const int stream = demuxer_->audio_stream();
     const AVStream* st = demuxer_->format()->streams[stream];
     int64_t ts = av_rescale_q(ms, {1, 1000}, st->time_base);

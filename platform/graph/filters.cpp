@@ -208,6 +208,8 @@ HRESULT Pin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) { return S_OK; }
 HRESULT Pin::Receive(IMediaSample* sample) {
     if (!sample) return E_POINTER;
     if (dir_ != PINDIR_INPUT) return E_UNEXPECTED;
+    // A stopped filter takes nothing (the graph is stopping).
+    if (owner_->state() == State_Stopped) return VFW_E_WRONG_STATE;
     return owner_->OnReceive(this, sample);
 }
 

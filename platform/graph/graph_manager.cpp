@@ -1,10 +1,11 @@
 // The filter graph manager: filters, connections, state, events and the
 // streaming thread (see graph.h for how streaming works).
 //
-// Locks: mu_ guards the filter list and the state; events_mu_ the event
-// queue. No filter is ever called with either held, so a filter may call
-// back into the graph from any thread (a Pause from inside a sample
-// callback, a renderer's Notify) without deadlock.
+// Locks: transition_mu_ serialises state changes; mu_ guards the filter list
+// and the state; events_mu_ the event queue. No filter is called with mu_ or
+// events_mu_ held, and filters' state calls never block, so a filter may call
+// back into the graph from any thread (a Pause from inside a sample callback,
+// a renderer's Notify) without deadlock.
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
@@ -215,6 +216,7 @@ class FilterGraph final : public platform::ComObject<FilterGraph, IGraphBuilder,
     HRESULT Run(REFERENCE_TIME start) override { return RunAt(start); }
 
     HRESULT Pause() override {
+        std::lock_guard transition(transition_mu_);
         bool from_stopped;
         {
             std::lock_guard lock(mu_);
@@ -235,13 +237,21 @@ class FilterGraph final : public platform::ComObject<FilterGraph, IGraphBuilder,
 
     HRESULT Stop() override {
         {
-            std::lock_guard lock(mu_);
-            state_ = State_Stopped;
-            pause_pending_ = false;
-            paused_stream_time_ = 0;
-            cv_.notify_all();
+            std::lock_guard transition(transition_mu_);
+            {
+                std::lock_guard lock(mu_);
+                state_ = State_Stopped;
+                pause_pending_ = false;
+                paused_stream_time_ = 0;
+                cv_.notify_all();
+            }
+            // Sources first: a filter that has stopped refuses samples, so
+            // nothing new flows while the renderers let go of what they hold.
+            auto order = DownstreamFirst();
+            for (auto it = order.rbegin(); it != order.rend(); ++it) (*it)->Stop();
         }
-        for (auto& f : DownstreamFirst()) f->Stop();
+        // Not under the transition lock: the streaming thread may still ask
+        // for a state change (a pause from a sample callback) before it is idle.
         std::unique_lock lock(mu_);
         if (std::this_thread::get_id() != thread_id_) cv_.wait(lock, [&] { return !busy_; });
         return S_OK;
@@ -404,6 +414,7 @@ class FilterGraph final : public platform::ComObject<FilterGraph, IGraphBuilder,
     }
 
     HRESULT RunAt(REFERENCE_TIME given_start) {
+        std::lock_guard transition(transition_mu_);
         bool from_stopped;
         REFERENCE_TIME start;
         {
@@ -475,6 +486,9 @@ class FilterGraph final : public platform::ComObject<FilterGraph, IGraphBuilder,
         }
     }
 
+    // Serialises Run, Pause and Stop (filters included), so that a pause asked
+    // from the streaming thread is never overtaken by a run that began earlier.
+    std::mutex transition_mu_;
     std::mutex mu_;
     std::condition_variable cv_;
     std::vector<FilterEntry> filters_;

@@ -22,6 +22,7 @@ inline bool RunFfmpeg(const std::string& args) {
 // different frequency), encoded by the given codec options into `out`.
 inline bool MakeTone(const std::filesystem::path& out, double seconds, int rate, int channels,
                      const std::string& codec_options) {
+    if (!(seconds > 0)) return false;  // FFmpeg's sine source takes 0 as "without end"
     std::string inputs, merge;
     for (int c = 0; c < channels; ++c) {
         inputs += " -f lavfi -i sine=frequency=" + std::to_string(220 + 110 * c) +
