@@ -12,10 +12,10 @@
 // passed through the whole graph).
 #include <algorithm>
 
+#include "library/media_ids.h"
 #include "medialib/com/classes.h"
 #include "medialib/com/content.h"
 #include "medialib/core/container.h"
-#include "medialib/ffmpeg/probe.h"
 #include "medialib/playback/filters.h"
 #include "platform/com/apartment.h"
 #include "platform/com/classtable.h"
@@ -31,6 +31,13 @@ constexpr SHORT kStateClosed = 0;
 constexpr SHORT kStateRunning = 1;
 constexpr SHORT kStatePaused = 2;
 constexpr SHORT kStateStopped = 3;
+
+int NumberOf(const AttributeSet& attributes, uint32_t id) {
+    auto it = attributes.find(id);
+    if (it == attributes.end() || it->second.empty()) return 0;
+    const int32_t* n = std::get_if<int32_t>(&it->second.front());
+    return n ? *n : 0;
+}
 
 ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION want) {
     ComPtr<IEnumPins> pins;
@@ -58,14 +65,16 @@ class Player final : public platform::ComObject<Player, MediaPlayer, MediaPlayer
         if (!file->Decodable()) return MEDIALIB_E_PROTECTED;
         std::unique_ptr<ByteSource> bytes = OpenFileSource(file_path);
         if (!bytes) return STG_E_FILENOTFOUND;
-        ff::StreamInfo info;
-        if (!ff::ProbeStream(*bytes, info) || info.sample_rate <= 0 || info.channels <= 0)
-            return MEDIALIB_E_UNKNOWNFORMAT;
+        // The output format is the stream's real one as the engine read it
+        // (the SBR rate and channels for HE-AAC), so the file is probed once.
+        const int rate = NumberOf(file->Attributes(), attr::Frequency);
+        const int channels = NumberOf(file->Attributes(), attr::Channel);
+        if (rate <= 0 || channels <= 0) return MEDIALIB_E_UNKNOWNFORMAT;
 
         ComPtr<Source> source;
         source.Attach(Source::Create(std::move(bytes)));
         ComPtr<Decoder> decoder;
-        decoder.Attach(Decoder::Create(info.sample_rate, info.channels));
+        decoder.Attach(Decoder::Create(rate, channels));
         if (!source || !decoder) return MEDIALIB_E_UNKNOWNFORMAT;
         ComPtr<AudioOutput> output;
         output.Attach(new AudioOutput());
