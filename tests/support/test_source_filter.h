@@ -2,6 +2,7 @@
 // `bytes` bytes each (byte value = sample index, times 10 ms apart) of the
 // media type it was given, then the end of the stream. It can fail at a given
 // sample, and counts what it produced; Rewind restarts it (as a seek would).
+// The memory of the last sample made stays valid until the next is made.
 #pragma once
 
 #include <atomic>
@@ -48,7 +49,9 @@ class TestSource final : public platform::graph::FilterBase, public platform::gr
         sample->SetTime(&start, &end);
         next_ = index + 1;
         const HRESULT hr = out_->Deliver(sample);
-        sample->Release();
+        // Like an allocator's pool, the last sample's memory stays valid until
+        // the next one is made, even when no renderer held it.
+        last_.Attach(sample);
         ++produced_;
         return FAILED(hr) ? hr : S_OK;
     }
@@ -73,6 +76,7 @@ class TestSource final : public platform::graph::FilterBase, public platform::gr
     ~TestSource() override { FreeMediaType(mt_); }
 
     AM_MEDIA_TYPE mt_{};
+    ComPtr<platform::graph::MediaSample> last_;
     platform::graph::Pin* out_;
     int count_;
     int bytes_;
