@@ -86,7 +86,13 @@ class FilterGraph final : public platform::ComObject<FilterGraph, IGraphBuilder,
             else
                 thread_.join();
         }
-        for (auto& e : filters_) e.filter->JoinFilterGraph(nullptr, nullptr);
+        // Connected pins reference each other's filters: break every
+        // connection, or the filters would keep each other alive.
+        for (auto& e : filters_) {
+            for (PIN_DIRECTION dir : {PINDIR_INPUT, PINDIR_OUTPUT})
+                for (auto& pin : PinsOf(e.filter.Get(), dir)) pin->Disconnect();
+            e.filter->JoinFilterGraph(nullptr, nullptr);
+        }
     }
 
     // IFilterGraph -------------------------------------------------------
