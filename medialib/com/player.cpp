@@ -164,7 +164,7 @@ class Player final : public platform::ComObject<Player, MediaPlayer, MediaPlayer
         }
         OAFilterState s = State_Stopped;
         control_->GetState(0, &s);
-        if (s == State_Stopped || (s == State_Running && source_->Ended()))
+        if (s == State_Stopped || (s == State_Running && decoder_->Ended()))
             *state = kStateStopped;
         else
             *state = s == State_Running ? kStateRunning : kStatePaused;

@@ -216,6 +216,7 @@ void Decoder::Flush(int64_t skip_to_ms) {
         codec_->in_format = -1;
     }
     pending_.clear();
+    ended_ = false;
     frames_out_ = 0;
     skip_to_ms_ = skip_to_ms;
 }
@@ -239,6 +240,9 @@ HRESULT Decoder::OnEndOfStream(platform::graph::Pin*) {
     }
     const HRESULT hr = DeliverPending(true);
     if (hr != S_OK) return hr;
+    // Every sample has passed downstream; set before the end goes on, so that
+    // whoever hears of the completion already sees the stream as ended.
+    ended_ = true;
     return out_->DeliverEndOfStream();
 }
 

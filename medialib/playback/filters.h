@@ -89,6 +89,9 @@ class Decoder final : public platform::graph::FilterBase {
     // next output starts at `skip_to_ms` of the stream (decoded audio before
     // it is dropped), and its times start at 0.
     void Flush(int64_t skip_to_ms);
+    // True once every decoded sample and the end of the stream have been
+    // handed on (until the next Flush).
+    bool Ended() const { return ended_; }
 
   private:
     Decoder(int rate, int channels);
@@ -105,6 +108,7 @@ class Decoder final : public platform::graph::FilterBase {
     std::vector<int16_t> pending_;
     int64_t frames_out_ = 0;
     int64_t skip_to_ms_ = -1;
+    std::atomic<bool> ended_{false};
 };
 
 // The player's audio output: accepts 16-bit PCM and renders at the graph's pace.
