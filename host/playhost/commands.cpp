@@ -13,7 +13,8 @@ constexpr CommandSpec kCommands[] = {
     {"decode", "decode PATH [--buffered] [--seek SECONDS] [--out FILE.wav]",
      "decode PATH as the player does; print the length decoded and the speed; --out writes a WAV file",
      RunDecode},
-    {"play", "play PATH", "play PATH on the default sound device, showing the position on a terminal", RunPlay},
+    {"play", "play PATH", "play PATH on the default sound device, showing the position on a terminal",
+     RunPlay},
 };
 
 }  // namespace
