@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
-# The whole test suite: the optimised build and the sanitizer build
+# The whole test suite: the layer and format checks, the optimised build and the sanitizer build
 # (AddressSanitizer + UndefinedBehaviorSanitizer), each built and run by ctest,
 # then the suites that run threads under ThreadSanitizer.
 # Real sample files are read from ../shared/samples/real when that folder exists.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+# The layer rule over the #include lines, and the committed format on every
+# tracked C++ file: both fail the run before anything is built.
+echo "== layers and format" >&2
+python3 scripts/check_layers.py
+git ls-files -z -- '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 
 for preset in default asan; do
   echo "== $preset build" >&2
@@ -17,7 +25,6 @@ done
 # the class table and registry under concurrent lookups, serialised side-tag saves.
 threaded=(platform_com_test platform_graph_test plugin_decoder_test library_identity_test plugin_input_oma_test plugin_tags_test)
 echo "== tsan build (threaded suites)" >&2
-bash scripts/setup.sh
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$(nproc)" --target "${threaded[@]}"
 echo "== tsan tests" >&2

@@ -1,14 +1,12 @@
 #include "medialib/com/item.h"
 
+#include "library/media_ids.h"
 #include "medialib/com/classes.h"
 #include "medialib/com/content.h"
-#include "library/media_ids.h"
+#include "medialib/detect/dispatch.h"
 
 namespace medialib {
 namespace {
-
-// Pictures per jacket list: position in the list is the picture's kind.
-constexpr LONG kMaxJacketPictures = 5;
 
 bool Same(const ValueList& a, const ValueList& b) {
     if (a.size() != b.size()) return false;
@@ -81,7 +79,9 @@ HRESULT MediaItemImpl::SetAttribute(ULONG id, LONG count, VARIANT* values) {
     if (!file_) return MEDIALIB_E_NOTLOADED;
     if (mode_ != kMediaItemWrite) return MEDIALIB_E_READONLY;
     if (!file_->CanStore(id)) return MEDIALIB_E_UNSUPPORTED;
-    if ((id == attr::Jacket || id == attr::JacketAlt) && count > kMaxJacketPictures) return E_INVALIDARG;
+    // Pictures per jacket list: position in the list is the picture's kind.
+    if ((id == attr::Jacket || id == attr::JacketAlt) && count > static_cast<LONG>(attr::MaxJacketPictures))
+        return E_INVALIDARG;
     ValueList list;
     list.reserve(static_cast<size_t>(count));
     for (LONG i = 0; i < count; ++i) {

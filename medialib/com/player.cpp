@@ -16,6 +16,7 @@
 #include "medialib/com/classes.h"
 #include "medialib/com/content.h"
 #include "medialib/core/container.h"
+#include "medialib/detect/dispatch.h"
 #include "medialib/playback/filters.h"
 #include "platform/com/apartment.h"
 #include "platform/com/classtable.h"

@@ -10,8 +10,8 @@
 #include <set>
 #include <vector>
 
-#include "medialib/core/atomic_save.h"
 #include "library/media_ids.h"
+#include "medialib/core/atomic_save.h"
 #include "medialib/core/text_utf.h"
 #include "medialib/openmg/byte_order.h"
 #include "medialib/openmg/ea3_header.h"

@@ -6,7 +6,7 @@
 #include <taglib/mp4tag.h>
 
 #include "container_fixtures.h"
-#include "medialib/core/dispatch.h"
+#include "medialib/detect/dispatch.h"
 #include "medialib/mp4/asset_boxes.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "com_fixture.h"
-#include "medialib/com/classes.h"
 #include "library/media_ids.h"
+#include "medialib/com/classes.h"
 #include "medialib/openmg/openmg_file.h"
 
 namespace {

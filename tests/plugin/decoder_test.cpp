@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <chrono>
 
-#include "fake_media.h"
 #include "host/sdk/exceptions.h"
 #include "plugin/decoder/sample_grabber_cb.h"
 #include "plugin/host/settings.h"
 #include "plugin/input/input_oma.h"
+#include "plugin_library.h"
 #include "support/fake_player.h"
 
 namespace {
@@ -24,7 +24,7 @@ class DecoderTest : public ::testing::TestWithParam<bool> {
     void SetUp() override {
         CoInitialize(nullptr);
         classes = platform::graph::RegisterGraphClasses();
-        library.behaviour.create_player = [this](REFIID riid, void** object) -> HRESULT {
+        library.state->create_player = [this](REFIID riid, void** object) -> HRESULT {
             if (!make_player) return E_FAIL;
             player.Attach(new FakePlayer(script));
             return player->QueryInterface(riid, object);
@@ -56,8 +56,7 @@ class DecoderTest : public ::testing::TestWithParam<bool> {
     }
 
     std::vector<platform::ClassRegistration> classes;
-    fakes::Log log;
-    fakes::FakeLibrary library{&log};
+    testsupport::FakeMediaLibrary library{fakes::PluginLibraryState()};
     PlayerScript script;
     bool make_player = true;
     ComPtr<FakePlayer> player;

@@ -1,9 +1,9 @@
 #include "tool/commands/command_run.h"
 
 #include "platform/text/text.h"
-#include "tool/commands/console_output.h"
-#include "tool/commands/numbers_paths.h"
 #include "tool/commands/sequences.h"
+#include "tool/common/console_output.h"
+#include "tool/common/numbers_paths.h"
 #include "tool/tags/attribute_list.h"
 #include "tool/tags/media_item.h"
 
