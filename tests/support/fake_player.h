@@ -35,7 +35,7 @@ struct PlayerScript {
     bool run_posts_user_abort = false;
     bool run_does_nothing = false;
     int fail_at = -1;  // the source fails at this sample (EC_ERRORABORT)
-    SHORT state = -1;  // GetState's answer; -1: 3 once the graph stopped or the source ended
+    SHORT state = -1;  // GetState's answer; -1: 3 once the graph stopped or the source reached its end
 };
 
 class FakePlayer final : public platform::ComObject<FakePlayer, StubMediaPlayer, StubMediaPlayerGraph> {
@@ -122,7 +122,7 @@ class FakePlayer final : public platform::ComObject<FakePlayer, StubMediaPlayer,
         }
         OAFilterState s = State_Stopped;
         if (control_) control_->GetState(0, &s);
-        *state = s == State_Stopped || (source_ && source_->produced() >= script_.samples) ? 3 : 1;
+        *state = s == State_Stopped || (source_ && source_->ended()) ? 3 : 1;
         return S_OK;
     }
 

@@ -39,6 +39,7 @@ class TestSource final : public platform::graph::FilterBase, public platform::gr
         const int index = next_.load();
         if (index == fail_at_) return E_FAIL;
         if (index >= count_) {
+            ended_ = true;  // every sample has been handed on
             out_->DeliverEndOfStream();
             return S_FALSE;
         }
@@ -56,7 +57,12 @@ class TestSource final : public platform::graph::FilterBase, public platform::gr
         return FAILED(hr) ? hr : S_OK;
     }
 
-    void Rewind(int to = 0) { next_ = to; }
+    void Rewind(int to = 0) {
+        next_ = to;
+        ended_ = false;
+    }
+    // True once the end of the stream is being handed on (until Rewind).
+    bool ended() const { return ended_; }
     void FailAt(int index) { fail_at_ = index; }
     int produced() const { return produced_; }
     platform::graph::Pin* output() { return out_; }
@@ -83,6 +89,7 @@ class TestSource final : public platform::graph::FilterBase, public platform::gr
     std::atomic<int> next_{0};
     std::atomic<int> fail_at_{-1};
     std::atomic<int> produced_{0};
+    std::atomic<bool> ended_{false};
 };
 
 // A 16-bit PCM media type with a WAVEFORMATEX block (freed with FreeMediaType).
