@@ -25,9 +25,10 @@ ORDER = {
                  "graph": 5},
     # core/ is the model; the container folders build on it (riff reads MPEG
     # audio, mp4/riff/mpeg probe through ffmpeg); detect/ names every
-    # container; com/ is the COM module over all of it.
+    # container; convert/ converts what detect/ opens; com/ is the COM module
+    # over all of it.
     "medialib": {"core": 0, "ffmpeg": 1, "mpeg": 2, "riff": 3, "mp4": 3, "openmg": 3, "detect": 4,
-                 "playback": 4, "com": 5, "demo": 5},
+                 "convert": 5, "playback": 5, "com": 6, "demo": 6},
     "host": {"sdk": 0, "core": 1, "playhost": 2},
     "library": {"": 0},
     # host/: plug-in-wide services; the module's registration ties it together.

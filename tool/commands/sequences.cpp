@@ -1,6 +1,7 @@
 #include "tool/commands/sequences.h"
 
 #include "platform/com/classtable.h"
+#include "tool/commands/convert.h"
 #include "tool/commands/entry.h"
 #include "tool/common/console_output.h"
 #include "tool/common/numbers_paths.h"
@@ -102,6 +103,7 @@ bool RunPutSequence(CommandRun& run) {
     if (!AttachJacket(options.jacket, run.item.Get(), options.jacket_mode, options.jpeg, JpegEncoderClsid,
                       BoundsOf(options), options.remembered_artist, options.remembered_title))
         run.exit_code = 1;
+    if (options.command == Command::Convert) return FinishConversion(run);
     return true;
 }
 
