@@ -10,6 +10,7 @@ packages=(
   libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev
   libcairo2-dev libpango1.0-dev libfontconfig-dev fonts-dejavu-core fonts-noto-cjk
   libicu-dev
+  libasound2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3-mutagen
   clang libclang-rt-14-dev

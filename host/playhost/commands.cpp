@@ -13,6 +13,11 @@ constexpr CommandSpec kCommands[] = {
     {"art", "art PATH [--get KIND --out FILE | --set KIND FILE | --remove KIND]",
      "list PATH's cover pictures, or save, set or remove one (KIND: front, back, disc, icon, artist)",
      RunArt},
+    {"decode", "decode PATH [--buffered] [--seek SECONDS] [--out FILE.wav]",
+     "decode PATH as the player does; print the length decoded and the speed; --out writes a WAV file",
+     RunDecode},
+    {"play", "play PATH", "play PATH on the default sound device, showing the position on a terminal",
+     RunPlay},
 };
 
 }  // namespace

@@ -48,6 +48,8 @@ int RunOpen(Session& session, const std::vector<std::string>& args);
 int RunInfo(Session& session, const std::vector<std::string>& args);
 int RunTag(Session& session, const std::vector<std::string>& args);
 int RunArt(Session& session, const std::vector<std::string>& args);
+int RunDecode(Session& session, const std::vector<std::string>& args);
+int RunPlay(Session& session, const std::vector<std::string>& args);
 
 // Prints a record as `info` does: metadata as NAME=VALUE, technical fields
 // as info:NAME=VALUE, ReplayGain as replaygain:NAME=VALUE, then length=SECONDS.

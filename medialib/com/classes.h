@@ -22,10 +22,13 @@ inline constexpr HRESULT MEDIALIB_E_UNSUPPORTED = static_cast<HRESULT>(0x8004100
 inline constexpr HRESULT MEDIALIB_E_UNKNOWNFORMAT = static_cast<HRESULT>(0x80041005);
 inline constexpr HRESULT MEDIALIB_E_WRITEFAILED = static_cast<HRESULT>(0x80041006);
 inline constexpr HRESULT MEDIALIB_E_NOTINITIALIZED = static_cast<HRESULT>(0x80041007);
+inline constexpr HRESULT MEDIALIB_E_PROTECTED = static_cast<HRESULT>(0x80041008);  // audio cannot be decoded
 
 // Creation functions: each makes a new object and queries `riid` on it.
 HRESULT CreateLibraryRootObject(REFIID riid, void** object);
 HRESULT CreatePictureObject(REFIID riid, void** object);
 HRESULT CreateItemObject(REFIID riid, void** object);
+// A player (MediaPlayer and MediaPlayerGraph) with no file open yet.
+HRESULT CreatePlayerObject(REFIID riid, void** object);
 
 }  // namespace medialib

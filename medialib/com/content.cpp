@@ -19,10 +19,10 @@ class Content final : public platform::ComObject<Content, MediaContent, MediaIte
   public:
     explicit Content(std::u16string path) : path_(std::move(path)) {}
 
-    HRESULT CreatePlayer(REFIID, void** player) override {
+    // A new player; the caller opens this file (or another) in it.
+    HRESULT CreatePlayer(REFIID riid, void** player) override {
         if (!player) return E_POINTER;
-        *player = nullptr;
-        return E_NOTIMPL;
+        return CreatePlayerObject(riid, player);
     }
     HRESULT Reserved3() override { return E_NOTIMPL; }
     HRESULT Reserved4() override { return E_NOTIMPL; }

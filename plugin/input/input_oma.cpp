@@ -13,6 +13,7 @@
 input_oma::input_oma() {
     m_stats.m_size = 0;
     m_stats.m_timestamp = 0;
+    m_grabber_cb.Create();
     m_com_initialized = SUCCEEDED(CoInitialize(nullptr));
     if (m_com_initialized) m_com_thread = std::this_thread::get_id();
 }
@@ -20,6 +21,11 @@ input_oma::input_oma() {
 input_oma::~input_oma() {
     m_library_path = platform::Bstr();
     m_key_path = platform::Bstr();
+    m_media_events.Reset();
+    if (m_grabber) {
+        m_grabber->SetCallback(nullptr, 0);
+        m_grabber.Reset();
+    }
     if (m_player) {
         m_player->Stop();
         m_player->Close();
@@ -30,6 +36,8 @@ input_oma::~input_oma() {
     // Only the thread whose count the constructor raised is balanced: a
     // CoUninitialize on another thread would end that thread's own COM use.
     if (m_com_initialized && m_com_thread == std::this_thread::get_id()) CoUninitialize();
+    m_grabber_cb.Destroy();
+    m_host_path.clear();
 }
 
 void input_oma::open(file_ptr, const char* path, t_input_open_reason, abort_callback&) {

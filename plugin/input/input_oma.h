@@ -26,6 +26,8 @@
 #include "host/sdk/input.h"
 #include "library/media_library.h"
 #include "platform/com/memory.h"
+#include "platform/graph/dshow.h"
+#include "plugin/decoder/sample_grabber_cb.h"
 
 class input_oma {
   public:
@@ -61,7 +63,15 @@ class input_oma {
     // Info writer: stores `info` in the side tags and the library (write_info).
     void retag(const file_info& info, abort_callback& abort);
 
-    // Decoder (input_oma_decode.cpp).
+    // Decoder (input_oma_decode.cpp): the library's player plays the file
+    // through its filter graph; the player's output filter is replaced by a
+    // Sample Grabber and a Null Renderer and the graph runs without a clock.
+    // decode_initialize throws exception_io_unsupported_format "Unsupported
+    // file format" when the pipeline cannot be built and exception_io "I/O
+    // error" when the player refuses the file; a second call seeks to 0.
+    // decode_run delivers one block (true) or reports the end (false);
+    // decode_seek repositions (nothing without a player). All on the host's
+    // decoding thread; the graph's streaming thread calls the callback.
     void decode_initialize(unsigned flags, abort_callback& abort);
     bool decode_run(audio_chunk& chunk, abort_callback& abort);
     void decode_seek(double seconds, abort_callback& abort);
@@ -83,6 +93,8 @@ class input_oma {
     BSTR key_path() const { return m_key_path.Get(); }
     MediaContent* content() const { return m_content.Get(); }
     MediaItem* item() const { return m_item.Get(); }
+    const WAVEFORMATEX& wave_format() const { return m_wave_format; }
+    const CSampleGrabberCB& grabber_callback() const { return m_grabber_cb; }
 
   private:
     // The tag layer's work for get_info and retag (input_oma_info.cpp).
@@ -99,9 +111,19 @@ class input_oma {
     std::string m_host_path;
     platform::Bstr m_library_path;
     platform::Bstr m_key_path;
+    WAVEFORMATEX m_wave_format{};
     ComPtr<MediaContent> m_content;
     ComPtr<MediaItem> m_item;
     // Playback state of the decoder (input_oma_decode.cpp); empty until
     // decode_initialize.
     ComPtr<MediaPlayer> m_player;
+    ComPtr<ISampleGrabber> m_grabber;
+    ComPtr<IMediaEvent> m_media_events;
+    CSampleGrabberCB m_grabber_cb;
+
+    void drain_events();
+    void deliver(audio_chunk& chunk) const;
+    bool run_unbuffered(audio_chunk& chunk);
+    bool run_buffered(audio_chunk& chunk);
+    bool buffered() const { return m_grabber_cb.m_buffering && m_grabber_cb.m_heap && m_grabber_cb.m_mutex; }
 };

@@ -43,6 +43,11 @@ class FakeContent final : public platform::ComObject<FakeContent, StubMediaConte
         if (FAILED(state_->content_item_result)) return state_->content_item_result;
         return item_->QueryInterface(riid, object);
     }
+    HRESULT CreatePlayer(REFIID riid, void** player) override {
+        Append(&state_->log, "CreatePlayer");
+        if (!state_->create_player) return StubMediaContent::CreatePlayer(riid, player);
+        return state_->create_player(riid, player);
+    }
 
   private:
     ~FakeContent() override {

@@ -246,6 +246,8 @@ struct LibraryState {
     // The content object: whether it gives its item through QueryInterface.
     bool content_answers_item = false;
     HRESULT content_item_result = S_OK;  // a failure here is what that QueryInterface answers
+    // What MediaContent::CreatePlayer makes (empty: it fails with E_NOTIMPL).
+    std::function<HRESULT(REFIID, void**)> create_player;
 
     // More of the record.
     std::vector<int> versions_tried;     // interface versions asked for, 1..5

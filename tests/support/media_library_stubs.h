@@ -90,4 +90,58 @@ class StubMediaPicture : public MediaPicture {
     ~StubMediaPicture() = default;
 };
 
+class StubMediaPlayer : public MediaPlayer {
+  public:
+    HRESULT Reserved3() override { return E_NOTIMPL; }
+    HRESULT Reserved4() override { return E_NOTIMPL; }
+    HRESULT Reserved5() override { return E_NOTIMPL; }
+    HRESULT Open(LPCWSTR, LONG) override { return E_NOTIMPL; }
+    HRESULT Close() override { return E_NOTIMPL; }
+    HRESULT Run() override { return E_NOTIMPL; }
+    HRESULT Stop() override { return E_NOTIMPL; }
+    HRESULT Pause() override { return E_NOTIMPL; }
+    HRESULT Reserved11() override { return E_NOTIMPL; }
+    HRESULT Reserved12() override { return E_NOTIMPL; }
+    HRESULT Reserved13() override { return E_NOTIMPL; }
+    HRESULT Reserved14() override { return E_NOTIMPL; }
+    HRESULT Reserved15() override { return E_NOTIMPL; }
+    HRESULT Reserved16() override { return E_NOTIMPL; }
+    HRESULT Reserved17() override { return E_NOTIMPL; }
+    HRESULT Reserved18() override { return E_NOTIMPL; }
+    HRESULT GetDuration(LONG*) override { return E_NOTIMPL; }
+    HRESULT Reserved20() override { return E_NOTIMPL; }
+    HRESULT Seek(LONG, LONG) override { return E_NOTIMPL; }
+    HRESULT GetState(SHORT*) override { return E_NOTIMPL; }
+
+  protected:
+    ~StubMediaPlayer() = default;
+};
+
+class StubMediaPlayerGraph : public MediaPlayerGraph {
+  public:
+    HRESULT Reserved3() override { return E_NOTIMPL; }
+    HRESULT GetRenderer(REFIID, void** filter) override {
+        if (filter) *filter = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT GetGraph(REFIID, void** graph) override {
+        if (graph) *graph = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT Reserved6() override { return E_NOTIMPL; }
+    HRESULT Reserved7() override { return E_NOTIMPL; }
+    HRESULT Reserved8() override { return E_NOTIMPL; }
+    HRESULT Reserved9() override { return E_NOTIMPL; }
+    HRESULT Reserved10() override { return E_NOTIMPL; }
+    HRESULT Reserved11() override { return E_NOTIMPL; }
+    HRESULT GetUpstreamPin(REFIID, IUnknown*, LPCWSTR, REFIID, void** object, void** pin) override {
+        if (object) *object = nullptr;
+        if (pin) *pin = nullptr;
+        return E_NOTIMPL;
+    }
+
+  protected:
+    ~StubMediaPlayerGraph() = default;
+};
+
 }  // namespace testsupport
