@@ -21,7 +21,8 @@ LAYERS = {"platform": 0, "medialib": 1, "host": 1, "library": 2, "plugin": 3, "t
 
 # Inside each top-level folder: sub-folder -> rank ("" is the folder itself).
 ORDER = {
-    "platform": {"": 0, "text": 1, "files": 2, "console": 3, "registry": 3, "com": 4, "imaging": 5},
+    "platform": {"": 0, "text": 1, "files": 2, "console": 3, "registry": 3, "com": 4, "imaging": 5,
+                 "graph": 5},
     # core/ is the model; the container folders build on it (riff reads MPEG
     # audio, mp4/riff/mpeg probe through ffmpeg); detect/ names every
     # container; com/ is the COM module over all of it.
@@ -30,7 +31,7 @@ ORDER = {
     "host": {"sdk": 0, "core": 1, "playhost": 2},
     "library": {"": 0},
     # host/: plug-in-wide services; the module's registration ties it together.
-    "plugin": {"host": 0, "tags": 1, "input": 2, "": 3},
+    "plugin": {"host": 0, "tags": 1, "decoder": 1, "input": 2, "": 3},
     # common/: lists, numbers and paths, console output, shared by the rest.
     "tool": {"common": 0, "tags": 1, "pictures": 2, "commands": 3},
 }
