@@ -25,15 +25,17 @@ ORDER = {
                  "graph": 5},
     # core/ is the model; the container folders build on it (riff reads MPEG
     # audio, mp4/riff/mpeg probe through ffmpeg); detect/ names every
-    # container; com/ is the COM module over all of it.
+    # container; convert/ converts what detect/ opens; com/ is the COM module
+    # over all of it.
     "medialib": {"core": 0, "ffmpeg": 1, "mpeg": 2, "riff": 3, "mp4": 3, "openmg": 3, "detect": 4,
-                 "com": 5, "demo": 5},
+                 "convert": 5, "com": 6, "demo": 6},
     "host": {"sdk": 0, "core": 1, "playhost": 2},
     "library": {"": 0},
     # host/: plug-in-wide services; the module's registration ties it together.
     "plugin": {"host": 0, "tags": 1, "decoder": 1, "input": 2, "": 3},
-    # common/: lists, numbers and paths, console output, shared by the rest.
-    "tool": {"common": 0, "tags": 1, "pictures": 2, "commands": 3},
+    # common/: lists, numbers and paths, console output, shared by the rest;
+    # tags/ attaches lyrics, liner notes and jacket pictures that pictures/ makes.
+    "tool": {"common": 0, "pictures": 1, "tags": 2, "commands": 3},
 }
 
 # The binary contract between the library module and its callers: declared

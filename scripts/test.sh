@@ -23,7 +23,7 @@ done
 
 # Threads: library creation from several opening threads, per-thread apartments,
 # the class table and registry under concurrent lookups, serialised side-tag saves.
-threaded=(platform_com_test library_identity_test plugin_input_oma_test plugin_tags_test)
+threaded=(platform_com_test library_identity_test plugin_input_oma_test plugin_tags_test tool_convert_test medialib_com_convert_test)
 echo "== tsan build (threaded suites)" >&2
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$(nproc)" --target "${threaded[@]}"

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/com/apartment.h"
+#include "platform/files/files.h"
 #include "platform/text/text.h"
 
 namespace testsupport {
@@ -137,6 +138,43 @@ class FakeRoot final : public StubMediaLibrary {
         *format_id = state_->format_id;
         *status = 0;
         return state_->open_result;
+    }
+
+    HRESULT SetProgressSink(ProgressSink* sink) override {
+        state_->convert_calls.push_back("SetProgressSink");
+        state_->sink = sink;
+        return S_OK;
+    }
+    HRESULT SetBitRate(LONG rate) override {
+        state_->convert_calls.push_back("SetBitRate(" + std::to_string(rate) + ")");
+        state_->bit_rate = rate;
+        return S_OK;
+    }
+    HRESULT SetWorkFolder(LPCWSTR folder) override {
+        state_->convert_calls.push_back("SetWorkFolder(" + Narrow(folder) + ")");
+        state_->work_folder = folder;
+        return S_OK;
+    }
+    HRESULT Convert(LONG source_count, const ConvertSource* sources, LONG target_count, const LONG* code,
+                    LONG, LONG) override {
+        state_->convert_calls.push_back("Convert");
+        if (source_count != 1 || target_count != 1 || sources[0].flags != 0) return E_INVALIDARG;
+        ConvertCall call{sources[0].path, *code, state_->bit_rate, state_->work_folder};
+        state_->conversions.push_back(call);
+        if (FAILED(state_->convert_result)) return state_->convert_result;
+        const size_t index = state_->conversions.size() - 1;
+        std::vector<ConvertReport> reports =
+            state_->on_convert ? state_->on_convert(call, index) : DefaultConversion(*state_, call, index);
+        ProgressSink* sink = state_->sink;
+        // The reports come from a thread of the library's own; the tool polls meanwhile.
+        state_->workers.emplace_back([sink, reports = std::move(reports)] {
+            for (const ConvertReport& report : reports) {
+                LONG flag = 0;
+                sink->Notify(0, report.state, report.code,
+                             report.path.empty() ? nullptr : report.path.c_str(), 0, 0, &flag);
+            }
+        });
+        return S_OK;
     }
 
   private:
@@ -471,6 +509,28 @@ std::vector<std::string> LibraryState::RootCalls() const {
 
 size_t LibraryState::Count(const std::string& entry) const {
     return static_cast<size_t>(std::count(log.begin(), log.end(), entry));
+}
+
+std::vector<ConvertReport> DefaultConversion(LibraryState& state, const ConvertCall& call, size_t index) {
+    const LONG container = static_cast<LONG>(static_cast<ULONG>(call.code) >> 16);
+    namespace c = medialib::container;
+    const char16_t* extension = container == c::Omg       ? u".omg"
+                                : container == c::Kdr     ? u".kdr"
+                                : container == c::Wav     ? u".wav"
+                                : container == c::ThreeGp ? u".3gp"
+                                                          : u".oma";
+    std::u16string folder = call.folder;
+    if (!folder.empty() && folder.back() != u'/') folder.push_back(u'/');
+    const std::u16string path = folder + u"conv" + platform::Utf8ToUtf16(std::to_string(index)) + extension;
+    if (FILE* f = std::fopen(platform::NativePath(path).c_str(), "wb")) {
+        std::fputs("converted", f);
+        std::fclose(f);
+    }
+    ComPtr<FakeMediaItem> item = FakeMediaItem::Make();
+    item->shared_log = &state.log;
+    item->PutText(attr::Title, u"Converted");
+    state.items[path] = item;
+    return {{0x1001, 0, {}}, {0x1006, 0, {}}, {0x1003, call.code, path}};
 }
 
 MediaLibrary* NewFakeRoot(const std::shared_ptr<LibraryState>& state) { return new FakeRoot(state); }

@@ -22,6 +22,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "library/media_ids.h"
@@ -194,9 +195,30 @@ class FakePictureClass {
 // The class id under which the fake library's items are made.
 inline constexpr CLSID CLSID_FakeMediaItem = platform::MakeGuid("{0F0F0F0F-1111-2222-3333-444455556666}");
 
+// One MediaLibrary::Convert as the fake root saw it, with the settings in
+// force at the time.
+struct ConvertCall {
+    std::u16string source;
+    LONG code = 0;
+    LONG rate = 0;
+    std::u16string folder;
+};
+
+// What the fake does for one Convert: the states it reports, each with the
+// result code and path given. An empty path reports no path.
+struct ConvertReport {
+    LONG state = 0;
+    LONG code = 0;
+    std::u16string path;
+};
+
 // How a fake library answers, and what was done to it; shared by the class
 // registration, every root it makes and their content objects.
 struct LibraryState {
+    ~LibraryState() {
+        for (std::thread& worker : workers) worker.join();
+    }
+
     // The record of every call (first, so that it outlives the objects below,
     // whose ends it records).
     testsupport::Log log;
@@ -234,11 +256,30 @@ struct LibraryState {
     MediaLibrary* last = nullptr;     // the root made last (no reference held)
     ComPtr<FakeMediaItem> next_item;  // what the next creation of the item class gives
 
+    // Conversion: "SetProgressSink", "SetBitRate(n)", "SetWorkFolder(f)",
+    // "Convert" in call order, and each Convert's arguments.
+    std::vector<std::string> convert_calls;
+    std::vector<ConvertCall> conversions;
+    HRESULT convert_result = S_OK;  // what Convert answers
+    // Decides the reports of each Convert (index from 0); by default
+    // DefaultConversion. The reports are sent from a thread of the fake's
+    // own, as a library may do.
+    std::function<std::vector<ConvertReport>(const ConvertCall&, size_t index)> on_convert;
+    std::vector<std::thread> workers;
+    ProgressSink* sink = nullptr;
+    LONG bit_rate = 0;
+    std::u16string work_folder;
+
     // Entries of `log` that are calls on a root: no creations, content, items,
     // opening or destructions.
     std::vector<std::string> RootCalls() const;
     size_t Count(const std::string& entry) const;
 };
+
+// The default conversion: writes "<folder>conv<index><ext>" (the extension of
+// the code's container), makes it openable with a title, and reports 0x1001,
+// 0x1006 and then 0x1003 with the asked code and that path.
+std::vector<ConvertReport> DefaultConversion(LibraryState& state, const ConvertCall& call, size_t index);
 
 // A root on `state`, outside any registration, with one reference.
 MediaLibrary* NewFakeRoot(const std::shared_ptr<LibraryState>& state);

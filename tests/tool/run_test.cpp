@@ -239,11 +239,12 @@ TEST_F(RunTest, ExitStopsButEosFollows) {
     EXPECT_EQ(output_, "EOS.\n");
 }
 
-TEST_F(RunTest, ConvertFailsWithoutTheConversionLayer) {
+TEST_F(RunTest, ConvertThatTheLibraryRefusesFailsWithoutAListing) {
     ComPtr<FakeMediaItem> item = Openable(song_);
+    fake_.state->convert_result = E_NOTIMPL;
     EXPECT_EQ(Run({u"--Convert", U16(song_)}), 1);
     EXPECT_EQ(output_, "TargetTrack=" + song_.string() + "\nEOS.\n");
-    EXPECT_EQ(item->close_count, 0);
+    EXPECT_EQ(item->close_count, 1);  // closed once its values were read
 }
 
 TEST(Identity, RegistryRowsFirstCompleteRowWins) {

@@ -1,6 +1,6 @@
 // The picture facts that the attribute listing prints: where they are read
 // from, what counts as a picture, and that every value array is freed.
-#include "tool/tags/picture_info.h"
+#include "tool/pictures/picture_info.h"
 
 #include <gtest/gtest.h>
 

@@ -62,7 +62,7 @@ void RunCommand(CommandOptions& options, MediaLibrary* root, int version,
     }
 
     // The last source file that opens is the target; earlier ones are not touched.
-    CommandRun run{options, root, exit_code, {}, {}, {}};
+    CommandRun run{options, root, exit_code, {}, {}, {}, {}, {}};
     std::u16string target_path;
     for (auto it = options.sources.rbegin(); it != options.sources.rend(); ++it) {
         run.item = OpenMediaItem(root, it->Value());

@@ -5,7 +5,7 @@
 #include "library/attribute_read.h"
 #include "library/media_ids.h"
 #include "platform/text/text.h"
-#include "tool/tags/picture_info.h"
+#include "tool/pictures/picture_info.h"
 
 namespace attr = medialib::attr;
 
