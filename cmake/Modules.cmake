@@ -11,7 +11,9 @@ function(cq_add_module name)
     string(APPEND body "    ${sym};\n")
   endforeach()
   string(APPEND body "  local: *;\n};\n")
-  file(WRITE ${script} "${body}")
+  # Written only when its text changes: a new time stamp would relink the
+  # module at every build.
+  file(CONFIGURE OUTPUT ${script} CONTENT "${body}" @ONLY)
   target_link_libraries(${name} PRIVATE ${M_LIBS})
   target_link_options(${name} PRIVATE "-Wl,--version-script=${script}" "-Wl,--no-undefined")
   set_target_properties(${name} PROPERTIES PREFIX "" LINK_DEPENDS ${script})

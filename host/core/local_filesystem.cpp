@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/sdk/text.h"
+#include "platform/files/unique_dir.h"
 
 namespace playhost {
 namespace {
@@ -124,10 +125,6 @@ class LocalFile : public file {
     Descriptor m_fd;
 };
 
-struct DirCloser {
-    void operator()(DIR* d) const { ::closedir(d); }
-};
-
 class LocalFilesystem : public filesystem {
   public:
     bool is_our_path(const char* path) override {
@@ -214,7 +211,7 @@ class LocalFilesystem : public filesystem {
         const bool host_form = path && fb2k::starts_with_nocase(path, "file://");
         std::string folder = fb2k::host_path_to_native(path);
         while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-        std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+        platform::UniqueDir dir(::opendir(folder.c_str()));
         if (!dir) ThrowErrno(errno);
 
         struct Entry {

@@ -18,7 +18,7 @@ class LibraryRoot final : public MediaLibrary {
         if (!object) return E_POINTER;
         *object = nullptr;
         bool known = riid == IID_IUnknown;
-        for (const IID& iid : kMediaLibraryInterfaceIds) known |= (riid == iid);
+        for (const IID& version : kMediaLibraryInterfaceIds) known |= (riid == version);
         if (!known) return E_NOINTERFACE;
         *object = static_cast<MediaLibrary*>(this);
         AddRef();

@@ -21,6 +21,7 @@
 #include "medialib/core/dates.h"
 #include "medialib/core/text_utf.h"
 #include "medialib/openmg/byte_order.h"
+#include "platform/not_reached.h"
 
 namespace medialib::openmg {
 namespace {
@@ -247,7 +248,7 @@ const Row& RowFor(uint32_t id) {
     for (const Row& row : kRows) {
         if (row.id == id) return row;
     }
-    return kRows[0];  // not reached: every caller names an id of the table
+    platform::NotReached("RowFor: every caller names an id of the table");
 }
 
 const Row* FindUserRow(const std::string& description) {

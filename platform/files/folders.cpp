@@ -13,16 +13,14 @@
 
 #include "platform/files/fileobject.h"
 #include "platform/files/stat.h"
+#include "platform/files/unique_dir.h"
 #include "platform/text/text.h"
 
 namespace {
 
 using platform::ErrorFromErrno;
 
-struct DirCloser {
-    void operator()(DIR* d) const { closedir(d); }
-};
-using DirPtr = std::unique_ptr<DIR, DirCloser>;
+using DirPtr = platform::UniqueDir;
 
 // Closes a descriptor when it goes out of scope.
 class Fd {

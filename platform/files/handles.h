@@ -26,6 +26,15 @@ BOOL CloseHandle(HANDLE hObject);
 
 namespace platform {
 
+// Owns a handle and closes it at the end of the owner's life; null and
+// INVALID_HANDLE_VALUE own nothing, so a failed CreateFileW can be kept as is.
+struct HandleCloser {
+    void operator()(HANDLE handle) const {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
 // Base of everything a handle can stand for.
 class KernelObject {
   public:

@@ -9,21 +9,13 @@
 #include <memory>
 #include <new>
 
+#include "platform/imaging/cairo_ptr.h"
 #include "platform/imaging/objects.h"
 
 using namespace Gdiplus;
 
 namespace platform::imaging {
 namespace {
-
-struct SurfaceDestroy {
-    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-struct ContextDestroy {
-    void operator()(cairo_t* c) const { cairo_destroy(c); }
-};
-using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;
-using ContextPtr = std::unique_ptr<cairo_t, ContextDestroy>;
 
 SurfacePtr WrapPixels(PixelImage& image) {
     return SurfacePtr(cairo_image_surface_create_for_data(

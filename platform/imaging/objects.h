@@ -31,7 +31,7 @@ inline Bitmap* AsBitmap(GpImage* image) { return static_cast<Bitmap*>(image); }
 
 class SolidBrush final : public GpSolidFill {
   public:
-    explicit SolidBrush(Gdiplus::ARGB color) : color(color) {}
+    explicit SolidBrush(Gdiplus::ARGB argb) : color(argb) {}
     Gdiplus::ARGB color;
 };
 
@@ -56,7 +56,7 @@ std::string Utf16ToUtf8(const WCHAR* text, INT length);
 
 class GpGraphics {
   public:
-    explicit GpGraphics(std::shared_ptr<platform::imaging::PixelImage> target) : target(std::move(target)) {}
+    explicit GpGraphics(std::shared_ptr<platform::imaging::PixelImage> image) : target(std::move(image)) {}
     std::shared_ptr<platform::imaging::PixelImage> target;
     Gdiplus::CompositingQuality compositing_quality = Gdiplus::CompositingQualityDefault;
     Gdiplus::InterpolationMode interpolation = Gdiplus::InterpolationModeBilinear;
@@ -67,7 +67,7 @@ class GpGraphics {
 
 class GpFontFamily {
   public:
-    GpFontFamily(std::string name, bool generic) : name(std::move(name)), generic(generic) {}
+    GpFontFamily(std::string family, bool is_generic) : name(std::move(family)), generic(is_generic) {}
     std::string name;  // as fontconfig knows it (UTF-8)
     bool generic;      // the process-wide generic family: never deleted
 };

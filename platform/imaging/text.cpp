@@ -21,6 +21,7 @@
 #include <optional>
 #include <utility>
 
+#include "platform/imaging/cairo_ptr.h"
 #include "platform/imaging/objects.h"
 
 using namespace Gdiplus;
@@ -30,12 +31,6 @@ namespace {
 
 struct GObjectUnref {
     void operator()(void* p) const { g_object_unref(p); }
-};
-struct SurfaceDestroy {
-    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-struct ContextDestroy {
-    void operator()(cairo_t* c) const { cairo_destroy(c); }
 };
 struct FontOptionsDestroy {
     void operator()(cairo_font_options_t* o) const { cairo_font_options_destroy(o); }
@@ -53,8 +48,6 @@ struct PathDestroy {
     void operator()(cairo_path_t* p) const { cairo_path_destroy(p); }
 };
 using LayoutPtr = std::unique_ptr<PangoLayout, GObjectUnref>;
-using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;
-using ContextPtr = std::unique_ptr<cairo_t, ContextDestroy>;
 
 constexpr const char* kGenericSansSerif = "sans-serif";
 

@@ -71,21 +71,21 @@ t_filestats input_oma::get_file_stats(abort_callback&) {
     stats.m_size = 0;
     stats.m_timestamp = 0;
     if (m_library_path.Get()) {
-        HANDLE file = CreateFileW(m_library_path.Get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
+        const platform::UniqueHandle file(CreateFileW(m_library_path.Get(), GENERIC_READ,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.get() != INVALID_HANDLE_VALUE) {
             // A low part of 0xFFFFFFFF is a real size when the call reports no error
             // (a file of 4 GiB - 1 bytes, for instance).
             DWORD high = 0;
             SetLastError(ERROR_SUCCESS);
-            const DWORD low = GetFileSize(file, &high);
+            const DWORD low = GetFileSize(file.get(), &high);
             if (low != INVALID_FILE_SIZE || GetLastError() == ERROR_SUCCESS)
                 stats.m_size = (static_cast<uint64_t>(high) << 32) | low;
             FILETIME written{};
-            if (GetFileTime(file, nullptr, nullptr, &written))
+            if (GetFileTime(file.get(), nullptr, nullptr, &written))
                 stats.m_timestamp =
                     (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
-            CloseHandle(file);
         }
     }
     m_stats = stats;

@@ -152,7 +152,7 @@ TEST_F(ConvertEngine, TargetsWithoutAnEncoderFailAndLeaveNothing) {
     const auto wav = MakeWav("src.wav");
     for (int32_t code : {Code(container::Omg, codec::Atrac3Plus), Code(container::ThreeGp, codec::HeAac),
                          Code(container::Oma, codec::AalAtrac3), Code(container::Oma, 0),
-                         Code(container::Wma, codec::Wma), Code(0x1234, codec::Pcm)}) {
+                         Code(container::Wma, codec::Wma), Code(container::Mp3 + 2, codec::Pcm)}) {
         EXPECT_FALSE(Run(wav, code).ok) << std::hex << code;
     }
     CQ_REQUIRE_SAMPLE(sample, "atracdencU_test_atrac3_132k_noid3.oma");

@@ -48,14 +48,6 @@ mode_t ModeOf(const fs::path& path) {
     return st.st_mode & 07777;
 }
 
-// Closes a handle at the end of a scope.
-struct HandleCloser {
-    HANDLE h;
-    ~HandleCloser() {
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    }
-};
-
 TEST(FullPathTest, MakesAbsoluteAndCollapses) {
     EXPECT_EQ(Cwd() + u"/a/c.txt", platform::FullPath(u"a/./b/../c.txt"));
     EXPECT_EQ(u"/x/y", platform::FullPath(u"/x//y/."));
@@ -135,44 +127,44 @@ TEST(FileIoTest, CreateWriteSeekRead) {
     testsupport::ScopedTempDir dir;
     std::u16string path = W(dir / "\xE6\x97\xA5\xE6\x9C\xAC.txt");  // 日本.txt
 
-    HandleCloser h{CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)};
-    ASSERT_NE(INVALID_HANDLE_VALUE, h.h);
+    const platform::UniqueHandle h(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_NE(INVALID_HANDLE_VALUE, h.get());
     // The UTF-16 name is a UTF-8 name on disk.
     EXPECT_TRUE(fs::exists(dir / "\xE6\x97\xA5\xE6\x9C\xAC.txt"));
 
     DWORD written = 0;
-    ASSERT_TRUE(WriteFile(h.h, "hello world", 11, &written, nullptr));
+    ASSERT_TRUE(WriteFile(h.get(), "hello world", 11, &written, nullptr));
     EXPECT_EQ(11u, written);
     TestLargeInteger size{}, position{}, distance{};
-    ASSERT_TRUE(GetFileSizeEx(h.h, &size));
+    ASSERT_TRUE(GetFileSizeEx(h.get(), &size));
     EXPECT_EQ(11, size.QuadPart);
     DWORD high = 99;
-    EXPECT_EQ(11u, GetFileSize(h.h, &high));
+    EXPECT_EQ(11u, GetFileSize(h.get(), &high));
     EXPECT_EQ(0u, high);
 
     distance.QuadPart = -5;
-    ASSERT_TRUE(SetFilePointerEx(h.h, distance, &position, FILE_END));
+    ASSERT_TRUE(SetFilePointerEx(h.get(), distance, &position, FILE_END));
     EXPECT_EQ(6, position.QuadPart);
     char buf[16] = {};
     DWORD read = 0;
-    ASSERT_TRUE(ReadFile(h.h, buf, sizeof buf, &read, nullptr));
+    ASSERT_TRUE(ReadFile(h.get(), buf, sizeof buf, &read, nullptr));
     EXPECT_EQ(5u, read);
     EXPECT_EQ(std::string("world"), std::string(buf, read));
     // At the end: success with nothing read.
-    ASSERT_TRUE(ReadFile(h.h, buf, sizeof buf, &read, nullptr));
+    ASSERT_TRUE(ReadFile(h.get(), buf, sizeof buf, &read, nullptr));
     EXPECT_EQ(0u, read);
 
     distance.QuadPart = -1;
     SetLastError(0);
-    EXPECT_FALSE(SetFilePointerEx(h.h, distance, nullptr, FILE_BEGIN));
+    EXPECT_FALSE(SetFilePointerEx(h.get(), distance, nullptr, FILE_BEGIN));
     EXPECT_EQ(ERROR_NEGATIVE_SEEK, GetLastError());
 
     distance.QuadPart = 5;
-    ASSERT_TRUE(SetFilePointerEx(h.h, distance, nullptr, FILE_BEGIN));
-    ASSERT_TRUE(SetEndOfFile(h.h));
-    EXPECT_EQ(5u, GetFileSize(h.h, nullptr));
-    EXPECT_TRUE(FlushFileBuffers(h.h));
+    ASSERT_TRUE(SetFilePointerEx(h.get(), distance, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(h.get()));
+    EXPECT_EQ(5u, GetFileSize(h.get(), nullptr));
+    EXPECT_TRUE(FlushFileBuffers(h.get()));
 }
 
 TEST(FileIoTest, DispositionsAndTheirErrors) {
@@ -186,21 +178,22 @@ TEST(FileIoTest, DispositionsAndTheirErrors) {
     EXPECT_EQ(ERROR_FILE_EXISTS, GetLastError());
 
     {
-        HandleCloser h{CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr)};
-        ASSERT_NE(INVALID_HANDLE_VALUE, h.h);
+        const platform::UniqueHandle h(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_NE(INVALID_HANDLE_VALUE, h.get());
         EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
-        EXPECT_EQ(0u, GetFileSize(h.h, nullptr));
+        EXPECT_EQ(0u, GetFileSize(h.get(), nullptr));
         // Writing only: reading is refused.
         char c;
         DWORD read = 0;
-        EXPECT_FALSE(ReadFile(h.h, &c, 1, &read, nullptr));
+        EXPECT_FALSE(ReadFile(h.get(), &c, 1, &read, nullptr));
         EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
     }
     {
         std::u16string fresh = W(dir / "new.bin");
-        HandleCloser h{CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr)};
-        ASSERT_NE(INVALID_HANDLE_VALUE, h.h);
+        const platform::UniqueHandle h(
+            CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+        ASSERT_NE(INVALID_HANDLE_VALUE, h.get());
         EXPECT_EQ(ERROR_SUCCESS, GetLastError());
     }
 
@@ -283,9 +276,9 @@ TEST(AttributesTest, ReadOnlyFollowsTheWriteBitsAndIsEnforced) {
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
     EXPECT_EQ("keep", ReadAll(file));
     // Reading is fine.
-    HandleCloser h{
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
-    EXPECT_NE(INVALID_HANDLE_VALUE, h.h);
+    const platform::UniqueHandle h(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_NE(INVALID_HANDLE_VALUE, h.get());
 
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL));
     EXPECT_FALSE(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_READONLY);
@@ -319,10 +312,11 @@ TEST(AttributesTest, HiddenIsAnExtendedAttribute) {
     attributes = GetFileAttributesW(path.c_str());
     EXPECT_FALSE(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
     {
-        HandleCloser h{CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)};
-        ASSERT_NE(INVALID_HANDLE_VALUE, h.h);
+        const platform::UniqueHandle h(
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_NE(INVALID_HANDLE_VALUE, h.get());
         DWORD n = 0;
-        WriteFile(h.h, "new", 3, &n, nullptr);
+        WriteFile(h.get(), "new", 3, &n, nullptr);
     }
     ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
     attributes = GetFileAttributesW(path.c_str());
@@ -332,9 +326,9 @@ TEST(AttributesTest, HiddenIsAnExtendedAttribute) {
 
     // A file created hidden.
     std::u16string other = W(dir / "other.jpg");
-    HandleCloser h{
-        CreateFileW(other.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr)};
-    ASSERT_NE(INVALID_HANDLE_VALUE, h.h);
+    const platform::UniqueHandle h(
+        CreateFileW(other.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
+    ASSERT_NE(INVALID_HANDLE_VALUE, h.get());
     EXPECT_TRUE(GetFileAttributesW(other.c_str()) & FILE_ATTRIBUTE_HIDDEN);
 }
 
@@ -414,15 +408,15 @@ TEST(FileTimeTest, WindowsScaleSince1601) {
     struct timespec times[2] = {{946684800, 0}, {946684800, 0}};
     ASSERT_EQ(0, utimensat(AT_FDCWD, file.c_str(), times, 0));
 
-    HandleCloser h{
-        CreateFileW(W(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
-    ASSERT_NE(INVALID_HANDLE_VALUE, h.h);
+    const platform::UniqueHandle h(
+        CreateFileW(W(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_NE(INVALID_HANDLE_VALUE, h.get());
     FILETIME creation{}, access{}, write{};
-    ASSERT_TRUE(GetFileTime(h.h, &creation, &access, &write));
+    ASSERT_TRUE(GetFileTime(h.get(), &creation, &access, &write));
     EXPECT_EQ(125911584000000000ULL, platform::FileTimeToUInt64(write));
     EXPECT_EQ(125911584000000000ULL, platform::FileTimeToUInt64(access));
     EXPECT_GT(platform::FileTimeToUInt64(creation), 0u);
-    EXPECT_TRUE(GetFileTime(h.h, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(GetFileTime(h.get(), nullptr, nullptr, nullptr));
 
     auto listing = platform::ListFolder(W(dir.path()));
     ASSERT_TRUE(listing && listing->size() == 1);

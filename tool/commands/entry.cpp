@@ -58,9 +58,9 @@ std::vector<std::u16string> DecodeArguments(int argc, char** argv) {
 }
 
 LONG RunCommandLine(const std::vector<std::u16string>& words) {
-    MediaLibrary* root = nullptr;
+    ComPtr<MediaLibrary> root;  // released last, after the identity
     int version = 0;
-    if (!library::CreateLibraryRoot(&root, &version)) return 1;
+    if (!library::CreateLibraryRoot(root.ReleaseAndGetAddressOf(), &version)) return 1;
 
     library::ApplicationIdentity identity;
     library::FillApplicationIdentity(identity);
@@ -70,20 +70,16 @@ LONG RunCommandLine(const std::vector<std::u16string>& words) {
     // that started the program, so the splitting of a Windows command line
     // (and its failure, which would end the run here without "EOS.") has no
     // counterpart. An empty list is still handled as such a failure.
-    if (words.empty()) {
-        root->Release();
-        return 0;
-    }
+    if (words.empty()) return 0;
     if (words.size() == 1) {
         WriteLine(FormatLine(u"%s", kVersionLine));
     } else {
         const std::vector<std::u16string> arguments(words.begin() + 1, words.end());
-        DispatchArguments(arguments, root, identity, exit_code, version);
+        DispatchArguments(arguments, root.Get(), identity, exit_code, version);
     }
     WriteLine(FormatLine(u"EOS."));
 
     identity.Reset();
-    root->Release();
     return exit_code;
 }
 

@@ -13,16 +13,13 @@
 namespace quillet {
 namespace {
 
-struct HandleCloser {
-    void operator()(void* handle) const { CloseHandle(handle); }
-};
-using FileHandle = std::unique_ptr<void, HandleCloser>;
+using platform::UniqueHandle;
 
-FileHandle OpenFile(LPCWSTR path, DWORD access, DWORD disposition) {
+UniqueHandle OpenFile(LPCWSTR path, DWORD access, DWORD disposition) {
     HANDLE handle =
         CreateFileW(path, access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    return FileHandle(handle);
+    return UniqueHandle(handle);
 }
 
 // Sizes `buffer` (zero-filled); false when the memory cannot be had.
@@ -71,7 +68,7 @@ bool DecodeBytes(const unsigned char* raw, size_t size, std::u16string* text) {
 // The whole file decoded by its mark; false when there is nothing to read.
 bool DecodeFile(LPCWSTR path, std::u16string* text) {
     if (!path || !*path) return false;
-    FileHandle file = OpenFile(path, GENERIC_READ, OPEN_EXISTING);
+    UniqueHandle file = OpenFile(path, GENERIC_READ, OPEN_EXISTING);
     if (!file) return false;
     DWORD high = 0;
     const DWORD size = GetFileSize(file.get(), &high);
@@ -191,7 +188,7 @@ bool ReplaceFile(LPCWSTR path, const std::string& bytes) {
     std::u16string folder;
     if (SplitPath(path, nullptr, &folder, nullptr, nullptr) != 0 && !folder.empty())
         SHCreateDirectory(nullptr, folder.c_str());
-    FileHandle file = OpenFile(path, GENERIC_WRITE, CREATE_ALWAYS);
+    UniqueHandle file = OpenFile(path, GENERIC_WRITE, CREATE_ALWAYS);
     if (!file) return false;
     if (bytes.empty()) return true;
     DWORD written = 0;

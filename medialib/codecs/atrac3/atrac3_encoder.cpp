@@ -247,14 +247,15 @@ struct Encoder::Impl {
     // Finds the largest noise offset at which the units fit `budget_bits`
     // (per unit, or shared when `shared`), then spends what is left on the
     // subbands whose noise is furthest above their threshold.
-    void Allocate(std::array<UnitPlan*, 2> plans, int units, bool shared, int budget_bits) {
+    void Allocate(std::array<UnitPlan*, 2> unit_plans, int units, bool shared, int budget_bits) {
         auto total = [&](int i) {
-            return shared ? Bytes(plans[0]->Bits()) * 8 + Bytes(plans[1]->Bits()) * 8 : plans[i]->Bits();
+            return shared ? Bytes(unit_plans[0]->Bits()) * 8 + Bytes(unit_plans[1]->Bits()) * 8
+                          : unit_plans[i]->Bits();
         };
         auto fits = [&](float factor, int i) {
             for (int u = 0; u < units; ++u) {
                 if (!shared && u != i) continue;
-                plans[u]->ChooseForFactor(factor);
+                unit_plans[u]->ChooseForFactor(factor);
             }
             return total(i) <= budget_bits;
         };
@@ -280,8 +281,8 @@ struct Encoder::Impl {
             // allowed noise get their error refined by tonal components.
             for (int u = 0; u < units; ++u) {
                 if (!shared && u != r) continue;
-                const int others = shared ? Bytes(plans[1 - u]->Bits()) * 8 : 0;
-                plans[u]->Refine(budget_bits - others, std::exp2(hi));
+                const int others = shared ? Bytes(unit_plans[1 - u]->Bits()) * 8 : 0;
+                unit_plans[u]->Refine(budget_bits - others, std::exp2(hi));
             }
             // Greedy refinement with the bits left.
             for (int step = 0; step < 256; ++step) {
@@ -297,17 +298,17 @@ struct Encoder::Impl {
                     int slack = left;
                     if (shared) {
                         // Byte rounding of the other unit stays as it is.
-                        const int own = Bytes(plans[u]->Bits()) * 8 - plans[u]->Bits();
+                        const int own = Bytes(unit_plans[u]->Bits()) * 8 - unit_plans[u]->Bits();
                         slack = left + own;
                     }
-                    if (plans[u]->BestUpgrade(slack, &subband, &extra, &ratio) && ratio > best_ratio) {
+                    if (unit_plans[u]->BestUpgrade(slack, &subband, &extra, &ratio) && ratio > best_ratio) {
                         best_ratio = ratio;
                         best_unit = u;
                         best_subband = subband;
                     }
                 }
                 if (best_unit < 0) break;
-                plans[best_unit]->Upgrade(best_subband);
+                unit_plans[best_unit]->Upgrade(best_subband);
             }
         }
     }
