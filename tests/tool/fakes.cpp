@@ -116,7 +116,7 @@ HRESULT FakeItem::Load(LPCWSTR path, LONG mode) {
 HRESULT FakeItem::Close() {
     calls.push_back({"Close", 0, 0, {}});
     ++close_count;
-    return S_OK;
+    return close_result;
 }
 
 HRESULT FakeItem::GetAttribute(ULONG id, LONG* count, VARIANT** values) {

@@ -67,6 +67,7 @@ class FakeItem final : public platform::ComObject<FakeItem, MediaItem> {
     std::map<ULONG, IUnknown*> failure_leftovers;
     std::map<ULONG, HRESULT> set_failures;  // SetAttribute fails with this status
     HRESULT load_result = S_OK;
+    HRESULT close_result = S_OK;  // what Close answers (a failed save)
     std::u16string loaded_path;
     LONG loaded_mode = 0;
     int close_count = 0;

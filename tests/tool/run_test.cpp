@@ -189,6 +189,19 @@ TEST_F(RunTest, QuietSkipsTheListingButStillCloses) {
     EXPECT_EQ(item->close_count, 1);
 }
 
+TEST_F(RunTest, FailedCloseFailsTheRunAfterTheListing) {
+    // Close writes the changes: a save that fails there must not pass as success.
+    ComPtr<FakeItem> item = Openable(song_);
+    item->close_result = E_ACCESSDENIED;
+    EXPECT_EQ(Run({u"--Put", u"--Title", u"New", U16(song_)}), 1);
+    EXPECT_NE(output_.find("\nTitle=New\n"), std::string::npos);  // listed before the close
+    EXPECT_EQ(item->close_count, 1);
+    EXPECT_EQ(Run({u"--Get", u"--Quiet", U16(song_)}), 1);
+
+    item->close_result = S_OK;
+    EXPECT_EQ(Run({u"--Put", u"--Title", u"New", U16(song_)}), 0);
+}
+
 TEST_F(RunTest, NothingOpensOrNothingGivenLeavesExitCodeAlone) {
     EXPECT_EQ(Run({u"--Put", U16(song_)}), 0);
     EXPECT_EQ(output_, "EOS.\n");

@@ -36,6 +36,9 @@ void AddAllDefaults(CommandOptions& options, const PathParts& target) {
 }
 
 // The listing of the file the command ended on, then Close and release.
+// Close is where the library writes the changes, so a failed Close is a
+// failed run: the listing printed before it showed values that never reached
+// the file.
 void CloseTarget(CommandRun& run) {
     if (!run.item) return;
     if (!run.options.quiet) {
@@ -43,7 +46,7 @@ void CloseTarget(CommandRun& run) {
         ReadAttributeList(run.item.Get(), listing);
         for (const NameValueList::Entry& entry : listing) WriteKeyValue(entry.Name(), entry.Value());
     }
-    run.item->Close();
+    if (FAILED(run.item->Close())) run.exit_code = 1;
     run.item.Reset();
 }
 
