@@ -176,6 +176,13 @@ class LocalFilesystem : public filesystem {
         struct stat st {};
         if (::stat(source.c_str(), &st) != 0) ThrowErrno(errno);
         if (S_ISDIR(st.st_mode)) throw exception_io_denied();  // files only
+        // A read-only target (no write permission, the Windows read-only
+        // attribute) is not replaced, whoever asks: the rename itself would
+        // need only the folder's permission.
+        struct stat existing {};
+        if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+            ((existing.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0))
+            throw exception_io_denied();
         // The new content reaches the disk before the name does: otherwise a
         // crash soon after the rename could leave the target empty, with the
         // previous content already gone. A flush that fails keeps the target.

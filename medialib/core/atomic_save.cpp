@@ -28,6 +28,16 @@ bool CopyContents(int from, int to) {
     }
 }
 
+// A file without write permission is read-only, as the Windows attribute is:
+// no save replaces it, whoever asks. The rename over it needs only the
+// folder's permission (and root needs not even that), so the file's own mode
+// and the caller's access to it are tested here. An immutable or append-only
+// file answers EPERM and is refused the same way.
+bool MayReplace(const std::filesystem::path& target, const struct stat& st) {
+    if ((st.st_mode & 0222) == 0) return false;
+    return ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
 bool FlushFile(const std::filesystem::path& p) {
     UniqueFd fd(::open(p.c_str(), O_RDWR | O_CLOEXEC));
     return fd.get() >= 0 && ::fsync(fd.get()) == 0 && fd.Close();
@@ -47,6 +57,7 @@ bool ReplaceThroughTemporary(const std::filesystem::path& path,
     UniqueFd src(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (src.get() < 0 || ::fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (!MayReplace(target, st)) return false;
 
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
     // Built by appending: GCC 12 at -O3 misreports operator+ chains (-Wrestrict).

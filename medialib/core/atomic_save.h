@@ -6,7 +6,9 @@
 // (WriteAtomically). The temporary file gets the original's permission bits,
 // is flushed to disk and renamed over the original. Until that rename the
 // original is never opened for writing, so any failure leaves it byte for
-// byte; the temporary file is removed on every failure path. A target that is
+// byte; the temporary file is removed on every failure path. A target without
+// write permission (read-only), or one the caller may not write, is refused
+// before anything is made, whoever the caller is. A target that is
 // a symbolic link is resolved first: the linked file is replaced and the link
 // stays.
 #pragma once

@@ -144,6 +144,26 @@ TEST(AtomicEdit, WholeNewContentReplacesOnlyOnSuccess) {
     EXPECT_FALSE(WriteAtomically(dir.path(), [](int) { return true; })) << "a folder is not a file";
 }
 
+// A file without write permission is read-only for every user, root
+// included, although the rename over it needs only the folder's permission.
+TEST(AtomicEdit, ReadOnlyFileIsNeverReplaced) {
+    testsupport::ScopedTempDir dir;
+    const fs::path f = dir / "data.bin";
+    testsupport::WriteText(f, "original");
+    fs::permissions(f, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::vector<uint8_t> original = testsupport::ReadBytes(f);
+    bool edited = false;
+    EXPECT_FALSE(EditAtomically(f, [&](const fs::path&) { return edited = true; }));
+    EXPECT_FALSE(edited) << "no copy is even made";
+    EXPECT_FALSE(WriteAtomically(f, [](int fd) { return WriteAll(fd, "new", 3); }));
+    EXPECT_FALSE(WriteWholeFile(f, [](int fd) { return WriteAll(fd, "new", 3); }));
+    EXPECT_EQ(testsupport::ReadBytes(f), original);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+
+    fs::permissions(f, fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_TRUE(WriteAtomically(f, [](int fd) { return WriteAll(fd, "new", 3); }));
+}
+
 TEST(Dispatch, UnknownOrEmptyContentGivesNull) {
     testsupport::ScopedTempDir dir;
     testsupport::WriteText(dir / "text.mp3", "just some text, not audio at all\n");

@@ -68,6 +68,29 @@ TEST_F(SideTags, StreamFileIsHostPathPlusStreamName) {
     EXPECT_EQ(std::string(Load().meta_get("mood", 0)), "calm");
 }
 
+// A read-only side-tag file is refused for every user (root included) and
+// keeps what it held; no pending file is left beside it.
+TEST_F(SideTags, ReadOnlySideTagFilesAreNotReplaced) {
+    flags.ntfs_stream = true;
+    flags.user_profile = true;
+    Save(Titled("first"));
+    const std::filesystem::path profile_file = ProfileFile();
+    ASSERT_FALSE(profile_file.empty());
+    for (const std::filesystem::path& f : {stream_file, profile_file}) {
+        std::filesystem::permissions(f,
+                                     std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    }
+    EXPECT_THROW(Save(Titled("second")), exception_io_denied);
+    flags.ntfs_stream = false;
+    EXPECT_THROW(Save(Titled("second")), exception_io_denied);
+    flags.ntfs_stream = true;
+    EXPECT_EQ(LoadedTitle(), "first");
+    flags.ntfs_stream = false;
+    EXPECT_EQ(LoadedTitle(), "first");
+    EXPECT_FALSE(std::filesystem::exists(stream_file.string() + ".new"));
+    EXPECT_FALSE(std::filesystem::exists(profile_file.string() + ".new"));
+}
+
 TEST_F(SideTags, LoadOrderPrefersTheSwitchedOnPlace) {
     PutBoth("stream", "profile");
     flags.ntfs_stream = true;

@@ -86,6 +86,42 @@ TEST(Program, TerminalOutputIsTextWithSingleLineFeeds) {
     EXPECT_EQ(r.out, Golden("version.out"));
 }
 
+// Files the project makes itself (make_demo_oma: a tagged OpenMG tone).
+class DemoFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        song_ = dir_ / "song.oma";
+        const Result made =
+            testsupport::RunProgram(testsupport::BinDir() / "make_demo_oma", {song_.string(), "1"});
+        ASSERT_EQ(made.exit_code, 0) << "make_demo_oma failed";
+    }
+    std::string Title(const std::filesystem::path& path) {
+        const Result r = RunQuillet({"--Get", path.string()});
+        const size_t at = r.out.find("\nTitle=");
+        if (at == std::string::npos) return "<missing>";
+        return r.out.substr(at + 7, r.out.find('\n', at + 1) - at - 7);
+    }
+
+    testsupport::ScopedTempDir dir_;
+    std::filesystem::path song_;
+};
+
+// A read-only file is refused whoever runs the program (root too, who may
+// write the folder), and the refusal is a failed run, not a listing of values
+// that never reached the file.
+TEST_F(DemoFileTest, PutOnAReadOnlyFileFailsAndKeepsTheFile) {
+    std::filesystem::permissions(song_,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    const std::vector<uint8_t> before = testsupport::ReadBytes(song_);
+    const Result r = RunQuillet({"--Put", "--Title", "New", song_.string()});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_TRUE(testsupport::ReadBytes(song_) == before);
+    EXPECT_NE(Title(song_), "New");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
 // Real samples, worked on as copies. Each test skips while the media library
 // cannot open the sample.
 class RealSampleTest : public ::testing::Test {
