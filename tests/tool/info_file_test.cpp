@@ -149,6 +149,24 @@ TEST_F(InfoFileTest, WrittenFileReadsBackAndFoldersAreCreated) {
     EXPECT_EQ(Entries(back), Entries(list));
 }
 
+// A value holding line ends (any tag editor can store them) must not split
+// into lines of its own: controls are written as spaces and the entry reads
+// back whole, in every encoding.
+TEST_F(InfoFileTest, ControlCharactersInAValueAreWrittenAsSpaces) {
+    NameValueList list;
+    list.Append(u"Title", u"X\nEOS.\r\nGenre=Injected\t\x1b[2J");
+    list.Append(u"Album", u"A");
+    for (LONG digit : {1, 2, 8, 3}) {
+        const auto path = dir_ / ("x" + std::to_string(digit) + ".info");
+        ASSERT_TRUE(quillet::WriteInfoFile(list, U16(path).c_str(), digit));
+        NameValueList back;
+        quillet::ReadInfoFile(U16(path).c_str(), back);
+        EXPECT_EQ(Entries(back), (Pairs{{u"Title", u"X EOS.  Genre=Injected  [2J"}, {u"Album", u"A"}}))
+            << digit;
+    }
+    EXPECT_EQ(Bytes(dir_ / "x1.info"), "Title=X EOS.  Genre=Injected  [2J\r\nAlbum=A\r\n");
+}
+
 TEST_F(InfoFileTest, TextFileEncodings) {
     const auto path = dir_ / "t.txt";
     quillet::WriteTextFile(U16(path).c_str(), u"plain", 3);

@@ -208,10 +208,20 @@ void ReadInfoFile(LPCWSTR path, NameValueList& list) {
 bool ReadTextFile(LPCWSTR path, std::u16string* text) { return DecodeFile(path, text); }
 
 bool WriteInfoFile(const NameValueList& list, LPCWSTR path, LONG digit) {
+    // One line per entry: a CR or LF inside a name or value would end it
+    // early and the rest would come back as another entry (or be lost).
+    struct Line {
+        bool has_name, has_value;
+        std::u16string name, value;
+    };
+    std::vector<Line> lines;
+    for (const NameValueList::Entry& entry : list)
+        lines.push_back({entry.HasName(), entry.HasValue(), OneLine(entry.name), OneLine(entry.value)});
+
     // The exactness test stops at the first string that fails.
     bool all_exact = true;
-    for (const NameValueList::Entry& entry : list) {
-        if (!ConvertsExactly(entry.name) || !ConvertsExactly(entry.value)) {
+    for (const Line& line : lines) {
+        if (!ConvertsExactly(line.name) || !ConvertsExactly(line.value)) {
             all_exact = false;
             break;
         }
@@ -219,13 +229,13 @@ bool WriteInfoFile(const NameValueList& list, LPCWSTR path, LONG digit) {
     const Encoding encoding = ChooseEncoding(digit, all_exact);
     std::string bytes;
     AppendMark(bytes, encoding);
-    for (const NameValueList::Entry& entry : list) {
-        if (entry.HasName()) {
-            const size_t name_bytes = AppendEncoded(bytes, entry.name, encoding);
+    for (const Line& line : lines) {
+        if (line.has_name) {
+            const size_t name_bytes = AppendEncoded(bytes, line.name, encoding);
             if (encoding == Encoding::Utf16 || name_bytes > 0) AppendEquals(bytes, encoding);
         }
-        if (entry.HasValue()) AppendEncoded(bytes, entry.value, encoding);
-        if (entry.HasName() || entry.HasValue()) AppendLineEnd(bytes, encoding);
+        if (line.has_value) AppendEncoded(bytes, line.value, encoding);
+        if (line.has_name || line.has_value) AppendLineEnd(bytes, encoding);
     }
     return ReplaceFile(path, bytes);
 }
