@@ -122,6 +122,16 @@ TEST_F(DemoFileTest, PutOnAReadOnlyFileFailsAndKeepsTheFile) {
               1);
 }
 
+TEST_F(DemoFileTest, GetAllOnAFileNamedLikeItsInfoFileKeepsTheAudio) {
+    const auto named_info = dir_ / "song.info";
+    std::filesystem::copy_file(song_, named_info);
+    const std::vector<uint8_t> before = testsupport::ReadBytes(named_info);
+    const Result r = RunQuillet({"--GetAll", "--ForceWrite", named_info.string()});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out.find("InfoFile="), std::string::npos);
+    EXPECT_TRUE(testsupport::ReadBytes(named_info) == before);
+}
+
 // Real samples, worked on as copies. Each test skips while the media library
 // cannot open the sample.
 class RealSampleTest : public ::testing::Test {

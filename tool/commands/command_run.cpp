@@ -6,6 +6,7 @@
 #include "tool/commands/sequences.h"
 #include "tool/tags/attribute_list.h"
 #include "tool/tags/media_item.h"
+#include "tool/tags/protected_files.h"
 
 namespace quillet {
 namespace {
@@ -54,6 +55,11 @@ void CloseTarget(CommandRun& run) {
 
 void RunCommand(CommandOptions& options, MediaLibrary* root, int version,
                 const library::ApplicationIdentity& identity, LONG& exit_code) {
+    // The files this run works on are known only for the run.
+    ClearProtectedFiles();
+    struct ForgetAtEnd {
+        ~ForgetAtEnd() { ClearProtectedFiles(); }
+    } forget_at_end;
     if (options.command == Command::Create) {
         RunCreateSequence(options);
         return;

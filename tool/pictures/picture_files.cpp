@@ -7,6 +7,7 @@
 #include "platform/text/text.h"
 #include "tool/commands/numbers_paths.h"
 #include "tool/pictures/image_formats.h"
+#include "tool/tags/protected_files.h"
 
 namespace quillet {
 
@@ -25,6 +26,7 @@ bool SavePicture(std::u16string* extension, LPCWSTR path, MediaPicture* picture,
     if (extension) *extension = chosen;
 
     if (!force_write && !IsMissingOrFolder(file_name.c_str())) return false;
+    if (IsProtectedFile(file_name.c_str())) return false;  // the audio file of this run
 
     std::u16string folder;
     if (SplitPath(file_name.c_str(), nullptr, &folder, nullptr, nullptr) != 0 && !folder.empty())
