@@ -155,11 +155,19 @@ class LocalFilesystem : public filesystem {
                 flags |= O_RDWR | O_CREAT | O_TRUNC;
                 break;
         }
+        // Reading opens regular files only: the open of a FIFO would wait for
+        // a writer (so it is made without waiting) and a device may never end.
+        if (mode == open_mode_read) flags |= O_NONBLOCK | O_NOCTTY;
         const int fd = ::open(native.c_str(), flags, 0666);
         if (fd < 0) ThrowErrno(errno);
         auto object = fb2k::service_new<LocalFile>(fd);
         struct stat st {};
         if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) throw exception_io_denied();
+        if (mode == open_mode_read) {
+            if (::fstat(fd, &st) != 0) ThrowErrno(errno);
+            if (!S_ISREG(st.st_mode)) throw exception_io_not_found();
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        }
         out = object.get_ptr();
     }
 

@@ -10,6 +10,7 @@
 #include "medialib/com/classes.h"
 #include "medialib/com/content.h"
 #include "medialib/core/atomic_save.h"
+#include "medialib/core/container.h"
 #include "medialib/core/technical.h"
 
 namespace medialib {
@@ -85,10 +86,12 @@ class Picture final : public platform::ComObject<Picture, MediaPicture> {
 
     HRESULT Load(LPCWSTR path) override {
         if (!path || !*path) return E_INVALIDARG;
-        std::ifstream in(FilePathOf(path), std::ios::binary);
-        if (!in) return STG_E_FILENOTFOUND;
-        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
-        if (in.bad()) return STG_E_READFAULT;
+        // Regular files only: a FIFO or a device could wait forever or
+        // never end.
+        const std::unique_ptr<ByteSource> source = OpenFileSource(FilePathOf(path));
+        if (!source) return STG_E_FILENOTFOUND;
+        std::vector<uint8_t> bytes(static_cast<size_t>(source->Size()));
+        if (source->ReadAt(0, bytes.data(), bytes.size()) != bytes.size()) return STG_E_READFAULT;
         std::lock_guard lock(mutex_);
         data_->mime = SniffImageMime(bytes.data(), bytes.size());
         data_->bytes = std::move(bytes);

@@ -54,7 +54,8 @@ bool ReplaceThroughTemporary(const std::filesystem::path& path,
     std::error_code ec;
     const std::filesystem::path target = std::filesystem::canonical(path, ec);
     if (ec) return false;
-    UniqueFd src(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd src(
+        ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));  // never waits on a FIFO
     struct stat st {};
     if (src.get() < 0 || ::fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     if (!MayReplace(target, st)) return false;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -102,6 +103,18 @@ TEST_F(HostFilesystem, MissingObjectsAndExistence) {
     EXPECT_FALSE(filesystem::g_exists(Native("d.txt").c_str(), abort));
     // A folder cannot be opened as a file.
     EXPECT_THROW(filesystem::g_open_read(f, dir.path().string().c_str(), abort), exception_io_denied);
+}
+
+// Reading opens regular files only, at once: a FIFO would wait for a writer
+// and a device may never end.
+TEST_F(HostFilesystem, FifosAndDevicesAreNotFoundForReading) {
+    ASSERT_EQ(mkfifo(Native("f.oma").c_str(), 0644), 0);
+    file_ptr f;
+    alarm(10);
+    EXPECT_THROW(filesystem::g_open_read(f, Url("f.oma").c_str(), abort), exception_io_not_found);
+    alarm(0);
+    EXPECT_THROW(filesystem::g_open_read(f, "/dev/zero", abort), exception_io_not_found);
+    EXPECT_TRUE(f.is_empty());
 }
 
 TEST_F(HostFilesystem, FoldersCreateListEmptyRemove) {

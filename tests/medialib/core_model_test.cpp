@@ -1,6 +1,8 @@
 // The engine's shared core: value comparison, dates, UTF conversion, byte
 // sources, atomic edits and dispatch of unknown content.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -162,6 +164,17 @@ TEST(AtomicEdit, ReadOnlyFileIsNeverReplaced) {
 
     fs::permissions(f, fs::perms::owner_write, fs::perm_options::add);
     EXPECT_TRUE(WriteAtomically(f, [](int fd) { return WriteAll(fd, "new", 3); }));
+}
+
+TEST(Dispatch, FifosAndDevicesAreNotOpened) {
+    testsupport::ScopedTempDir dir;
+    const fs::path fifo = dir / "f.oma";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    ::alarm(10);  // a test that waits for a writer ends here
+    EXPECT_FALSE(OpenFileSource(fifo));
+    EXPECT_FALSE(OpenMediaFile(fifo));
+    ::alarm(0);
+    EXPECT_FALSE(OpenMediaFile("/dev/zero"));
 }
 
 TEST(Dispatch, UnknownOrEmptyContentGivesNull) {

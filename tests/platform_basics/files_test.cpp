@@ -237,6 +237,22 @@ TEST(FileIoTest, HandlesThatAreNotOpenFailCleanly) {
     EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
 }
 
+// Opening a FIFO for reading must not wait for a writer that never comes
+// (the alarm ends a test that hangs); a FIFO has no size to read.
+TEST(FileIoTest, OpeningAFifoForReadingDoesNotWait) {
+    testsupport::ScopedTempDir dir;
+    const fs::path fifo = dir / "f.oma";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    alarm(10);
+    HANDLE h =
+        CreateFileW(W(fifo).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    alarm(0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    DWORD high = 0;
+    EXPECT_EQ(0u, GetFileSize(h, &high));
+    EXPECT_TRUE(CloseHandle(h));
+}
+
 TEST(AttributesTest, KindsAndMissingFiles) {
     testsupport::ScopedTempDir dir;
     testsupport::WriteText(dir / "f.txt", "x");

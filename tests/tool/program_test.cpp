@@ -2,6 +2,7 @@
 // with committed golden files, the program without a registered media
 // library, and output to a terminal.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
@@ -130,6 +131,31 @@ TEST_F(DemoFileTest, GetAllOnAFileNamedLikeItsInfoFileKeepsTheAudio) {
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out.find("InfoFile="), std::string::npos);
     EXPECT_TRUE(testsupport::ReadBytes(named_info) == before);
+}
+
+// A FIFO as target, info, base or jacket file: nothing waits, nothing is
+// read from it or written to it. `timeout` ends a run that would hang.
+TEST_F(DemoFileTest, FifosAreNotFilesToReadOrWrite) {
+    const auto fifo = dir_ / "f.oma";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo((dir_ / "g.info").c_str(), 0644), 0);
+    const std::string quillet = testsupport::ShellQuote((testsupport::BinDir() / "Quillet").string());
+    const std::string song = testsupport::ShellQuote(song_.string());
+    const std::string f = testsupport::ShellQuote(fifo.string());
+    auto run = [&](const std::string& args) {
+        return testsupport::RunShell("LC_ALL=C.UTF-8 timeout 20 " + quillet + " " + args);
+    };
+    Result r = run("--Get " + f);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_FALSE(r.HasKey("TargetTrack"));
+    for (const char* option : {"--Info ", "--Base ", "--Jacket "}) {
+        r = run(std::string("--Put --Quiet ") + option + f + " " + song);
+        EXPECT_TRUE(r.HasLine("EOS.")) << option;
+    }
+    r = run("--Get --Quiet --ForceWrite --Info " + testsupport::ShellQuote((dir_ / "g").string()) + " " +
+            song);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_FALSE(r.HasKey("InfoFile"));
 }
 
 // Real samples, worked on as copies. Each test skips while the media library

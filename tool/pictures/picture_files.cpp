@@ -26,7 +26,7 @@ bool SavePicture(std::u16string* extension, LPCWSTR path, MediaPicture* picture,
     if (extension) *extension = chosen;
 
     if (!force_write && !IsMissingOrFolder(file_name.c_str())) return false;
-    if (IsProtectedFile(file_name.c_str())) return false;  // the audio file of this run
+    if (!MayExportOnto(file_name.c_str())) return false;  // the audio file of this run, a FIFO, a device
 
     std::u16string folder;
     if (SplitPath(file_name.c_str(), nullptr, &folder, nullptr, nullptr) != 0 && !folder.empty())

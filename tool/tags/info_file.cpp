@@ -165,7 +165,7 @@ void AppendEquals(std::string& out, Encoding encoding) {
 // every byte was written; a file cut short is removed rather than left behind
 // as a shorter list of tags for a later import.
 bool ReplaceFile(LPCWSTR path, const std::string& bytes) {
-    if (IsProtectedFile(path)) return false;  // the audio file of this run
+    if (!MayExportOnto(path)) return false;  // the audio file of this run, a FIFO, a device
     std::u16string folder;
     if (SplitPath(path, nullptr, &folder, nullptr, nullptr) != 0 && !folder.empty())
         SHCreateDirectory(nullptr, folder.c_str());

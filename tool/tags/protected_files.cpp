@@ -38,4 +38,13 @@ bool IsProtectedFile(LPCWSTR path) {
     return identity && std::find(g_protected.begin(), g_protected.end(), *identity) != g_protected.end();
 }
 
+bool MayExportOnto(LPCWSTR path) {
+    if (!path || !*path) return false;
+    struct stat st {};
+    if (::stat(platform::NativePath(path).c_str(), &st) != 0) return true;  // a new file
+    if (!S_ISREG(st.st_mode)) return false;
+    return std::find(g_protected.begin(), g_protected.end(), Identity{st.st_dev, st.st_ino}) ==
+           g_protected.end();
+}
+
 }  // namespace quillet

@@ -22,4 +22,9 @@ void ClearProtectedFiles();
 // Whether `path` names one of the remembered files.
 bool IsProtectedFile(LPCWSTR path);
 
+// Whether an export may be written to `path`: it names no remembered file and
+// nothing but a regular file (or nothing yet). A FIFO or a device is refused:
+// opening one for writing waits for a reader that may never come.
+bool MayExportOnto(LPCWSTR path);
+
 }  // namespace quillet
