@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "library/media_ids.h"
 #include "medialib/com/classes.h"
 #include "medialib/com/item.h"
-#include "library/media_ids.h"
 #include "medialib/core/container.h"
 #include "platform/text/text.h"
 

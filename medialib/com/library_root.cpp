@@ -2,6 +2,7 @@
 // conversion settings.
 #include <atomic>
 
+#include "medialib/com/barrier.h"
 #include "medialib/com/classes.h"
 #include "medialib/com/content.h"
 
@@ -28,55 +29,73 @@ class LibraryRoot final : public MediaLibrary {
     }
 
     HRESULT Initialize() override {
-        told_ = 1;
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            told_ = 1;
+            return S_OK;
+        });
     }
     HRESULT IsInitialized(LONG* count) override {
-        if (!count) return E_POINTER;
-        *count = told_;
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            if (!count) return E_POINTER;
+            *count = told_;
+            return S_OK;
+        });
     }
     HRESULT SetApplication(LONG application_id) override {
-        if (application_id < 0) return E_INVALIDARG;
-        application_id_ = application_id;
-        told_ = 1;
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            if (application_id < 0) return E_INVALIDARG;
+            application_id_ = application_id;
+            told_ = 1;
+            return S_OK;
+        });
     }
     HRESULT SetApplication(LONG application_id, LONG mode, LPCWSTR, BSTR) override {
-        if (application_id < 0) return E_INVALIDARG;
-        application_id_ = application_id;
-        mode_ = mode;
-        told_ = 1;
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            if (application_id < 0) return E_INVALIDARG;
+            application_id_ = application_id;
+            mode_ = mode;
+            told_ = 1;
+            return S_OK;
+        });
     }
 
     HRESULT GetItemClass(LONG format_id, CLSID* item_class) override {
-        if (!item_class) return E_POINTER;
-        *item_class = GUID_NULL;
-        if (!IsKnownFormatId(format_id)) return MEDIALIB_E_UNKNOWNFORMAT;
-        *item_class = CLSID_MediaItem;
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            if (!item_class) return E_POINTER;
+            *item_class = GUID_NULL;
+            if (!IsKnownFormatId(format_id)) return MEDIALIB_E_UNKNOWNFORMAT;
+            *item_class = CLSID_MediaItem;
+            return S_OK;
+        });
     }
 
     HRESULT OpenContent(LPCWSTR path, REFIID riid, void** content, LONG* format_id, LONG* status) override {
-        if (content) *content = nullptr;
-        if (format_id) *format_id = 0;
-        if (status) *status = 0;
-        if (!path || !content) return E_POINTER;
-        return OpenContentObject(path, riid, content, format_id, status);
+        return Guarded([&]() -> HRESULT {
+            if (content) *content = nullptr;
+            if (format_id) *format_id = 0;
+            if (status) *status = 0;
+            if (!path || !content) return E_POINTER;
+            return OpenContentObject(path, riid, content, format_id, status);
+        });
     }
 
     HRESULT SetProgressSink(ProgressSink* sink) override {
-        sink_ = sink;  // not owned: the caller keeps it alive for the conversion
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            sink_ = sink;  // not owned: the caller keeps it alive for the conversion
+            return S_OK;
+        });
     }
     HRESULT SetWorkFolder(LPCWSTR folder) override {
-        work_folder_ = folder ? std::u16string(folder) : std::u16string();
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            work_folder_ = folder ? std::u16string(folder) : std::u16string();
+            return S_OK;
+        });
     }
     HRESULT SetBitRate(LONG bits_per_second) override {
-        bit_rate_ = bits_per_second;
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            bit_rate_ = bits_per_second;
+            return S_OK;
+        });
     }
     HRESULT Convert(LONG, const ConvertSource*, LONG, const LONG*, LONG, LONG) override { return E_NOTIMPL; }
 
@@ -108,10 +127,12 @@ class LibraryRoot final : public MediaLibrary {
 }  // namespace
 
 HRESULT CreateLibraryRootObject(REFIID riid, void** object) {
-    auto* root = new LibraryRoot();
-    HRESULT hr = root->QueryInterface(riid, object);
-    root->Release();
-    return hr;
+    return Guarded([&]() -> HRESULT {
+        auto* root = new LibraryRoot();
+        HRESULT hr = root->QueryInterface(riid, object);
+        root->Release();
+        return hr;
+    });
 }
 
 }  // namespace medialib

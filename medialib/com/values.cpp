@@ -2,8 +2,8 @@
 // value; a VARIANT handed in for an id is converted to that kind, so a caller
 // that copies an attribute as text still stores a number where the format
 // keeps a number.
-#include "medialib/com/content.h"
 #include "library/media_ids.h"
+#include "medialib/com/content.h"
 
 namespace medialib {
 namespace {

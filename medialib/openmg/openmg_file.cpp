@@ -5,13 +5,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <numbers>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <vector>
 
-#include "medialib/core/atomic_save.h"
 #include "library/media_ids.h"
+#include "medialib/core/atomic_save.h"
 #include "medialib/core/text_utf.h"
 #include "medialib/openmg/byte_order.h"
 #include "medialib/openmg/ea3_header.h"
@@ -310,7 +312,9 @@ std::unique_ptr<OpenedFile> OpenOpenMg(const ByteSource& src, const std::filesys
         const auto layout = openmg::ReadLayout(src);
         if (!layout || !file->LoadEa3(src, *layout, path)) return nullptr;
         return file;
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // absurd sizes in the content
+    } catch (const std::length_error&) {
         return nullptr;
     }
 }

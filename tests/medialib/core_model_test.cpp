@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
+#include <stdexcept>
 
 #include "container_fixtures.h"
 #include "medialib/core/atomic_save.h"
@@ -175,6 +177,26 @@ TEST(Dispatch, FifosAndDevicesAreNotOpened) {
     EXPECT_FALSE(OpenMediaFile(fifo));
     ::alarm(0);
     EXPECT_FALSE(OpenMediaFile("/dev/zero"));
+}
+
+// Detection turns absurd sizes in the content (an allocation that fails)
+// into "not recognised", but a fault of the code itself is not passed off as
+// an unknown format: it reaches the caller (the COM methods answer E_FAIL).
+TEST(Dispatch, OnlyAllocationFailuresCountAsUnrecognisedContent) {
+    struct Throwing final : ByteSource {
+        std::function<void()> raise;
+        uint64_t Size() const override { return 1000; }
+        size_t ReadAt(uint64_t, void*, size_t) const override {
+            raise();
+            return 0;
+        }
+    } source;
+    source.raise = [] { throw std::bad_alloc(); };
+    EXPECT_FALSE(OpenMediaSource(source, "x.oma"));
+    source.raise = [] { throw std::length_error("too long"); };
+    EXPECT_FALSE(OpenMediaSource(source, "x.oma"));
+    source.raise = [] { throw std::logic_error("a fault of the code"); };
+    EXPECT_THROW(OpenMediaSource(source, "x.oma"), std::logic_error);
 }
 
 TEST(Dispatch, UnknownOrEmptyContentGivesNull) {
