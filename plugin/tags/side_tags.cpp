@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "host/sdk/callstack.h"
+#include "host/sdk/file_info.h"
 #include "host/sdk/filesystem.h"
 #include "host/sdk/tag_processor.h"
 #include "plugin/tags/profile_store.h"
@@ -36,13 +37,29 @@ bool Exists(const std::string& path, abort_callback& abort) {
     return filesystem::g_exists(path.c_str(), abort);
 }
 
+// Reads the side-tag file at `path` into `info`. A file whose tag does not
+// parse (damaged, cut short) is left where it is and ignored: the audio
+// file's own tags are still worth reading, and the next save replaces it.
+// Failures to open or read the file still propagate.
 void ReadTagInto(const std::string& path, file_info& info, abort_callback& abort) {
     file_ptr f;
     {
         TRACK_CALL_TEXT("filesystem::g_open");
         filesystem::g_open(f, path.c_str(), filesystem::open_mode_read, abort);
     }
-    tag_processor_id3v2::g_get()->read(f, info, abort);
+    file_info_impl read;
+    try {
+        tag_processor_id3v2::g_get()->read(f, read, abort);
+    } catch (const exception_io_data&) {
+        return;
+    }
+    // What the tag service sets: the metadata and the ReplayGain values.
+    info.meta_remove_all();
+    for (size_t i = 0; i < read.meta_get_count(); ++i) {
+        for (size_t v = 0; v < read.meta_enum_value_count(i); ++v)
+            info.meta_add(read.meta_enum_name(i), read.meta_enum_value(i, v));
+    }
+    info.set_replaygain(read.get_replaygain());
 }
 
 // Writes `target` through a file beside it that is renamed over the target
