@@ -91,6 +91,19 @@ void WriteAside(const std::string& target, const std::function<void(const file_p
     }
 }
 
+// Removes a pending file that a killed save left beside `target`. A save
+// with content replaces it anyway (it is opened as a new file); a save that
+// removes the side-tag file removes it too, so nothing stale stays behind.
+void RemoveStalePending(const std::string& target) {
+    const std::string pending = target + kPendingSuffix;
+    try {
+        abort_callback_dummy cleanup;
+        if (filesystem::g_exists(pending.c_str(), cleanup)) filesystem::g_remove(pending.c_str(), cleanup);
+    } catch (const exception_io&) {
+        // A leftover that cannot be removed changes nothing for this save.
+    }
+}
+
 void WriteTag(const file_ptr& f, const file_info& info, abort_callback& abort) {
     tag_write_callback_dummy no_temp_file;
     tag_processor_id3v2::g_get()->write(f, info, no_temp_file, abort);
@@ -119,6 +132,7 @@ void SaveToStream(const file_info& info, const char* host_path, bool content, ab
             stream, [&](const file_ptr& f) { WriteTag(f, info, abort); }, abort);
         return;
     }
+    RemoveStalePending(stream);
     try {
         TRACK_CALL_TEXT("filesystem::g_remove");
         filesystem::g_remove(stream.c_str(), abort);
@@ -144,6 +158,7 @@ void SaveToProfile(const file_info& info, LPCWSTR key_path, bool content, const 
             },
             abort);
     } else if (ResolveProfileTagPath(key_path, false, path, settings, abort)) {
+        RemoveStalePending(path);
         TRACK_CALL_TEXT("filesystem::g_remove");
         filesystem::g_remove(path.c_str(), abort);
     }

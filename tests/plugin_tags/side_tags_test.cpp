@@ -91,6 +91,29 @@ TEST_F(SideTags, ReadOnlySideTagFilesAreNotReplaced) {
     EXPECT_FALSE(std::filesystem::exists(profile_file.string() + ".new"));
 }
 
+// A save killed between writing "<name>.new" and renaming it leaves the
+// pending file; the next save of the same side-tag file does not leave it.
+TEST_F(SideTags, StalePendingFilesAreClearedByTheNextSave) {
+    flags.ntfs_stream = true;
+    flags.user_profile = true;
+    Save(Titled("first"));
+    const std::filesystem::path profile_file = ProfileFile();
+    ASSERT_FALSE(profile_file.empty());
+    for (const std::filesystem::path& f : {stream_file, profile_file})
+        testsupport::WriteText(f.string() + ".new", "left by a killed save");
+    Save(Titled("second"));
+    EXPECT_FALSE(std::filesystem::exists(stream_file.string() + ".new"));
+    EXPECT_FALSE(std::filesystem::exists(profile_file.string() + ".new"));
+    for (const std::filesystem::path& f : {stream_file, profile_file})
+        testsupport::WriteText(f.string() + ".new", "left by a killed save");
+    Save(file_info_impl());  // no content: both side-tag files go, and their leftovers
+    EXPECT_FALSE(std::filesystem::exists(stream_file));
+    EXPECT_FALSE(std::filesystem::exists(stream_file.string() + ".new"));
+    EXPECT_FALSE(std::filesystem::exists(profile_file));
+    EXPECT_FALSE(std::filesystem::exists(profile_file.string() + ".new"));
+    EXPECT_EQ(LoadedTitle(), "");
+}
+
 TEST_F(SideTags, LoadOrderPrefersTheSwitchedOnPlace) {
     PutBoth("stream", "profile");
     flags.ntfs_stream = true;
