@@ -159,7 +159,12 @@ class LocalFilesystem : public filesystem {
         // a writer (so it is made without waiting) and a device may never end.
         if (mode == open_mode_read) flags |= O_NONBLOCK | O_NOCTTY;
         const int fd = ::open(native.c_str(), flags, 0666);
-        if (fd < 0) ThrowErrno(errno);
+        if (fd < 0) {
+            // A name longer than the file system can hold names no file to
+            // read; creating one is still the error it is.
+            if (errno == ENAMETOOLONG && mode == open_mode_read) throw exception_io_not_found();
+            ThrowErrno(errno);
+        }
         auto object = fb2k::service_new<LocalFile>(fd);
         struct stat st {};
         if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) throw exception_io_denied();
@@ -174,7 +179,7 @@ class LocalFilesystem : public filesystem {
     void remove(const char* path, abort_callback& abort) override {
         abort.check();
         const std::string native = fb2k::host_path_to_native(path);
-        if (::remove(native.c_str()) != 0) ThrowErrno(errno);
+        if (::remove(native.c_str()) != 0) ThrowErrno(errno == ENAMETOOLONG ? ENOENT : errno);
     }
 
     void move(const char* from, const char* to, abort_callback& abort) override {
@@ -219,7 +224,9 @@ class LocalFilesystem : public filesystem {
         abort.check();
         const std::string native = fb2k::host_path_to_native(path);
         struct stat st {};
-        if (::stat(native.c_str(), &st) != 0) ThrowErrno(errno);
+        // A name too long for the file system cannot exist (the stream
+        // side-tag name of a long file name, say): not found, not an error.
+        if (::stat(native.c_str(), &st) != 0) ThrowErrno(errno == ENAMETOOLONG ? ENOENT : errno);
         stats = StatsOf(st);
         is_writeable = ::access(native.c_str(), W_OK) == 0;
     }

@@ -117,6 +117,26 @@ TEST_F(HostFilesystem, FifosAndDevicesAreNotFoundForReading) {
     EXPECT_TRUE(f.is_empty());
 }
 
+// A name longer than the file system holds (255 bytes a component) names
+// nothing: lookups, reads and removals find no object; creating it fails.
+TEST_F(HostFilesystem, NamesTooLongForTheFileSystemAreNotFound) {
+    const std::string long_name = Url(std::string(250, 'a') + ".oma:ID3v2.tag");
+    t_filestats stats;
+    bool writeable;
+    EXPECT_THROW(filesystem::g_get_stats(long_name.c_str(), stats, writeable, abort), exception_io_not_found);
+    EXPECT_FALSE(filesystem::g_exists(long_name.c_str(), abort));
+    file_ptr f;
+    EXPECT_THROW(filesystem::g_open_read(f, long_name.c_str(), abort), exception_io_not_found);
+    EXPECT_THROW(filesystem::g_remove(long_name.c_str(), abort), exception_io_not_found);
+    try {
+        filesystem::g_open(f, long_name.c_str(), filesystem::open_mode_write_new, abort);
+        ADD_FAILURE() << "a name the file system cannot hold was created";
+    } catch (const exception_io_not_found&) {
+        ADD_FAILURE() << "creating reports the name, not a missing file";
+    } catch (const exception_io&) {
+    }
+}
+
 TEST_F(HostFilesystem, FoldersCreateListEmptyRemove) {
     const std::string root = Url("store") + "\\";  // joined Windows-style, as components do
     EXPECT_FALSE(filesystem::g_is_empty_directory(root.c_str(), abort));  // missing: not empty

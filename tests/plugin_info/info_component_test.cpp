@@ -94,6 +94,28 @@ class InfoComponent : public ::testing::Test {
     ScopedTempDir dir;
 };
 
+// A file name of 246 to 255 bytes has no room for the stream side-tag name
+// (name + ":ID3v2.tag"): that means "no stream side tag" when reading, and the
+// file is read and tagged like any other. Only a save that needs the stream
+// side-tag file fails.
+TEST_F(InfoComponent, NamesNearTheFileSystemLimitAreReadAndTagged) {
+    const fs::path file = Demo(std::string(246, 'n') + ".oma");
+    ProgramResult r = Info(file);
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_TRUE(r.HasLine("title=Demo")) << r.out;
+    r = Tag(file, {"title=Long"});
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_EQ(LibraryText(file, medialib::attr::Title), "Long");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2)
+        << "the file and the profile folder, no temporary";
+
+    Switch("write_ntfs_stream", true);
+    r = Tag(file, {"title=Stream", "mood=Calm"});
+    EXPECT_NE(r.exit_code, 0) << "the stream side-tag file cannot be written";
+    EXPECT_EQ(LibraryText(file, medialib::attr::Title), "Long");
+    EXPECT_TRUE(Info(file).HasLine("title=Long"));
+}
+
 TEST_F(InfoComponent, ProfileSideTagCarriesWhatTheLibraryCannotStore) {
     const fs::path file = Demo("x.oma", 0.5);
     Switch("use_user_profile", true);
@@ -222,6 +244,7 @@ TEST_F(InfoComponent, RealSampleReadsItsTagsAndTechnicalValuesAndTakesAnEdit) {
     CQ_REQUIRE_SAMPLE(sample, "pronom_03-Untitled-3_atrac3plus.oma");
     const fs::path file = dir / "Untitled.oma";
     fs::copy_file(sample, file);
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);  // samples are read-only
     ProgramResult r = Info(file);
     ASSERT_EQ(r.exit_code, 0) << r.out;
     for (const char* line : {"title=Untitled(3)", "album=Star Trek", "tracknumber=3", "info:format=OMA",
