@@ -145,6 +145,8 @@ void SaveToProfile(const file_info& info, LPCWSTR key_path, bool content, const 
                    abort_callback& abort) {
     if (!KeyPresent(key_path)) return;
     std::lock_guard<std::mutex> hold(g_profile_save_lock);
+    // And against saves in other processes, from the lookup to the rename.
+    const ProfileBucketLock bucket_lock(key_path, content, abort);
     std::string path;
     if (content) {
         if (!ResolveProfileTagPath(key_path, true, path, settings, abort)) return;

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,39 @@ TEST_F(InfoComponent, NamesNearTheFileSystemLimitAreReadAndTagged) {
     EXPECT_NE(r.exit_code, 0) << "the stream side-tag file cannot be written";
     EXPECT_EQ(LibraryText(file, medialib::attr::Title), "Long");
     EXPECT_TRUE(Info(file).HasLine("title=Long"));
+}
+
+// Ten playhost processes tag ten files of one bucket at once (the names add
+// up alike). Each save holds the bucket's lock from the lookup to the
+// rename, so no two files get the same new name: ten side-tag files, every
+// file keeps its own tags, every process succeeds.
+TEST_F(InfoComponent, ConcurrentProcessesTaggingOneBucketKeepEveryFilesSideTags) {
+    const std::vector<std::string> names = {"A",    "AKZZ", "ALYZ", "ALZY", "AMXZ",
+                                            "AMYY", "AMZX", "ANWZ", "ANXY", "ANYX"};
+    std::set<unsigned> buckets;
+    for (const std::string& name : names) {
+        const fs::path file = Demo(name + ".oma", 0.1);
+        buckets.insert(*corvina::ProfileBucketOf(KeyOf(file).c_str()));
+    }
+    ASSERT_EQ(buckets.size(), 1u) << "the names must share a bucket";
+    Switch("use_user_profile", true);
+
+    const std::string playhost = ShellQuote((testsupport::BinDir() / "playhost").string()) + " --component " +
+                                 ShellQuote((testsupport::BinDir() / "corvina.so").string()) + " --profile " +
+                                 ShellQuote(Profile().string());
+    std::string script;
+    for (const std::string& name : names) {
+        script += "( " + playhost + " tag " + ShellQuote((dir / (name + ".oma")).string()) + " mood=m" +
+                  name + " >/dev/null 2>&1; echo \"exit " + name + " $?\" ) & ";
+    }
+    script += "wait";
+    const ProgramResult r = testsupport::RunShell(script);
+    for (const std::string& name : names) EXPECT_TRUE(r.HasLine("exit " + name + " 0")) << r.out;
+    EXPECT_EQ(StoreFiles().size(), names.size());
+    for (const std::string& name : names) {
+        const ProgramResult info = Info(dir / (name + ".oma"));
+        EXPECT_TRUE(info.HasLine("mood=m" + name)) << info.out;
+    }
 }
 
 TEST_F(InfoComponent, ProfileSideTagCarriesWhatTheLibraryCannotStore) {
