@@ -16,7 +16,8 @@ done
 # Threads: library creation from several opening threads, per-thread apartments,
 # the class table and registry under concurrent lookups, serialised side-tag saves
 # (threads, and playhost processes tagging one bucket at once).
-threaded=(platform_com_test library_identity_test plugin_input_oma_test plugin_tags_test plugin_info_component_test)
+threaded=(platform_com_test library_identity_test plugin_input_oma_test plugin_tags_test plugin_info_component_test
+  host_settings_test host_playhost_test)
 echo "== tsan build (threaded suites)" >&2
 bash scripts/setup.sh
 cmake --preset tsan >/dev/null

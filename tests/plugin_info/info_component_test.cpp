@@ -3,6 +3,7 @@
 // and on files the engine generates. What the library stored is checked with
 // the engine itself, the profile side-tag file byte by byte and with TagLib.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -148,6 +149,32 @@ TEST_F(InfoComponent, ConcurrentProcessesTaggingOneBucketKeepEveryFilesSideTags)
         const ProgramResult info = Info(dir / (name + ".oma"));
         EXPECT_TRUE(info.HasLine("mood=m" + name)) << info.out;
     }
+}
+
+// Reading changes no setting, so ten playhost info runs at once leave the
+// settings file as it was (not even rewritten) and all succeed.
+TEST_F(InfoComponent, ConcurrentInfoRunsDoNotRewriteTheSettings) {
+    const fs::path file = Demo("x.oma", 0.1);
+    Switch("use_user_profile", true);
+    const fs::path settings = Profile() / "settings.cfg";
+    struct stat before {};
+    ASSERT_EQ(::stat(settings.c_str(), &before), 0);
+    std::string script;
+    for (int i = 0; i < 10; ++i)
+        script += "( " + ShellQuote((testsupport::BinDir() / "playhost").string()) + " --component " +
+                  ShellQuote((testsupport::BinDir() / "corvina.so").string()) + " --profile " +
+                  ShellQuote(Profile().string()) + " info " + ShellQuote(file.string()) +
+                  " >/dev/null 2>&1; echo \"exit $?\" ) & ";
+    const ProgramResult r = testsupport::RunShell(script + "wait");
+    std::string all_succeed;
+    for (int i = 0; i < 10; ++i) all_succeed += "exit 0\n";
+    EXPECT_EQ(r.out, all_succeed);
+    struct stat after {};
+    ASSERT_EQ(::stat(settings.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec)
+        << "a run that changed nothing rewrote the settings";
 }
 
 TEST_F(InfoComponent, ProfileSideTagCarriesWhatTheLibraryCannotStore) {
