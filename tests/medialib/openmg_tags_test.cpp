@@ -121,6 +121,8 @@ class WritableFile : public ::testing::TestWithParam<std::string> {
         if (sample.empty()) GTEST_SKIP() << "real sample '" << GetParam() << "' not found";
         path_ = dir_ / GetParam();
         std::filesystem::copy_file(sample, path_);
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add);  // samples are read-only
     }
     testsupport::ScopedTempDir dir_;
     std::filesystem::path path_;
@@ -246,6 +248,8 @@ TEST(OpenMgTags, FramesHaveTheSonicStageForm) {
     testsupport::ScopedTempDir dir;
     const auto path = dir / "s.oma";
     std::filesystem::copy_file(sample, path);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);  // samples are read-only
     AttributeSet tags;
     tags[attr::Title] = {std::u16string(u"New")};
     tags[attr::TrackNumber] = {int32_t{7}};
@@ -284,6 +288,8 @@ TEST(OpenMgTags, FramesWithoutAnAttributeAreKeptVerbatim) {
     testsupport::ScopedTempDir dir;
     const auto path = dir / "s.oma";
     std::filesystem::copy_file(sample, path);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);  // samples are read-only
     const auto original = FramesOf(path);
     std::vector<std::vector<uint8_t>> foreign;
     for (const auto& f : original) {
@@ -529,6 +535,23 @@ TEST(OpenMgTags, UnreadableValuesAreNotWritten) {
     for (uint32_t id : {attr::TrackNumber, attr::TotalTracks, attr::Release, attr::Import}) {
         EXPECT_EQ(file->Attributes().count(id), 0u) << std::hex << id;
     }
+}
+
+// Track 0 is no track number, as in MP3 and MP4 files: not written, and a
+// stored "0" (written before) reads as no track number.
+TEST(OpenMgTags, TrackZeroIsNoTrackNumber) {
+    testsupport::ScopedTempDir dir;
+    const auto path = dir / "n.oma";
+    ASSERT_TRUE(openmg::WriteDemoOma(path, 0.1));
+    AttributeSet tags;
+    tags[attr::TrackNumber] = {int32_t{0}};
+    tags[attr::TotalTracks] = {int32_t{9}};
+    ASSERT_TRUE(Open(path)->Save(path, tags));
+    const auto frames = FramesOf(path);
+    EXPECT_EQ(std::count_if(frames.begin(), frames.end(), [](const auto& f) { return f.id == "TXXX"; }), 0);
+    const auto file = Open(path);
+    EXPECT_EQ(file->Attributes().count(attr::TrackNumber), 0u);
+    EXPECT_EQ(file->Attributes().at(attr::TotalTracks).size(), 1u);
 }
 
 TEST(OpenMgTags, UrlsOutsideLatin1AreStoredAsPercentEscapes) {
