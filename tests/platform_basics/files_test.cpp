@@ -56,6 +56,39 @@ struct HandleCloser {
     }
 };
 
+// Every existing file name reaches the file system unchanged: bytes that
+// are not UTF-8 travel as U+DC80..U+DCFF and come back as the same bytes.
+TEST(NativePathTest, NamesThatAreNotUtf8RoundTrip) {
+    const std::vector<std::string> names = {
+        "plain.oma",
+        "caf\xC3\xA9.oma",
+        "\xE6\x97\xA5\xE6\x9C\xAC.oma",
+        "\xF0\x9F\x8E\xB5.oma",
+        "caf\xE9.oma",           // Latin-1
+        "\xC3(.oma",             // a lead byte without its continuation
+        "\xED\xB2\x80.oma",      // an encoded surrogate (not UTF-8)
+        "\xC0\xAF.oma",          // an overlong "/"
+        "\xF4\x90\x80\x80.oma",  // beyond U+10FFFF
+        "end\xE6\x97",           // cut short at the end
+    };
+    for (const std::string& name : names) {
+        const std::u16string wide = platform::FromNativePath(name);
+        EXPECT_EQ(platform::NativePath(wide), name) << name;
+    }
+    EXPECT_EQ(platform::FromNativePath("caf\xE9"), std::u16string(u"caf\xDCE9"));
+    EXPECT_EQ(platform::FromNativePath("caf\xC3\xA9"), std::u16string(u"caf\u00E9"));
+    EXPECT_EQ(platform::NativePath(u"\U0001F3B5"), "\xF0\x9F\x8E\xB5");
+
+    testsupport::ScopedTempDir dir;
+    const fs::path latin1 = dir / "caf\xE9.oma";
+    testsupport::WriteText(latin1, "x");
+    const std::u16string wide = platform::FromNativePath(latin1.string());
+    EXPECT_NE(GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES);
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_TRUE(CloseHandle(h));
+}
+
 TEST(FullPathTest, MakesAbsoluteAndCollapses) {
     EXPECT_EQ(Cwd() + u"/a/c.txt", platform::FullPath(u"a/./b/../c.txt"));
     EXPECT_EQ(u"/x/y", platform::FullPath(u"/x//y/."));

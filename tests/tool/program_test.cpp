@@ -158,6 +158,28 @@ TEST_F(DemoFileTest, FifosAreNotFilesToReadOrWrite) {
     EXPECT_FALSE(r.HasKey("InfoFile"));
 }
 
+// Arguments are UTF-8 whatever the locale, and a name that is not UTF-8 is
+// reached all the same.
+TEST_F(DemoFileTest, ArgumentsAreUtf8UnderEveryLocaleAndEveryNameOpens) {
+    const auto japanese = dir_ / "\xE6\x97\xA5\xE6\x9C\xAC.oma";
+    std::filesystem::copy_file(song_, japanese);
+    Result r =
+        RunQuillet({"--Put", "--Quiet", "--Title", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", japanese.string()},
+                   {"LC_ALL=C"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_TRUE(r.HasKey("TargetTrack"));
+    EXPECT_EQ(Title(japanese), "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E");
+
+    const auto latin1 = dir_ / "caf\xE9.oma";
+    std::filesystem::copy_file(song_, latin1);
+    for (const char* locale : {"LC_ALL=C", "LC_ALL=C.UTF-8"}) {
+        r = RunQuillet({"--Put", "--Quiet", "--Title", "Latin", latin1.string()}, {locale});
+        EXPECT_EQ(r.exit_code, 0) << locale;
+        EXPECT_TRUE(r.HasKey("TargetTrack")) << locale;
+    }
+    EXPECT_EQ(Title(latin1), "Latin");
+}
+
 // Real samples, worked on as copies. Each test skips while the media library
 // cannot open the sample.
 class RealSampleTest : public ::testing::Test {
