@@ -8,9 +8,10 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev ffmpeg
   libtag1-dev
   libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev
-  libcairo2-dev libpango1.0-dev libfontconfig-dev fonts-dejavu-core
+  libcairo2-dev libpango1.0-dev libfontconfig-dev fonts-dejavu-core fonts-noto-cjk
   libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  python3-mutagen
 )
 
 missing=()

@@ -5,8 +5,13 @@
 // measured. Layout is done without hinting and with unhinted metrics, which
 // makes its sizes independent of where it is drawn. The em size given to a
 // call becomes Pango's absolute font size in pixels. The generic sans-serif
-// family is fontconfig's "sans-serif" alias.
+// family is the first family of fontconfig's "sans-serif" list (sorted for
+// Japanese) that covers Latin, kana, Han and Hangul, so one family draws the
+// titles these files carry in any of those scripts, as the Windows generic
+// family does through its linked fonts; without such a family it is the plain
+// "sans-serif" alias.
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 #include <pango/pangocairo.h>
 #include <strings.h>
 
@@ -259,9 +264,46 @@ std::string ResolvedFamily(const std::string& name) {
     return family ? family : name;
 }
 
+struct PatternDestroy {
+    void operator()(FcPattern* p) const { FcPatternDestroy(p); }
+};
+struct FontSetDestroy {
+    void operator()(FcFontSet* s) const { FcFontSetDestroy(s); }
+};
+struct CharSetDestroy {
+    void operator()(FcCharSet* c) const { FcCharSetDestroy(c); }
+};
+
+// The family behind the generic sans-serif name: the best-sorted candidate
+// whose character set holds a Latin letter, a kana, a Han and a Hangul
+// character; "sans-serif" itself when fontconfig offers none.
+std::string CoveringSansSerif() {
+    std::unique_ptr<FcPattern, PatternDestroy> pattern(
+        FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif:lang=ja")));
+    std::unique_ptr<FcCharSet, CharSetDestroy> needed(FcCharSetCreate());
+    if (!pattern || !needed) return kGenericSansSerif;
+    for (FcChar32 c : {FcChar32{'A'}, FcChar32{0x3042}, FcChar32{0x4E2D}, FcChar32{0xD55C}})
+        FcCharSetAddChar(needed.get(), c);
+    FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
+    FcDefaultSubstitute(pattern.get());
+    FcResult result = FcResultNoMatch;
+    std::unique_ptr<FcFontSet, FontSetDestroy> sorted(
+        FcFontSort(nullptr, pattern.get(), FcFalse, nullptr, &result));
+    if (!sorted) return kGenericSansSerif;
+    for (int i = 0; i < sorted->nfont; ++i) {
+        FcCharSet* charset = nullptr;
+        FcChar8* family = nullptr;
+        if (FcPatternGetCharSet(sorted->fonts[i], FC_CHARSET, 0, &charset) == FcResultMatch &&
+            FcCharSetIsSubset(needed.get(), charset) &&
+            FcPatternGetString(sorted->fonts[i], FC_FAMILY, 0, &family) == FcResultMatch && family)
+            return reinterpret_cast<const char*>(family);
+    }
+    return kGenericSansSerif;
+}
+
 GpFontFamily* GenericSansSerif() {
     // Made on first use and kept until the process ends, as callers expect.
-    static GpFontFamily* family = new GpFontFamily(kGenericSansSerif, true);
+    static GpFontFamily* family = new GpFontFamily(CoveringSansSerif(), true);
     return family;
 }
 
@@ -546,4 +588,13 @@ Status GdipMeasureString(GpGraphics* graphics, const WCHAR* text, INT length, co
     if (codepoints_fitted) *codepoints_fitted = placed.units;
     if (lines_filled) *lines_filled = placed.lines;
     return Ok;
+}
+
+// fontconfig keeps its configuration and font caches for the life of the
+// process and frees them only in FcFini, which must not run while Pango still
+// holds fonts; Pango's font-map thread and the font caches under it live as
+// long. LeakSanitizer (in the sanitizer builds) reads this hook from every
+// program that draws text; elsewhere nothing calls it.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:libpangoft2-1.0.so\n";
 }

@@ -22,10 +22,3 @@ class ImagingEnvironment : public ::testing::Environment {
     ::testing::AddGlobalTestEnvironment(new ImagingEnvironment);
 
 }  // namespace
-
-// fontconfig keeps its configuration and font caches for the life of the
-// process and frees them only in FcFini, which must not run while Pango still
-// holds fonts. LeakSanitizer (in the sanitizer builds) reads this hook.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}

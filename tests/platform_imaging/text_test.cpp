@@ -1,5 +1,6 @@
 // Fonts, text outlines and their bounds, string formats, and drawing text.
 #include <gtest/gtest.h>
+#include <pango/pangocairo.h>
 
 #include <string>
 
@@ -43,6 +44,47 @@ TEST(ImagingText, FamiliesResolveThroughFontconfig) {
     EXPECT_EQ(GdipDeleteFontFamily(named), Ok);
     EXPECT_EQ(GdipCreateFontFamilyFromName(u"No Such Family Here", nullptr, &named), FontFamilyNotFound);
     EXPECT_EQ(named, nullptr);
+}
+
+// Glyphs that `family` alone (no fallback to other fonts) lacks for `utf8`:
+// Pango marks each as unknown.
+int UnknownGlyphs(const char* family, const char* utf8) {
+    PangoFontMap* map = pango_cairo_font_map_get_default();
+    PangoContext* context = pango_font_map_create_context(map);
+    PangoLayout* layout = pango_layout_new(context);
+    PangoFontDescription* desc = pango_font_description_new();
+    pango_font_description_set_family(desc, family);
+    pango_font_description_set_absolute_size(desc, 20 * PANGO_SCALE);
+    pango_layout_set_font_description(layout, desc);
+    PangoAttrList* attrs = pango_attr_list_new();
+    pango_attr_list_insert(attrs, pango_attr_fallback_new(FALSE));
+    pango_layout_set_attributes(layout, attrs);
+    pango_layout_set_text(layout, utf8, -1);
+    int unknown = 0;
+    for (GSList* run = pango_layout_get_line_readonly(layout, 0)->runs; run; run = run->next) {
+        const PangoGlyphString* glyphs = static_cast<PangoLayoutRun*>(run->data)->glyphs;
+        for (int i = 0; i < glyphs->num_glyphs; ++i)
+            if (glyphs->glyphs[i].glyph & PANGO_GLYPH_UNKNOWN_FLAG) ++unknown;
+    }
+    pango_attr_list_unref(attrs);
+    pango_font_description_free(desc);
+    g_object_unref(layout);
+    g_object_unref(context);
+    return unknown;
+}
+
+TEST(ImagingText, GenericFamilyDrawsJapaneseChineseAndKorean) {
+    WCHAR name[32] = {};
+    ASSERT_EQ(GdipGetFamilyName(SansSerif(), name, LANG_NEUTRAL), Ok);
+    std::string family;
+    for (const WCHAR* c = name; *c; ++c) family += static_cast<char>(*c);
+    const char* titles = "\u541b\u304c\u4ee3 \u30a2\u30cb\u30e1 \u4e2d\u6587 \ud55c\uad6d\uc5b4 Latin";
+    // The family itself holds every glyph, without help from other fonts...
+    EXPECT_EQ(UnknownGlyphs(family.c_str(), titles), 0) << family;
+    // ...where a Latin-only family would have drawn missing-glyph boxes.
+    if (UnknownGlyphs("DejaVu Sans", "A") == 0) {
+        EXPECT_GT(UnknownGlyphs("DejaVu Sans", titles), 10);
+    }
 }
 
 TEST(ImagingText, OutlineBoundsFollowSizeStyleAndLines) {

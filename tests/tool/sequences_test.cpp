@@ -5,6 +5,7 @@
 
 #include "fakes.h"
 #include "helpers.h"
+#include "library/media_ids.h"
 #include "platform/com/apartment.h"
 #include "tool/commands/entry.h"
 
@@ -12,6 +13,7 @@ namespace {
 
 using fakes::FakeItem;
 using tooltest::U16;
+namespace attr = medialib::attr;
 
 std::string Bytes(const std::filesystem::path& path) {
     auto bytes = testsupport::ReadBytes(path);
@@ -117,8 +119,60 @@ TEST_F(SequenceTest, PutWithOnlyUnknownNamesFailsAndAnEmptyPutSucceeds) {
     EXPECT_EQ(Run({u"--Put", U16(song_), u"--Base", U16(dir_ / "missing.oma")}), 0);
 }
 
+TEST_F(SequenceTest, GetNotesAndJacketExportsFailTheRunUnlessGetAll) {
+    const auto out = dir_ / "out" / "x.mp3";
+    // Nothing stored: the notes export fails, and so does a jacket export that wrote nothing.
+    EXPECT_EQ(Run({u"--Get", U16(song_), u"--Lyrics", U16(out), u"--Quiet"}), 1);
+    EXPECT_EQ(Run({u"--GetAll", U16(song_), u"--Lyrics", U16(out), u"--Quiet"}), 0);
+    EXPECT_EQ(Run({u"--Get", U16(song_), u"--Jacket", U16(out), u"--Quiet"}), 1);
+    EXPECT_EQ(Run({u"--GetAll", U16(song_), u"--Jacket", U16(out), u"--Quiet"}), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out"));
+
+    // A stored liner-notes text is written beside the entry, before the listing.
+    item_->PutText(attr::LinerNotesText, u"Notes");
+    EXPECT_EQ(Run({u"--Get", U16(song_), u"--LinerNotes", U16(out)}), 0);
+    const auto txt = dir_ / "out" / "x.txt";
+    EXPECT_EQ(Bytes(txt), "Notes");
+    const std::string expected =
+        "TargetTrack=" + song_.string() + "\nLinerNotesTextFile=" + txt.string() + "\nTitle=";
+    EXPECT_EQ(output_.substr(0, expected.size()), expected);
+}
+
+TEST_F(SequenceTest, PutAttachesLyricsThenLinerNotesThenJacketAfterTheTags) {
+    EXPECT_EQ(Run({u"--Put", U16(song_), u"--Title", u"T", u"--LyricsMode", u"Delete", u"--LinerNotesMode",
+                   u"Delete", u"--JacketMode", u"Delete", u"--Quiet"}),
+              0);
+    std::vector<std::pair<ULONG, LONG>> sets;
+    for (const auto& call : item_->calls)
+        if (call.op == "Set") sets.emplace_back(call.id, call.count);
+    const std::vector<std::pair<ULONG, LONG>> expected = {
+        {attr::Title, 1},          {attr::LyricsText, 0},        {attr::LyricsPicture, 0},
+        {attr::LinerNotesText, 0}, {attr::LinerNotesPicture, 0}, {attr::Jacket, 0}};
+    EXPECT_EQ(sets, expected);
+
+    // A notes step that fails sets the exit code; the later steps still run.
+    item_->calls.clear();
+    item_->set_failures[attr::LyricsText] = E_FAIL;
+    item_->set_failures[attr::LyricsPicture] = E_FAIL;
+    EXPECT_EQ(Run({u"--Put", U16(song_), u"--LyricsMode", u"Delete", u"--JacketMode", u"Delete", u"--Quiet"}),
+              1);
+    ULONG last_set = 0;
+    for (const auto& call : item_->calls)
+        if (call.op == "Set") last_set = call.id;
+    EXPECT_EQ(last_set, ULONG{attr::Jacket});
+}
+
+TEST_F(SequenceTest, CreateWithoutArtistOrTitleWritesNoJacket) {
+    const auto out = dir_ / "jacket.png";
+    EXPECT_EQ(Run({u"--Create", u"--JacketJpeg", U16(out)}), 0);
+    EXPECT_EQ(output_.find("JacketJpeg"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "jacket.jpg"));
+}
+
 TEST_F(SequenceTest, PutAllAddsDefaultsThatMayBeMissing) {
-    EXPECT_EQ(Run({u"--PutAll", U16(song_), u"--Artist", u"A", u"--Quiet"}), 0);
+    // The default lyrics and liner-notes files do not exist: their Auto
+    // attachments fail (Put has no All exception), the tags are still written.
+    EXPECT_EQ(Run({u"--PutAll", U16(song_), u"--Artist", u"A", u"--Quiet"}), 1);
     EXPECT_EQ(item_->Text(0x1210), u"A");
     EXPECT_EQ(output_, "TargetTrack=" + song_.string() + "\nEOS.\n");
 }
