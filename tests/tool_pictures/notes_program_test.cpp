@@ -170,6 +170,7 @@ TEST_F(NotesProgram, PutAndGetOnARealOmaKeepTheAudio) {
     CQ_REQUIRE_SAMPLE(sample, "pronom_03-Untitled-3_atrac3plus.oma");
     const auto song = dir_ / "song.oma";
     fs::copy_file(sample, song);
+    fs::permissions(song, fs::perms::owner_write, fs::perm_options::add);  // samples are read-only
     const std::vector<uint8_t> body = OpenMgBody(song);
     ASSERT_FALSE(body.empty());
 
@@ -237,6 +238,7 @@ TEST_F(NotesProgram, HostileInputsFailCleanly) {
     CQ_REQUIRE_SAMPLE(sample, "atracdencU_test_atrac3_132k_noid3.oma");
     const auto song = dir_ / "song.oma";
     fs::copy_file(sample, song);
+    fs::permissions(song, fs::perms::owner_write, fs::perm_options::add);  // samples are read-only
     const auto before = testsupport::ReadBytes(song);
 
     const auto empty = dir_ / "empty.txt";
