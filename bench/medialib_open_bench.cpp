@@ -13,18 +13,37 @@
 #include <string>
 
 #include "bench/ratio_reporter.h"
+#include "library/media_ids.h"
 #include "medialib/core/container.h"
+#include "medialib/detect/dispatch.h"
+
+namespace attr = medialib::attr;
 
 namespace {
 
 namespace fs = std::filesystem;
 
 // The ids of the console program's attribute listing (with fallbacks).
-constexpr uint32_t kListing[] = {0x1207, 0x1607, 0x1230, 0x1630, 0x1210, 0x1610, 0x1510, 0x120C,
-                                 0x0207, 0x160C, 0x0210, 0x0251, 0x1208, 0x1213, 0x1212, 0x1105,
-                                 0x110F, 0x112D, 0x1400, 0x1236, 0x1404, 0x1100, 0x111A, 0x1104,
-                                 0x1101, 0x1102, 0x1103, 0x1129, 0x1110, 0x1112, 0x111C, 0x110C,
-                                 0x1245, 0x126E, 0x122C, 0x1224, 0x122D, 0x1223, 0x122A, 0x1220};
+constexpr uint32_t kListing[] = {attr::Title,          attr::SortTitle,
+                                 attr::Subtitle,       attr::SortSubtitle,
+                                 attr::Artist,         attr::SortArtist,
+                                 attr::ArtistURL,      attr::Album,
+                                 attr::AlbumAlt,       attr::SortAlbum,
+                                 attr::AlbumArtist,    attr::SortAlbumArtist,
+                                 attr::Genre,          attr::Composer,
+                                 attr::Lyricist,       attr::TrackNumber,
+                                 attr::TrackNumberAlt, attr::TotalTracks,
+                                 attr::Release,        attr::ReleaseYear,
+                                 attr::Import,         attr::Duration,
+                                 attr::MilliSecond,    attr::Size,
+                                 attr::Format,         attr::Codec,
+                                 attr::BitRate,        attr::BitRateAlt,
+                                 attr::Frequency,      attr::BitDepth,
+                                 attr::BitDepthAlt,    attr::Channel,
+                                 attr::Location,       attr::Extension,
+                                 attr::LyricsText,     attr::LyricsPicture,
+                                 attr::LinerNotesText, attr::LinerNotesPicture,
+                                 attr::Jacket,         attr::JacketAlt};
 
 const fs::path& Folder() {
     static const fs::path dir = [] {

@@ -33,6 +33,8 @@
 #include "platform/imaging/gdiplus.h"
 #include "platform/text/text.h"
 
+namespace attr = medialib::attr;
+
 extern char** environ;
 
 namespace {
@@ -165,7 +167,7 @@ std::vector<fs::path> BenchFiles(const Folder& folder) {
     auto picture = std::make_shared<medialib::PictureData>();
     picture->mime = "image/jpeg";
     picture->bytes = MakeJpeg(600, 600);
-    jacket.tags[0x122A] = {picture};
+    jacket.tags[attr::Jacket] = {picture};
     if (!picture->bytes.empty() &&
         medialib::openmg::WriteDemoOma(folder.path / "generated_jacket.oma", 10.0, jacket))
         files.push_back(folder.path / "generated_jacket.oma");

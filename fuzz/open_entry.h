@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <span>
 
-#include "medialib/core/dispatch.h"
+#include "medialib/detect/dispatch.h"
 #include "medialib/ffmpeg/decoder.h"
 #include "medialib/mp4/mp4_file.h"
 #include "medialib/mpeg/mp3_file.h"

@@ -52,6 +52,10 @@ inline constexpr uint32_t BitDepthAlt = 0x111C;
 inline constexpr uint32_t BitRateAlt = 0x1129;
 inline constexpr uint32_t TotalTracks = 0x112D;
 
+// Pictures a jacket list (Jacket, JacketAlt) holds at most: the library refuses
+// more and an OpenMG tag has that many jacket frames.
+inline constexpr uint32_t MaxJacketPictures = 5;
+
 // Property id of a picture object's MIME type.
 inline constexpr uint32_t PictureMime = 0x2201;
 

@@ -33,8 +33,8 @@ inline constexpr IID IID_ProgressSink = platform::MakeGuid("{342BB6BD-9ACB-41B4-
 inline constexpr LONG kMediaItemRead = 1;
 inline constexpr LONG kMediaItemWrite = 2;
 
-// MediaPicture property holding the MIME type (VT_BSTR).
-inline constexpr ULONG kPictureMimeProperty = 0x2201;
+// The MediaPicture property holding the MIME type (VT_BSTR) is
+// medialib::attr::PictureMime (library/media_ids.h).
 
 // The console program's conversion callback, implemented by the caller.
 struct ProgressSink : IUnknown {

@@ -3,6 +3,7 @@
 # demo file from a generated tone, and runs Quillet on it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/setup.sh >&2
 bash scripts/build.sh default >&2
 bin=build/default/bin
 demo=build/demo

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config git python3 clang-format
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev ffmpeg
   libtag1-dev
   libjpeg62-turbo-dev libpng-dev libgif-dev libtiff-dev

@@ -1,10 +1,18 @@
 #!/usr/bin/env bash
-# The whole test suite: the optimised build and the sanitizer build
+# The whole test suite: the layer and format checks, the optimised build and the sanitizer build
 # (AddressSanitizer + UndefinedBehaviorSanitizer), each built and run by ctest,
 # then the suites that run threads under ThreadSanitizer.
 # Real sample files are read from ../shared/samples/real when that folder exists.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+# The layer rule over the #include lines, and the committed format on every
+# tracked C++ file: both fail the run before anything is built.
+echo "== layers and format" >&2
+python3 scripts/check_layers.py
+git ls-files -z -- '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 
 for preset in default asan; do
   echo "== $preset build" >&2
@@ -15,11 +23,11 @@ done
 
 # Threads: library creation from several opening threads, per-thread apartments,
 # the class table and registry under concurrent lookups, serialised side-tag saves
-# (threads, and playhost processes tagging one bucket at once).
-threaded=(platform_com_test library_identity_test plugin_input_oma_test plugin_tags_test plugin_info_component_test
-  host_settings_test host_playhost_test)
+# (threads, and playhost processes tagging one bucket at once), settings saved by
+# concurrent playhost processes, conversions on the library's worker thread.
+threaded=(platform_com_test library_identity_test plugin_input_oma_test plugin_tags_test tool_convert_test
+  medialib_com_convert_test plugin_info_component_test host_settings_test host_playhost_test)
 echo "== tsan build (threaded suites)" >&2
-bash scripts/setup.sh
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$(nproc)" --target "${threaded[@]}"
 echo "== tsan tests" >&2

@@ -6,6 +6,7 @@
 #include "medialib/com/classes.h"
 #include "medialib/com/item.h"
 #include "medialib/core/container.h"
+#include "medialib/detect/dispatch.h"
 #include "platform/files/files.h"
 #include "platform/text/text.h"
 

@@ -6,12 +6,10 @@
 #include "medialib/com/barrier.h"
 #include "medialib/com/classes.h"
 #include "medialib/com/content.h"
+#include "medialib/detect/dispatch.h"
 
 namespace medialib {
 namespace {
-
-// Pictures per jacket list: position in the list is the picture's kind.
-constexpr LONG kMaxJacketPictures = 5;
 
 bool Same(const ValueList& a, const ValueList& b) {
     if (a.size() != b.size()) return false;
@@ -92,7 +90,10 @@ HRESULT MediaItemImpl::SetAttribute(ULONG id, LONG count, VARIANT* values) {
         if (!file_) return MEDIALIB_E_NOTLOADED;
         if (mode_ != kMediaItemWrite) return MEDIALIB_E_READONLY;
         if (!file_->CanStore(id)) return MEDIALIB_E_UNSUPPORTED;
-        if ((id == attr::Jacket || id == attr::JacketAlt) && count > kMaxJacketPictures) return E_INVALIDARG;
+        // Pictures per jacket list: position in the list is the picture's kind.
+        if ((id == attr::Jacket || id == attr::JacketAlt) &&
+            count > static_cast<LONG>(attr::MaxJacketPictures))
+            return E_INVALIDARG;
         // The count is the caller's word: a huge one must not reserve memory
         // for values that are not there (the list grows as values convert).
         ValueList list;

@@ -1,4 +1,4 @@
-// MediaPicture: picture bytes with a MIME type (property 0x2201), saved to and
+// MediaPicture: picture bytes with a MIME type (property PictureMime), saved to and
 // loaded from files byte for byte.
 #include <cstring>
 #include <filesystem>
@@ -7,6 +7,7 @@
 #include <string>
 #include <system_error>
 
+#include "library/media_ids.h"
 #include "medialib/com/barrier.h"
 #include "medialib/com/classes.h"
 #include "medialib/com/content.h"
@@ -26,7 +27,7 @@ class Picture final : public platform::ComObject<Picture, MediaPicture> {
     HRESULT GetProperty(ULONG id, VARIANT* value) override {
         return Guarded([&]() -> HRESULT {
             if (!value) return E_POINTER;
-            if (id != kPictureMimeProperty) return E_INVALIDARG;
+            if (id != attr::PictureMime) return E_INVALIDARG;
             std::lock_guard lock(mutex_);
             VariantClear(value);
             value->bstrVal = platform::AllocBstr(std::u16string(data_->mime.begin(), data_->mime.end()));
@@ -39,7 +40,7 @@ class Picture final : public platform::ComObject<Picture, MediaPicture> {
     HRESULT SetProperty(ULONG id, const VARIANT* value) override {
         return Guarded([&]() -> HRESULT {
             if (!value) return E_POINTER;
-            if (id != kPictureMimeProperty) return E_INVALIDARG;
+            if (id != attr::PictureMime) return E_INVALIDARG;
             platform::Variant text;
             if (FAILED(VariantChangeType(text.Get(), value, 0, VT_BSTR))) return DISP_E_TYPEMISMATCH;
             std::u16string_view m = platform::BstrView(text->bstrVal);

@@ -68,7 +68,7 @@ bool PictureFromVariant(const VARIANT& in, Value* out) {
         return false;
     auto data = std::make_shared<PictureData>();
     platform::Variant mime;
-    if (SUCCEEDED(picture->GetProperty(kPictureMimeProperty, mime.Get())) && mime->vt == VT_BSTR) {
+    if (SUCCEEDED(picture->GetProperty(attr::PictureMime, mime.Get())) && mime->vt == VT_BSTR) {
         std::u16string_view m = platform::BstrView(mime->bstrVal);
         data->mime.assign(m.begin(), m.end());  // MIME types are ASCII
     }

@@ -61,8 +61,4 @@ struct OpenedFile {
     virtual bool Save(const std::filesystem::path& path, const AttributeSet& tags) = 0;
 };
 
-// Opens and parses a file; null when no handler recognises its content or the
-// content is damaged beyond reading.
-std::unique_ptr<OpenedFile> OpenMediaFile(const std::filesystem::path& path);
-
 }  // namespace medialib

@@ -18,8 +18,7 @@ void Put(AttributeSet& attrs, uint32_t id, Value v) { attrs[id] = ValueList{std:
 
 }  // namespace
 
-int32_t CodecNumber(const ff::StreamInfo& info) {
-    using ff::AudioCodec;
+int32_t CodecNumber(const StreamInfo& info) {
     switch (info.codec) {
         case AudioCodec::Pcm:
             return codec::Pcm;
@@ -43,7 +42,7 @@ int32_t CodecNumber(const ff::StreamInfo& info) {
     return -1;
 }
 
-void AddTechnicalAttributes(AttributeSet& attrs, const ff::StreamInfo& info, int32_t container, int32_t codec,
+void AddTechnicalAttributes(AttributeSet& attrs, const StreamInfo& info, int32_t container, int32_t codec,
                             uint64_t file_size, const std::filesystem::path& path) {
     if (info.duration_ms > 0) {
         Put(attrs, attr::MilliSecond, Clamp32(info.duration_ms));

@@ -1,5 +1,5 @@
 // The technical attributes every container reports, computed from the real
-// stream (FFmpeg probe) and the file itself, and the codec numbering.
+// stream (a probe's StreamInfo) and the file itself, and the codec numbering.
 #pragma once
 
 #include <cstdint>
@@ -7,18 +7,18 @@
 #include <set>
 
 #include "medialib/core/attributes.h"
-#include "medialib/ffmpeg/probe.h"
+#include "medialib/core/stream_info.h"
 
 namespace medialib {
 
 // The engine's codec number for a probed stream; -1 when the codec has none.
-int32_t CodecNumber(const ff::StreamInfo& info);
+int32_t CodecNumber(const StreamInfo& info);
 
 // Fills Duration (s, rounded), MilliSecond, Format, Codec (when >= 0), BitRate
 // and 0x1129, Size, Frequency, BitDepth and 0x111C (when known), Channel,
 // Location (absolute path) and Extension (the path's own extension, dot
 // included). Values that the stream does not give are left out.
-void AddTechnicalAttributes(AttributeSet& attrs, const ff::StreamInfo& info, int32_t container, int32_t codec,
+void AddTechnicalAttributes(AttributeSet& attrs, const StreamInfo& info, int32_t container, int32_t codec,
                             uint64_t file_size, const std::filesystem::path& path);
 
 // Whether an id is one of the technical ids above (never writable).

@@ -1,28 +1,11 @@
-// What the audio stream of a file really is, as FFmpeg reads it: the source of
-// every technical attribute (Codec, Frequency, Channel, BitDepth, MilliSecond,
-// BitRate). Values FFmpeg cannot tell are 0.
+// Probing a file's audio stream with FFmpeg: the source of every technical
+// attribute (Codec, Frequency, Channel, BitDepth, MilliSecond, BitRate).
 #pragma once
 
-#include <cstdint>
-#include <string>
-
 #include "medialib/core/container.h"
+#include "medialib/core/stream_info.h"
 
 namespace medialib::ff {
-
-enum class AudioCodec { Unknown, Pcm, Mp3, MpegLayer12, Aac, Atrac3, Atrac3Plus, Atrac3Al, Atrac3PlusAl };
-
-struct StreamInfo {
-    AudioCodec codec = AudioCodec::Unknown;
-    std::string codec_name;   // FFmpeg's short name, e.g. "pcm_s16le", "atrac3"
-    std::string format_name;  // FFmpeg's demuxer, e.g. "wav", "mov,mp4,m4a,3gp,3g2,mj2"
-    bool he_aac = false;      // AAC with SBR (explicit or implicit) or PS
-    int sample_rate = 0;      // output rate (the SBR rate for HE-AAC)
-    int channels = 0;
-    int bits_per_sample = 0;  // only for PCM-like streams
-    int64_t duration_ms = 0;
-    int64_t bit_rate = 0;  // bits per second
-};
 
 // Probes the best audio stream of the source. False when FFmpeg cannot open the
 // content or finds no audio stream; `info` is then unspecified. `format_name`

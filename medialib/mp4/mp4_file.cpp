@@ -219,7 +219,7 @@ std::unique_ptr<OpenedFile> OpenMp4(const ByteSource& src, const std::filesystem
     const bool is_3gp = Is3gpBrand({head, got});
     const std::set<uint32_t>& storable = is_3gp ? ThreeGpStorable() : Mp4Storable();
 
-    ff::StreamInfo info;
+    StreamInfo info;
     if (!ff::ProbeStream(src, info, "mov")) return nullptr;
 
     AttributeSet attrs;

@@ -55,9 +55,9 @@ bool LooksLikeMp3(std::span<const uint8_t> head) {
 const std::set<uint32_t>& Mp3Storable() { return AllTagAttributes(); }
 
 std::unique_ptr<OpenedFile> OpenMp3(const ByteSource& src, const std::filesystem::path& path) {
-    ff::StreamInfo info;
+    StreamInfo info;
     if (!ff::ProbeStream(src, info)) return nullptr;
-    if (info.codec != ff::AudioCodec::Mp3 && info.codec != ff::AudioCodec::MpegLayer12) return nullptr;
+    if (info.codec != AudioCodec::Mp3 && info.codec != AudioCodec::MpegLayer12) return nullptr;
 
     AttributeSet attrs;
     auto stream = MakeTagLibStream(src);

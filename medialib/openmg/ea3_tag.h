@@ -21,13 +21,14 @@
 #include <string_view>
 #include <vector>
 
+#include "library/media_ids.h"
 #include "medialib/core/attributes.h"
 
 namespace medialib::openmg {
 
 inline constexpr size_t kTagHeaderSize = 10;
 inline constexpr uint32_t kSonicStageTagSize = 3062;  // body size that puts the EA3 header at 0x0C00
-inline constexpr size_t kMaxJacketPictures = 5;
+inline constexpr size_t kMaxJacketPictures = attr::MaxJacketPictures;
 
 // One frame as complete ID3v2.3 bytes (10-byte frame header + body).
 struct TagFrame {

@@ -50,7 +50,7 @@ bool LooksLikeWav(std::span<const uint8_t> head) {
 const std::set<uint32_t>& WavStorable() { return AllTagAttributes(); }
 
 std::unique_ptr<OpenedFile> OpenWav(const ByteSource& src, const std::filesystem::path& path) {
-    ff::StreamInfo info;
+    StreamInfo info;
     if (!ff::ProbeStream(src, info, "wav")) return nullptr;
 
     AttributeSet attrs;

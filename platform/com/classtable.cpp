@@ -119,7 +119,7 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsctx, void* /*reserved*/, REFII
     if (platform::ComInitCount() <= 0) return CO_E_NOTINITIALIZED;
     if (!(clsctx & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER))) return REGDB_E_CLASSNOTREG;
     std::string module;
-    if (!platform::FindInprocServer(clsid, &module)) return REGDB_E_CLASSNOTREG;
+    if (!platform::FindInprocServer(platform::FormatGuid(clsid), &module)) return REGDB_E_CLASSNOTREG;
     return GetModuleClassObject(module, clsid, riid, object);
 }
 
@@ -136,6 +136,6 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsctx, REFIID r
     }
     if (!(clsctx & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER))) return REGDB_E_CLASSNOTREG;
     std::string module;
-    if (!platform::FindInprocServer(clsid, &module)) return REGDB_E_CLASSNOTREG;
+    if (!platform::FindInprocServer(platform::FormatGuid(clsid), &module)) return REGDB_E_CLASSNOTREG;
     return platform::CreateFromModule(module, clsid, riid, object);
 }

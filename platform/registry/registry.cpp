@@ -340,8 +340,8 @@ long OpenRegistryKeyCount() {
     return static_cast<long>(g_open_keys.size());
 }
 
-bool FindInprocServer(const CLSID& clsid, std::string* module_path) {
-    const std::string guid = FormatGuid(clsid);
+bool FindInprocServer(std::string_view class_id, std::string* module_path) {
+    const std::string guid(class_id);
     const std::string candidates[] = {
         NormalisePath("HKEY_CLASSES_ROOT\\CLSID\\" + guid + "\\InprocServer32"),
         NormalisePath("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\" + guid + "\\InprocServer32"),

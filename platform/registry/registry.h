@@ -16,8 +16,8 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
-#include "platform/com/guid.h"
 #include "platform/wintypes.h"
 
 struct RegistryKey;
@@ -62,7 +62,10 @@ std::filesystem::path RegistryFilePath();
 long OpenRegistryKeyCount();
 
 // The module path registered for a class as an in-process server, resolved
-// against the registry file's folder. False when the class is not registered.
-bool FindInprocServer(const CLSID& clsid, std::string* module_path);
+// against the registry file's folder. `class_id` is the class's GUID in its
+// registry spelling, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (keys compare
+// without regard to case). False when the class is not registered. The
+// registry sits below COM, so it takes the text rather than the GUID type.
+bool FindInprocServer(std::string_view class_id, std::string* module_path);
 
 }  // namespace platform

@@ -5,8 +5,13 @@
 
 #include "host/sdk/exceptions.h"
 #include "library/attribute_read.h"
+#include "library/media_ids.h"
 #include "platform/text/text.h"
 #include "plugin/tags/side_tags.h"
+
+namespace attr = medialib::attr;
+namespace container = medialib::container;
+namespace codec = medialib::codec;
 
 namespace corvina {
 namespace {
@@ -24,48 +29,39 @@ struct MetaRow {
 
 // Read in this order; "lyrics" and "comment" come after the technical fields.
 constexpr MetaRow kMetaRows[] = {
-    {"title", 0x1207, 0, kKeepNone},
-    {"title sort", 0x1607, 0, kKeepNone},
-    {"subtitle", 0x1230, 0, kKeepKdr | kKeep3gp},
-    {"subtitle sort", 0x1630, 0, kKeepKdr | kKeep3gp},
-    {"artist", 0x1210, 0, kKeepNone},
-    {"artist sort", 0x1610, 0, kKeepNone},
-    {"wwwartist", 0x1510, 0, kKeepKdr},
-    {"album", 0x120C, 0x0207, kKeepNone},
-    {"album sort", 0x160C, 0, kKeepOmg},
-    {"album artist", 0x0210, 0, kKeepKdr},
-    {"album artist sort", 0x0251, 0, kKeepKdr},
-    {"genre", 0x1208, 0, kKeepNone},
-    {"composer", 0x1213, 0, kKeepKdr},
-    {"lyricist", 0x1212, 0, kKeepKdr},
-    {"tracknumber", 0x1105, 0x110F, kKeepNone},
-    {"totaltracks", 0x112D, 0, kKeepOmg},
-    {"date", 0x1400, 0x1236, kKeepKdr},
-    {"added", 0x1404, 0, kKeepOmg | kKeep3gp},
+    {"title", attr::Title, 0, kKeepNone},
+    {"title sort", attr::SortTitle, 0, kKeepNone},
+    {"subtitle", attr::Subtitle, 0, kKeepKdr | kKeep3gp},
+    {"subtitle sort", attr::SortSubtitle, 0, kKeepKdr | kKeep3gp},
+    {"artist", attr::Artist, 0, kKeepNone},
+    {"artist sort", attr::SortArtist, 0, kKeepNone},
+    {"wwwartist", attr::ArtistURL, 0, kKeepKdr},
+    {"album", attr::Album, attr::AlbumAlt, kKeepNone},
+    {"album sort", attr::SortAlbum, 0, kKeepOmg},
+    {"album artist", attr::AlbumArtist, 0, kKeepKdr},
+    {"album artist sort", attr::SortAlbumArtist, 0, kKeepKdr},
+    {"genre", attr::Genre, 0, kKeepNone},
+    {"composer", attr::Composer, 0, kKeepKdr},
+    {"lyricist", attr::Lyricist, 0, kKeepKdr},
+    {"tracknumber", attr::TrackNumber, attr::TrackNumberAlt, kKeepNone},
+    {"totaltracks", attr::TotalTracks, 0, kKeepOmg},
+    {"date", attr::Release, attr::ReleaseYear, kKeepKdr},
+    {"added", attr::Import, 0, kKeepOmg | kKeep3gp},
 };
 constexpr MetaRow kTextRows[] = {
-    {"lyrics", 0x122C, 0, kKeepOmg | kKeepKdr | kKeep3gp},
-    {"comment", 0x122D, 0, kKeepOmg | kKeepKdr | kKeep3gp},
+    {"lyrics", attr::LyricsText, 0, kKeepOmg | kKeepKdr | kKeep3gp},
+    {"comment", attr::LinerNotesText, 0, kKeepOmg | kKeepKdr | kKeep3gp},
 };
-
-constexpr ULONG kMilliSecond = 0x111A;
-constexpr ULONG kDuration = 0x1100;
-constexpr ULONG kFormat = 0x1101;
-constexpr ULONG kCodec = 0x1102;
-constexpr ULONG kBitRate = 0x1103;
-constexpr ULONG kBitRateAlt = 0x1129;
-constexpr ULONG kFrequency = 0x1110;
-constexpr ULONG kBitDepth = 0x1112;
-constexpr ULONG kBitDepthAlt = 0x111C;
-constexpr ULONG kChannel = 0x110C;
 
 struct ContainerName {
     LONG number;
     const char* format;
 };
 constexpr ContainerName kContainers[] = {
-    {1, "OMG"},      {6, "OMA(Protected)"}, {9, "OMA"},      {10, "KDR"},
-    {0x1001, "MP3"}, {0x1002, "WAV"},       {0x1004, "3GP"}, {0x2001, "WMA"},
+    {container::Omg, "OMG"},     {container::ProtectedOma, "OMA(Protected)"},
+    {container::Oma, "OMA"},     {container::Kdr, "KDR"},
+    {container::Mp3, "MP3"},     {container::Wav, "WAV"},
+    {container::ThreeGp, "3GP"}, {container::Wma, "WMA"},
 };
 
 struct CodecName {
@@ -74,12 +70,18 @@ struct CodecName {
     const char* encoding;
 };
 constexpr CodecName kCodecs[] = {
-    {0, "MP3", "lossy"},           {1, "PCM", "lossless"},
-    {2, "AAC-LC", "lossy"},        {8, "MP3", "lossy"},
-    {14, "WMA", "lossy"},          {16, "ATRAC3", "lossy"},
-    {18, "ATRAC3plus", "lossy"},   {19, "WMA Lossless", "lossless"},
-    {22, "AAL(ATRAC3)", "hybrid"}, {23, "AAL(ATRAC3plus)", "hybrid"},
-    {24, "HE-AAC", "lossy"},       {28, "WMA Pro", "lossy"},
+    {codec::Mp3, "MP3", "lossy"},
+    {codec::Pcm, "PCM", "lossless"},
+    {codec::AacLc, "AAC-LC", "lossy"},
+    {codec::Mpeg, "MP3", "lossy"},
+    {codec::Wma, "WMA", "lossy"},
+    {codec::Atrac3, "ATRAC3", "lossy"},
+    {codec::Atrac3Plus, "ATRAC3plus", "lossy"},
+    {codec::WmaLossless, "WMA Lossless", "lossless"},
+    {codec::AalAtrac3, "AAL(ATRAC3)", "hybrid"},
+    {codec::AalAtrac3Plus, "AAL(ATRAC3plus)", "hybrid"},
+    {codec::HeAac, "HE-AAC", "lossy"},
+    {codec::WmaPro, "WMA Pro", "lossy"},
 };
 
 unsigned KeepMaskOf(const std::string& extension) {
@@ -113,28 +115,29 @@ void ReadMetaRow(const MetaRow& row, MediaItem* item, unsigned keep_mask, platfo
 
 void ReadLength(MediaItem* item, platform::VariantArray& values, file_info& info) {
     // "> 0" is false for NaN, so a NaN length is ignored like a missing one.
-    if (const std::optional<double> ms = ReadReal(item, kMilliSecond, values); ms && *ms > 0) {
+    if (const std::optional<double> ms = ReadReal(item, attr::MilliSecond, values); ms && *ms > 0) {
         info.set_length(*ms / 1000.0);
         return;
     }
-    if (const std::optional<double> seconds = ReadReal(item, kDuration, values); seconds && *seconds > 0)
+    if (const std::optional<double> seconds = ReadReal(item, attr::Duration, values); seconds && *seconds > 0)
         info.set_length(*seconds);
 }
 
 void ReadTechnical(MediaItem* item, platform::VariantArray& values, file_info& info) {
-    if (const std::optional<LONG> format = ReadNumber(item, kFormat, 0, values); format && *format > 0) {
+    if (const std::optional<LONG> format = ReadNumber(item, attr::Format, 0, values); format && *format > 0) {
         for (const ContainerName& c : kContainers) {
             if (c.number == *format) info.info_set("format", c.format);
         }
     }
-    if (const std::optional<LONG> codec = ReadNumber(item, kCodec, 0, values); codec && *codec >= 0) {
+    if (const std::optional<LONG> codec = ReadNumber(item, attr::Codec, 0, values); codec && *codec >= 0) {
         for (const CodecName& c : kCodecs) {
             if (c.number != *codec) continue;
             info.info_set("codec", c.codec);
             info.info_set("encoding", c.encoding);
         }
     }
-    if (const std::optional<LONG> bits = ReadNumber(item, kBitRate, kBitRateAlt, values); bits && *bits > 0)
+    if (const std::optional<LONG> bits = ReadNumber(item, attr::BitRate, attr::BitRateAlt, values);
+        bits && *bits > 0)
         info.info_set_bitrate(*bits / 1000);
     struct IntField {
         const char* name;
@@ -142,9 +145,9 @@ void ReadTechnical(MediaItem* item, platform::VariantArray& values, file_info& i
         ULONG fallback_id;
     };
     constexpr IntField kIntFields[] = {
-        {"samplerate", kFrequency, 0},
-        {"bitspersample", kBitDepth, kBitDepthAlt},
-        {"channels", kChannel, 0},
+        {"samplerate", attr::Frequency, 0},
+        {"bitspersample", attr::BitDepth, attr::BitDepthAlt},
+        {"channels", attr::Channel, 0},
     };
     for (const IntField& field : kIntFields) {
         const std::optional<LONG> value = ReadNumber(item, field.id, field.fallback_id, values);

@@ -6,14 +6,14 @@
 #include "host/sdk/exceptions.h"
 #include "host/sdk/text.h"
 #include "library/attribute_read.h"
+#include "library/media_ids.h"
 #include "platform/text/text.h"
 #include "plugin/tags/side_tags.h"
 
+namespace attr = medialib::attr;
+
 namespace corvina {
 namespace {
-
-constexpr ULONG kReleaseYear = 0x1236;
-constexpr ULONG kRelease = 0x1400;
 
 enum class Rule { Plain, Date };
 
@@ -55,26 +55,26 @@ constexpr const char* kComment[] = {"comment", nullptr};
 
 // In the order they are collected and written.
 constexpr Field kFields[] = {
-    {kTitle, 0x1207, 0, VT_BSTR, Rule::Plain},
-    {kTitleSort, 0x1607, 0, VT_BSTR, Rule::Plain},
-    {kSubtitle, 0x1230, 0, VT_BSTR, Rule::Plain},
-    {kSubtitleSort, 0x1630, 0, VT_BSTR, Rule::Plain},
-    {kArtist, 0x1210, 0, VT_BSTR, Rule::Plain},
-    {kArtistSort, 0x1610, 0, VT_BSTR, Rule::Plain},
-    {kArtistUrl, 0x1510, 0, VT_BSTR, Rule::Plain},
-    {kAlbum, 0x120C, 0x0207, VT_BSTR, Rule::Plain},
-    {kAlbumSort, 0x160C, 0, VT_BSTR, Rule::Plain},
-    {kAlbumArtist, 0x0210, 0, VT_BSTR, Rule::Plain},
-    {kAlbumArtistSort, 0x0251, 0, VT_BSTR, Rule::Plain},
-    {kGenre, 0x1208, 0, VT_BSTR, Rule::Plain},
-    {kComposer, 0x1213, 0, VT_BSTR, Rule::Plain},
-    {kLyricist, 0x1212, 0, VT_BSTR, Rule::Plain},
-    {kTrackNumber, 0x1105, 0x110F, VT_I4, Rule::Plain},
-    {kTotalTracks, 0x112D, 0, VT_I4, Rule::Plain},
-    {kDate, kRelease, kReleaseYear, VT_DATE, Rule::Date},
-    {kAdded, 0x1404, 0, VT_DATE, Rule::Plain},
-    {kLyrics, 0x122C, 0, VT_BSTR, Rule::Plain},
-    {kComment, 0x122D, 0, VT_BSTR, Rule::Plain},
+    {kTitle, attr::Title, 0, VT_BSTR, Rule::Plain},
+    {kTitleSort, attr::SortTitle, 0, VT_BSTR, Rule::Plain},
+    {kSubtitle, attr::Subtitle, 0, VT_BSTR, Rule::Plain},
+    {kSubtitleSort, attr::SortSubtitle, 0, VT_BSTR, Rule::Plain},
+    {kArtist, attr::Artist, 0, VT_BSTR, Rule::Plain},
+    {kArtistSort, attr::SortArtist, 0, VT_BSTR, Rule::Plain},
+    {kArtistUrl, attr::ArtistURL, 0, VT_BSTR, Rule::Plain},
+    {kAlbum, attr::Album, attr::AlbumAlt, VT_BSTR, Rule::Plain},
+    {kAlbumSort, attr::SortAlbum, 0, VT_BSTR, Rule::Plain},
+    {kAlbumArtist, attr::AlbumArtist, 0, VT_BSTR, Rule::Plain},
+    {kAlbumArtistSort, attr::SortAlbumArtist, 0, VT_BSTR, Rule::Plain},
+    {kGenre, attr::Genre, 0, VT_BSTR, Rule::Plain},
+    {kComposer, attr::Composer, 0, VT_BSTR, Rule::Plain},
+    {kLyricist, attr::Lyricist, 0, VT_BSTR, Rule::Plain},
+    {kTrackNumber, attr::TrackNumber, attr::TrackNumberAlt, VT_I4, Rule::Plain},
+    {kTotalTracks, attr::TotalTracks, 0, VT_I4, Rule::Plain},
+    {kDate, attr::Release, attr::ReleaseYear, VT_DATE, Rule::Date},
+    {kAdded, attr::Import, 0, VT_DATE, Rule::Plain},
+    {kLyrics, attr::LyricsText, 0, VT_BSTR, Rule::Plain},
+    {kComment, attr::LinerNotesText, 0, VT_BSTR, Rule::Plain},
 };
 constexpr size_t kFieldCount = std::size(kFields);
 
@@ -146,16 +146,16 @@ void WriteDate(const std::optional<std::u16string>& text, MediaItem* item) {
     if (text) {
         const size_t year_units = UnitsOfFirstCharacters(*text, 4);
         const std::u16string year = year_units < text->size() ? text->substr(0, year_units) : *text;
-        WriteAttribute(&year, item, kReleaseYear, 0, VT_BSTR);
+        WriteAttribute(&year, item, attr::ReleaseYear, 0, VT_BSTR);
         if (ConvertsTo(DateSourceText(*text), VT_DATE)) {
-            WriteAttribute(&*text, item, kRelease, 0, VT_DATE);
+            WriteAttribute(&*text, item, attr::Release, 0, VT_DATE);
             return;
         }
-        WriteAttribute(nullptr, item, kRelease, 0, VT_DATE);
+        WriteAttribute(nullptr, item, attr::Release, 0, VT_DATE);
         return;
     }
-    WriteAttribute(nullptr, item, kReleaseYear, 0, VT_BSTR);
-    WriteAttribute(nullptr, item, kRelease, 0, VT_DATE);
+    WriteAttribute(nullptr, item, attr::ReleaseYear, 0, VT_BSTR);
+    WriteAttribute(nullptr, item, attr::Release, 0, VT_DATE);
 }
 
 void WriteFields(const Slots& slots, MediaItem* item) {

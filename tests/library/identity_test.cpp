@@ -2,15 +2,23 @@
 
 #include <gtest/gtest.h>
 
-#include "fake_library.h"
 #include "platform/com/apartment.h"
 #include "platform/registry/registry.h"
+#include "support/fake_media_library.h"
 #include "support/test_support.h"
 
 namespace {
 
-using fakes::FakeLibraryClass;
-using Log = std::vector<std::string>;
+using testsupport::FakeMediaLibrary;
+using testsupport::LibraryState;
+using testsupport::Log;
+
+// A fake library class on `state` whose roots answer from interface version
+// `first` on (6: none).
+FakeMediaLibrary FakeFrom(const std::shared_ptr<LibraryState>& state, int first) {
+    state->accepted_version = first;
+    return FakeMediaLibrary(state);
+}
 
 const char* const kRowKeys[4][2] = {
     {"SOFTWARE\\Sony Corporation\\OpenMG\\PC\\{5081AA38-1446-4FA6-91E0-4D63C710B409}\\11D",
@@ -77,21 +85,22 @@ TEST_F(IdentityTest, DetectsTheFirstRowWhoseTwoKeysBothOpen) {
 
 TEST_F(IdentityTest, RootIsCreatedWithTheFirstInterfaceVersionThatAnswers) {
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
-    Log log;
+    auto state = std::make_shared<LibraryState>();
+    Log& log = state->log;
     {
-        FakeLibraryClass fake(3, &log);
+        FakeMediaLibrary fake = FakeFrom(state, 3);
         MediaLibrary* root = nullptr;
         int version = 0;
         ASSERT_TRUE(library::CreateLibraryRoot(&root, &version));
         EXPECT_EQ(version, 3);
-        EXPECT_EQ(root, static_cast<MediaLibrary*>(fake.last));
+        EXPECT_EQ(root, state->last);
         root->Release();
     }
-    EXPECT_EQ(log, (Log{"create v1", "create v2", "create v3", "destroyed"}));
+    EXPECT_EQ(log, (Log{"create v1", "create v2", "create v3", "root destroyed@1"}));
 
     log.clear();
     {
-        FakeLibraryClass none(0, &log);
+        FakeMediaLibrary none = FakeFrom(state, 6);
         MediaLibrary* root = reinterpret_cast<MediaLibrary*>(1);
         int version = 7;
         EXPECT_FALSE(library::CreateLibraryRoot(&root, &version));
@@ -104,8 +113,9 @@ TEST_F(IdentityTest, RootIsCreatedWithTheFirstInterfaceVersionThatAnswers) {
 
 TEST_F(IdentityTest, TellingDependsOnTheVersionAndOnWhoAsks) {
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
-    Log log;
-    auto* root = new fakes::FakeLibraryRoot(&log);
+    auto state = std::make_shared<LibraryState>();
+    Log& log = state->log;
+    MediaLibrary* root = testsupport::NewFakeRoot(state);
     for (int version = 1; version <= 5; ++version) {
         library::TellApplicationIdentity(root, version, 297, 2, nullptr, false);
         library::TellApplicationIdentity(root, version, 0, 2, nullptr, false);  // the tool with no identity
@@ -116,14 +126,15 @@ TEST_F(IdentityTest, TellingDependsOnTheVersionAndOnWhoAsks) {
                         "SetApplication(297,2,null,null)", "SetApplication(0,2,null,null)", "Initialize",
                         "SetApplication(297,2,null,null)", "SetApplication(0,2,null,null)", "Initialize",
                         "SetApplication(297)", "SetApplication(0)", "Initialize", "Initialize", "Initialize",
-                        "Initialize", "destroyed"}));
+                        "Initialize", "root destroyed@1"}));
     CoUninitialize();
 }
 
 TEST_F(IdentityTest, PluginCreatesOnceTellsOnceAndBalancesCom) {
     Keys({kRowKeys[0][0], kRowKeys[0][1]});
-    Log log;
-    FakeLibraryClass fake(4, &log);
+    auto state = std::make_shared<LibraryState>();
+    Log& log = state->log;
+    FakeMediaLibrary fake = FakeFrom(state, 4);
     const int before = platform::ComInitCount();
     ASSERT_TRUE(library::CreateMediaLibrary());
     EXPECT_EQ(platform::ComInitCount(), before);
@@ -135,36 +146,39 @@ TEST_F(IdentityTest, PluginCreatesOnceTellsOnceAndBalancesCom) {
     EXPECT_TRUE(log.empty()) << "touches neither the library nor the registry";
 
     library::ReleaseProcessMediaLibrary();
-    EXPECT_EQ(log, (Log{"destroyed"}));
+    EXPECT_EQ(log, (Log{"root destroyed@0"}));  // this thread never started COM
 }
 
 TEST_F(IdentityTest, PluginWithoutIdentityInitialisesPlainly) {
-    Log log;
-    FakeLibraryClass fake(1, &log);
+    auto state = std::make_shared<LibraryState>();
+    Log& log = state->log;
+    FakeMediaLibrary fake = FakeFrom(state, 1);
     ASSERT_TRUE(library::CreateMediaLibrary());
     EXPECT_EQ(log, (Log{"create v1", "Initialize"}));
     library::ReleaseProcessMediaLibrary();
 }
 
 TEST_F(IdentityTest, PluginFailuresLeaveNothingBehind) {
-    Log log;
+    auto state = std::make_shared<LibraryState>();
+    Log& log = state->log;
     {
-        FakeLibraryClass fake(2, &log);
-        fake.configure = [](fakes::FakeLibraryRoot& r) { r.initialize_result = E_FAIL; };
+        state->initialize_result = E_FAIL;
+        FakeMediaLibrary fake = FakeFrom(state, 2);
         EXPECT_FALSE(library::CreateMediaLibrary());
-        EXPECT_EQ(log, (Log{"create v1", "create v2", "Initialize", "destroyed"}));
+        EXPECT_EQ(log, (Log{"create v1", "create v2", "Initialize", "root destroyed@1"}));
         EXPECT_EQ(library::ProcessMediaLibrary(), nullptr);
         EXPECT_EQ(platform::ComInitCount(), 0);
     }
+    state->initialize_result = S_OK;
     log.clear();
     {
-        FakeLibraryClass none(0, &log);
+        FakeMediaLibrary none = FakeFrom(state, 6);
         EXPECT_FALSE(library::CreateMediaLibrary());
         EXPECT_EQ(platform::ComInitCount(), 0);
     }
     log.clear();
     {
-        FakeLibraryClass fake(5, &log);
+        FakeMediaLibrary fake = FakeFrom(state, 5);
         platform::SetCoInitializeResultForTesting(E_OUTOFMEMORY);
         EXPECT_FALSE(library::CreateMediaLibrary());
         platform::SetCoInitializeResultForTesting(S_OK);
@@ -177,27 +191,28 @@ TEST_F(IdentityTest, PluginFailuresLeaveNothingBehind) {
 
 TEST_F(IdentityTest, ToolTellsLazilyOnlyWhenTheLibraryAsks) {
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
-    Log log;
-    auto* root = new fakes::FakeLibraryRoot(&log);
+    auto state = std::make_shared<LibraryState>();
+    Log& log = state->log;
+    MediaLibrary* root = testsupport::NewFakeRoot(state);
     library::ApplicationIdentity identity;
     identity.ApplicationId = 259;
 
-    root->initialized_count = 1;
+    state->initialized_count = 1;
     EXPECT_TRUE(library::EnsureApplicationTold(root, 2, identity));
     EXPECT_EQ(log, (Log{"IsInitialized"}));
 
     log.clear();
-    root->initialized_count = 0;
+    state->initialized_count = 0;
     EXPECT_TRUE(library::EnsureApplicationTold(root, 2, identity));
     EXPECT_EQ(log, (Log{"IsInitialized", "SetApplication(259,2,null,null)"}));
 
     log.clear();
-    root->set_application_result = E_FAIL;
+    state->set_application_result = E_FAIL;
     EXPECT_FALSE(library::EnsureApplicationTold(root, 4, identity));
     EXPECT_EQ(log, (Log{"IsInitialized", "SetApplication(259)"}));
 
     log.clear();
-    root->is_initialized_result = E_FAIL;
+    state->is_initialized_result = E_FAIL;
     EXPECT_FALSE(library::EnsureApplicationTold(root, 4, identity));
     EXPECT_EQ(log, (Log{"IsInitialized"}));
     root->Release();

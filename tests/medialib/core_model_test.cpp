@@ -17,8 +17,8 @@
 #include "container_fixtures.h"
 #include "medialib/core/atomic_save.h"
 #include "medialib/core/dates.h"
-#include "medialib/core/dispatch.h"
 #include "medialib/core/text_utf.h"
+#include "medialib/detect/dispatch.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "container_fixtures.h"
 #include "medialib/core/atomic_save.h"
-#include "medialib/core/dispatch.h"
+#include "medialib/detect/dispatch.h"
 #include "medialib/ffmpeg/decoder.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "container_fixtures.h"
-#include "medialib/core/dispatch.h"
+#include "medialib/detect/dispatch.h"
 #include "medialib/mp4/asset_boxes.h"
 
 namespace {

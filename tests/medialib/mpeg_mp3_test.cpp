@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "container_fixtures.h"
-#include "medialib/core/dispatch.h"
+#include "medialib/detect/dispatch.h"
 #include "medialib/mpeg/mp3_file.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "container_fixtures.h"
-#include "medialib/core/dispatch.h"
+#include "medialib/detect/dispatch.h"
 #include "medialib/ffmpeg/decoder.h"
 #include "medialib/riff/wav_file.h"
 

@@ -25,7 +25,7 @@ ComPtr<MediaPicture> NewPicture(const std::vector<uint8_t>& bytes, std::u16strin
     if (!picture) return {};
     EXPECT_EQ(picture->SetData(static_cast<ULONG>(bytes.size()), bytes.data()), S_OK);
     platform::Variant m = platform::Variant::FromString(mime);
-    EXPECT_EQ(picture->SetProperty(kPictureMimeProperty, m.Get()), S_OK);
+    EXPECT_EQ(picture->SetProperty(medialib::attr::PictureMime, m.Get()), S_OK);
     return picture;
 }
 
@@ -45,9 +45,9 @@ TEST_F(MediaLibraryModule, PictureKeepsBytesAndTypeAndSavesThemExactly) {
     ComPtr<MediaPicture> picture = NewPicture(kJpeg, u"image/jpeg");
     ASSERT_TRUE(picture);
     platform::Variant mime;
-    ASSERT_EQ(picture->GetProperty(kPictureMimeProperty, mime.Get()), S_OK);
+    ASSERT_EQ(picture->GetProperty(medialib::attr::PictureMime, mime.Get()), S_OK);
     EXPECT_EQ(platform::BstrView(mime->bstrVal), u"image/jpeg");
-    EXPECT_LT(picture->GetProperty(0x1234, mime.Get()), 0);
+    EXPECT_LT(picture->GetProperty(medialib::attr::PictureMime + 1, mime.Get()), 0);
 
     testsupport::ScopedTempDir dir;
     std::u16string path = comtest::Wide(dir / "cover.jpg");
@@ -57,7 +57,7 @@ TEST_F(MediaLibraryModule, PictureKeepsBytesAndTypeAndSavesThemExactly) {
     testsupport::WriteBytes(dir / "other.bin", kPng);
     std::u16string other = comtest::Wide(dir / "other.bin");
     ASSERT_EQ(picture->Load(other.c_str()), S_OK);
-    ASSERT_EQ(picture->GetProperty(kPictureMimeProperty, mime.Get()), S_OK);
+    ASSERT_EQ(picture->GetProperty(medialib::attr::PictureMime, mime.Get()), S_OK);
     EXPECT_EQ(platform::BstrView(mime->bstrVal), u"image/png") << "the type follows the loaded content";
     EXPECT_EQ(DataOf(picture.Get()), kPng);
 

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/com/guid.h"
 #include "support/test_support.h"
 
 namespace {
@@ -113,10 +114,9 @@ TEST_F(Registry, InprocServerPathsResolveAgainstTheFileFolder) {
         "REGEDIT4\n[HKEY_CLASSES_ROOT\\CLSID\\{787EB924-DF0E-4E88-8310-78305419C70C}\\InprocServer32]\n"
         "@=\"medialib.so\"\n");
     std::string module;
-    ASSERT_TRUE(
-        platform::FindInprocServer(platform::MakeGuid("{787EB924-DF0E-4E88-8310-78305419C70C}"), &module));
+    ASSERT_TRUE(platform::FindInprocServer("{787eb924-df0e-4e88-8310-78305419c70c}", &module));
     EXPECT_EQ(module, (dir_ / "medialib.so").string());
-    EXPECT_FALSE(platform::FindInprocServer(GUID_NULL, &module));
+    EXPECT_FALSE(platform::FindInprocServer(platform::FormatGuid(GUID_NULL), &module));
 }
 
 }  // namespace
@@ -212,7 +212,7 @@ TEST_F(Registry, AFileThatIsNotRegularIsAnEmptyRegistry) {
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
     std::string module;
-    EXPECT_FALSE(platform::FindInprocServer(GUID_NULL, &module));
+    EXPECT_FALSE(platform::FindInprocServer(platform::FormatGuid(GUID_NULL), &module));
 }
 
 }  // namespace

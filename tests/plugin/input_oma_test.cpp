@@ -12,17 +12,16 @@
 #include <cstring>
 #include <thread>
 
-#include "fake_media.h"
 #include "host/sdk/input_impl.h"
 #include "library/identity.h"
 #include "platform/com/apartment.h"
 #include "platform/text/text.h"
 #include "plugin/host/settings.h"
+#include "plugin_library.h"
 #include "support/test_support.h"
 
 namespace {
 
-using fakes::FakeLibrary;
 using fakes::Log;
 
 class InputOmaTest : public ::testing::Test {
@@ -51,8 +50,8 @@ class InputOmaTest : public ::testing::Test {
                            [&](const std::string& e) { return e.starts_with(prefix); });
     }
 
-    Log log;
-    FakeLibrary library{&log};
+    testsupport::FakeMediaLibrary library{fakes::PluginLibraryState()};
+    Log& log = library.state->log;
     abort_callback_dummy abort;
 };
 
@@ -63,28 +62,28 @@ TEST_F(InputOmaTest, OpenCreatesTheMissingLibraryAndBindsContentAndItem) {
     EXPECT_NE(library::ProcessMediaLibrary(), nullptr);
     EXPECT_NE(input.content(), nullptr);
     EXPECT_NE(input.item(), nullptr);
-    const Log expected = {"create root", "Initialize", "OpenContent(/music/Song.oma)", "content QI item"};
+    const Log expected = {"create v1", "Initialize", "OpenContent(/music/Song.oma)", "content QI item"};
     EXPECT_EQ(log, expected);
 }
 
 TEST_F(InputOmaTest, LibraryCreationIsRetriedByEveryOpenUntilItWorks) {
-    library.available = false;
+    library.state->available = false;
     EXPECT_EQ(OpenExpecting<exception_io>("/music/a.oma"), "I/O error");
     EXPECT_EQ(OpenExpecting<exception_io>("/music/a.oma"), "I/O error");
     // Five interface versions per attempt, and no file was touched.
-    EXPECT_EQ(Count("create root"), 10u);
+    EXPECT_EQ(fakes::Creations(log), 10u);
     EXPECT_FALSE(Contains("OpenContent"));
     EXPECT_EQ(platform::ComInitCount(), 0);
 
-    library.available = true;
+    library.state->available = true;
     input_oma input;
     input.open(file_ptr(), "/music/a.oma", input_open_info_read, abort);
     EXPECT_NE(input.item(), nullptr);
-    EXPECT_EQ(Count("create root"), 11u);
+    EXPECT_EQ(fakes::Creations(log), 11u);
     // Once it exists, later opens use it as it is.
     input_oma second;
     second.open(file_ptr(), "/music/a.oma", input_open_info_read, abort);
-    EXPECT_EQ(Count("create root"), 11u);
+    EXPECT_EQ(fakes::Creations(log), 11u);
     EXPECT_EQ(Count("Initialize"), 1u);
 }
 
@@ -133,20 +132,20 @@ TEST_F(InputOmaTest, PathsThatCannotBeConvertedAreDataErrors) {
 }
 
 TEST_F(InputOmaTest, RefusedOpenIsUnsupportedFormat) {
-    library.behaviour.open_result = static_cast<HRESULT>(0x80041005);
+    library.state->open_result = static_cast<HRESULT>(0x80041005);
     EXPECT_EQ(OpenExpecting<exception_io_unsupported_format>("/music/a.oma"), "Unsupported file format");
     // Success without an object counts as a refusal too.
-    library.behaviour.open_result = S_OK;
-    library.behaviour.open_gives_object = false;
+    library.state->open_result = S_OK;
+    library.state->open_gives_object = false;
     EXPECT_EQ(OpenExpecting<exception_io_unsupported_format>("/music/b.oma"), "Unsupported file format");
     EXPECT_FALSE(Contains("content QI item"));
 }
 
 TEST_F(InputOmaTest, ContentWithoutItemIsAnIoError) {
-    library.behaviour.content_answers_item = false;
+    library.state->content_answers_item = false;
     EXPECT_EQ(OpenExpecting<exception_io>("/music/a.oma"), "I/O error");
-    library.behaviour.content_answers_item = true;
-    library.behaviour.content_item_result = E_UNEXPECTED;
+    library.state->content_answers_item = true;
+    library.state->content_item_result = E_UNEXPECTED;
     EXPECT_EQ(OpenExpecting<exception_io>("/music/a.oma"), "I/O error");
     EXPECT_FALSE(Contains("GetItemClass(0)")) << "the item is asked of the content only";
     // The content made for the failed opens was released with its object.
@@ -177,7 +176,7 @@ TEST_F(InputOmaTest, ComIsBalancedPerThread) {
         EXPECT_EQ(platform::ComInitCount(), 0);
         {
             input_oma failing;
-            library.behaviour.open_result = E_FAIL;
+            library.state->open_result = E_FAIL;
             EXPECT_THROW(failing.open(file_ptr(), "/music/a.oma", input_open_info_read, abort),
                          exception_io_unsupported_format);
         }
@@ -222,7 +221,7 @@ TEST_F(InputOmaTest, ThreeRolesOnOneFileAreIndependentObjects) {
 
 TEST_F(InputOmaTest, FailedOpenThroughTheEntryDestroysTheObject) {
     auto entry = fb2k::service_new<input_entry_impl_t<input_oma>>();
-    library.behaviour.content_answers_item = false;
+    library.state->content_answers_item = false;
     service_ptr_t<input_info_reader> reader;
     EXPECT_THROW(entry->open_for_info_read(reader, file_ptr(), "/music/a.oma", abort), exception_io);
     EXPECT_FALSE(reader.is_valid());

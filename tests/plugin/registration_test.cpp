@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "fake_media.h"
 #include "host/sdk/advconfig.h"
 #include "host/sdk/component.h"
 #include "host/sdk/core_api.h"
@@ -20,6 +19,7 @@
 #include "plugin/host/initquit.h"
 #include "plugin/host/settings.h"
 #include "plugin/input/input_oma.h"
+#include "plugin_library.h"
 
 namespace {
 
@@ -248,8 +248,8 @@ TEST_F(SettingsReset, SwitchesAreSavedUnderTheirOwnGuids) {
 class InitQuitTest : public ::testing::Test {
   protected:
     void TearDown() override { fakes::ForgetProcessLibrary(); }
-    fakes::Log log;
-    fakes::FakeLibrary library{&log};
+    testsupport::FakeMediaLibrary library{fakes::PluginLibraryState()};
+    fakes::Log& log = library.state->log;
 };
 
 TEST_F(InitQuitTest, StartUpKeepsComAndCreatesTheRootShutdownReleasesBoth) {
@@ -258,7 +258,7 @@ TEST_F(InitQuitTest, StartUpKeepsComAndCreatesTheRootShutdownReleasesBoth) {
     EXPECT_TRUE(hooks.com_initialized());
     EXPECT_EQ(platform::ComInitCount(), 1);
     EXPECT_NE(library::ProcessMediaLibrary(), nullptr);
-    const fakes::Log created = {"create root", "Initialize"};
+    const fakes::Log created = {"create v1", "Initialize"};
     EXPECT_EQ(log, created);
 
     hooks.on_quit();
@@ -268,13 +268,13 @@ TEST_F(InitQuitTest, StartUpKeepsComAndCreatesTheRootShutdownReleasesBoth) {
 }
 
 TEST_F(InitQuitTest, MissingLibraryAtStartUpIsCreatedByTheFirstOpen) {
-    library.available = false;
+    library.state->available = false;
     service_impl_single_t<corvina::CInitQuit> hooks;
     hooks.on_init();
     EXPECT_EQ(library::ProcessMediaLibrary(), nullptr);
     EXPECT_EQ(platform::ComInitCount(), 1);
 
-    library.available = true;
+    library.state->available = true;
     {
         abort_callback_dummy abort;
         input_oma input;
@@ -321,7 +321,7 @@ TEST_F(InitQuitTest, ConcurrentFirstOpensCreateOneRoot) {
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(opened.load(), 4);
-    EXPECT_EQ(std::count(log.begin(), log.end(), "create root"), 1);
+    EXPECT_EQ(static_cast<long>(fakes::Creations(log)), 1);
 }
 
 }  // namespace

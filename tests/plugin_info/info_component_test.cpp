@@ -16,12 +16,15 @@
 #include "host/sdk/input.h"
 #include "library/media_ids.h"
 #include "medialib/core/container.h"
+#include "medialib/detect/dispatch.h"
 #include "medialib/openmg/openmg_file.h"
 #include "platform/text/text.h"
 #include "plugin/tags/profile_store.h"
 #include "support/processes.h"
 #include "support/taglib_id3v2.h"
 #include "support/test_support.h"
+
+namespace attr = medialib::attr;
 
 namespace {
 
@@ -267,7 +270,7 @@ TEST_F(InfoComponent, NumbersDatesAndRemovalsReachTheFile) {
     ProgramResult r = Tag(file, {"tracknumber=7", "date=1999", "album=Al", "genre=Rock"});
     ASSERT_EQ(r.exit_code, 0) << r.out;
     EXPECT_EQ(LibraryText(file, medialib::attr::TrackNumber), "7");
-    EXPECT_EQ(LibraryText(file, 0x1236), "1999");
+    EXPECT_EQ(LibraryText(file, attr::ReleaseYear), "1999");
     r = Info(file);
     EXPECT_TRUE(r.HasLine("tracknumber=7")) << r.out;
     EXPECT_TRUE(r.HasLine("date=1999/01/01")) << r.out;
@@ -275,9 +278,9 @@ TEST_F(InfoComponent, NumbersDatesAndRemovalsReachTheFile) {
 
     r = Tag(file, {"album=", "genre=", "title=Ünïcode \xe2\x99\xab"});
     ASSERT_EQ(r.exit_code, 0) << r.out;
-    EXPECT_EQ(LibraryText(file, 0x120C), "<none>");
-    EXPECT_EQ(LibraryText(file, 0x0207), "<none>");
-    EXPECT_EQ(LibraryText(file, 0x1208), "<none>");
+    EXPECT_EQ(LibraryText(file, attr::Album), "<none>");
+    EXPECT_EQ(LibraryText(file, attr::AlbumAlt), "<none>");
+    EXPECT_EQ(LibraryText(file, attr::Genre), "<none>");
     r = Info(file);
     EXPECT_FALSE(r.HasKey("album")) << r.out;
     EXPECT_FALSE(r.HasKey("genre")) << r.out;
@@ -317,7 +320,7 @@ TEST_F(InfoComponent, RealSampleReadsItsTagsAndTechnicalValuesAndTakesAnEdit) {
     r = Tag(file, {"title=New", "album=", "replaygain_album_peak=0.5"});
     ASSERT_EQ(r.exit_code, 0) << r.out;
     EXPECT_EQ(LibraryText(file, medialib::attr::Title), "New");
-    EXPECT_EQ(LibraryText(file, 0x120C), "<none>");
+    EXPECT_EQ(LibraryText(file, attr::Album), "<none>");
     r = Info(file);
     EXPECT_TRUE(r.HasLine("title=New")) << r.out;
     EXPECT_FALSE(r.HasKey("album")) << r.out;

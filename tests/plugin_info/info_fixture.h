@@ -1,4 +1,4 @@
-// The reader and writer driven directly against the fake item, with a real
+// The reader and writer driven directly against the shared fake item, with a real
 // host behind them (file system, profile folder, ID3v2 tag service) so the
 // side-tag store works as in the player.
 #pragma once
@@ -8,12 +8,13 @@
 #include <filesystem>
 #include <string>
 
-#include "fake_item.h"
 #include "host/core/host.h"
 #include "host/sdk/file_info.h"
+#include "platform/text/text.h"
 #include "plugin/tags/info_reader.h"
 #include "plugin/tags/info_writer.h"
 #include "plugin/tags/side_tag_settings.h"
+#include "support/fake_media_library.h"
 #include "support/test_support.h"
 
 namespace infotest {
@@ -24,7 +25,8 @@ class InfoTest : public ::testing::Test {
     playhost::Host host{dir / "profile"};
     abort_callback_dummy abort;
     corvina::SideTagFlags flags;
-    fakes::FakeAttributeItem item;
+    ComPtr<testsupport::FakeMediaItem> item_object = testsupport::FakeMediaItem::Make();
+    testsupport::FakeMediaItem& item = *item_object.Get();
 
     // The paths of an input object opened on `host_path`.
     struct Paths {

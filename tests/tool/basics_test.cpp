@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "helpers.h"
-#include "tool/commands/name_value_list.h"
-#include "tool/commands/numbers_paths.h"
+#include "tool/common/name_value_list.h"
+#include "tool/common/numbers_paths.h"
 
 namespace {
 

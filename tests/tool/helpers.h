@@ -11,8 +11,8 @@
 #include "platform/files/files.h"
 #include "platform/text/text.h"
 #include "support/test_support.h"
-#include "tool/commands/console_output.h"
 #include "tool/commands/entry.h"
+#include "tool/common/console_output.h"
 
 namespace tooltest {
 

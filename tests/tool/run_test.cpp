@@ -3,17 +3,20 @@
 // printed, the exit codes, and that everything made is released again.
 #include <gtest/gtest.h>
 
-#include "fakes.h"
 #include "helpers.h"
 #include "library/identity.h"
+#include "library/media_ids.h"
 #include "platform/com/apartment.h"
 #include "platform/console/console.h"
 #include "platform/registry/registry.h"
+#include "support/fake_media_library.h"
 #include "tool/commands/entry.h"
+
+namespace attr = medialib::attr;
 
 namespace {
 
-using fakes::FakeItem;
+using testsupport::FakeMediaItem;
 using tooltest::U16;
 
 const std::string kOpenMg = "SOFTWARE\\Sony Corporation\\OpenMG\\PC\\";
@@ -47,9 +50,9 @@ class RunTest : public ::testing::Test {
     }
 
     // A file that the fake library opens, with one title attribute.
-    ComPtr<FakeItem> Openable(const std::filesystem::path& path) {
-        ComPtr<FakeItem> item = fake_.Openable(U16(path));
-        item->PutText(0x1207, u"Title of " + U16(path.filename()));
+    ComPtr<FakeMediaItem> Openable(const std::filesystem::path& path) {
+        ComPtr<FakeMediaItem> item = fake_.Openable(U16(path));
+        item->PutText(attr::Title, u"Title of " + U16(path.filename()));
         return item;
     }
 
@@ -60,7 +63,7 @@ class RunTest : public ::testing::Test {
     testsupport::ScopedTempDir dir_;
     std::filesystem::path song_;
     std::filesystem::path other_;
-    fakes::FakeLibraryRegistration fake_;
+    testsupport::FakeMediaLibrary fake_;
     std::string output_;
     long open_keys_ = 0;
 };
@@ -100,11 +103,11 @@ TEST_F(RunTest, IdentityIsToldByTheMeansOfTheVersion) {
     for (const auto& [version, call] : cases) {
         SCOPED_TRACE(version);
         fake_.state->accepted_version = version;
-        fake_.state->calls.clear();
+        fake_.state->log.clear();
         EXPECT_EQ(Run({U16(song_)}), 0);
-        ASSERT_GE(fake_.state->calls.size(), 2u);
-        EXPECT_EQ(fake_.state->calls[0], "IsInitialized");
-        EXPECT_EQ(fake_.state->calls[1], call);
+        ASSERT_GE(fake_.state->RootCalls().size(), 2u);
+        EXPECT_EQ(fake_.state->RootCalls()[0], "IsInitialized");
+        EXPECT_EQ(fake_.state->RootCalls()[1], call);
     }
 }
 
@@ -112,21 +115,21 @@ TEST_F(RunTest, NoIdentityFoundStillTellsZero) {
     tooltest::RegistryFile registry({kRow1First, kRow2Second});  // no row complete
     Openable(song_);
     EXPECT_EQ(Run({u"--Get", U16(song_)}), 0);
-    EXPECT_EQ(fake_.state->calls[1], "SetApplication(0,2,null,null)");
+    EXPECT_EQ(fake_.state->RootCalls()[1], "SetApplication(0,2,null,null)");
     fake_.state->accepted_version = 4;
-    fake_.state->calls.clear();
+    fake_.state->log.clear();
     EXPECT_EQ(Run({U16(song_)}), 0);
-    EXPECT_EQ(fake_.state->calls[1], "SetApplication(0)");
+    EXPECT_EQ(fake_.state->RootCalls()[1], "SetApplication(0)");
 }
 
 TEST_F(RunTest, LibraryThatKnowsAnIdentityIsNotToldAgain) {
     tooltest::RegistryFile registry({kRow1First, kRow1Second});
-    fake_.state->is_initialized = 1;
+    fake_.state->initialized_count = 1;
     Openable(song_);
     EXPECT_EQ(Run({U16(song_)}), 0);
-    EXPECT_EQ(fake_.state->calls[0], "IsInitialized");
-    EXPECT_NE(fake_.state->calls[1].rfind("SetApplication", 0), 0u);
-    EXPECT_NE(fake_.state->calls[1], "Initialize");
+    EXPECT_EQ(fake_.state->RootCalls()[0], "IsInitialized");
+    EXPECT_NE(fake_.state->RootCalls()[1].rfind("SetApplication", 0), 0u);
+    EXPECT_NE(fake_.state->RootCalls()[1], "Initialize");
 }
 
 TEST_F(RunTest, FailedIsInitializedOrTellingGivesExitOneBetweenBannerlessEos) {
@@ -137,7 +140,8 @@ TEST_F(RunTest, FailedIsInitializedOrTellingGivesExitOneBetweenBannerlessEos) {
     EXPECT_TRUE(fake_.state->opened.empty());
 
     fake_.state->is_initialized_result = S_OK;
-    fake_.state->tell_result = E_FAIL;
+    fake_.state->initialize_result = E_FAIL;
+    fake_.state->set_application_result = E_FAIL;
     EXPECT_EQ(Run({U16(song_)}), 1);
     EXPECT_EQ(output_, "EOS.\n");
     EXPECT_TRUE(fake_.state->opened.empty());
@@ -148,15 +152,15 @@ TEST_F(RunTest, IdentityOverrideReachesTheLibrary) {
     tooltest::RegistryFile registry({kRow1First, kRow1Second});
     Openable(song_);
     EXPECT_EQ(Run({U16(song_), u"--ApplicationId", u"0x129"}), 0);
-    EXPECT_EQ(fake_.state->calls[1], "SetApplication(297,2,null,null)");
-    fake_.state->calls.clear();
+    EXPECT_EQ(fake_.state->RootCalls()[1], "SetApplication(297,2,null,null)");
+    fake_.state->log.clear();
     EXPECT_EQ(Run({U16(song_), u"--PluginRegistryKey", u"K"}), 0);
-    EXPECT_EQ(fake_.state->calls[1], "SetApplication(0,2,null,null)");  // the detected 285 is dropped
+    EXPECT_EQ(fake_.state->RootCalls()[1], "SetApplication(0,2,null,null)");  // the detected 285 is dropped
 }
 
 TEST_F(RunTest, LastSourceThatOpensIsTheTargetAndIsListedAndClosed) {
-    ComPtr<FakeItem> first = Openable(song_);
-    ComPtr<FakeItem> second = Openable(other_);
+    ComPtr<FakeMediaItem> first = Openable(song_);
+    ComPtr<FakeMediaItem> second = Openable(other_);
     const ULONG first_refs = References(first.Get());
     const ULONG second_refs = References(second.Get());
     const std::filesystem::path missing = dir_ / "missing.oma";
@@ -183,7 +187,7 @@ TEST_F(RunTest, LastSourceThatOpensIsTheTargetAndIsListedAndClosed) {
 }
 
 TEST_F(RunTest, QuietSkipsTheListingButStillCloses) {
-    ComPtr<FakeItem> item = Openable(song_);
+    ComPtr<FakeMediaItem> item = Openable(song_);
     EXPECT_EQ(Run({u"--Quiet", U16(song_)}), 0);
     EXPECT_EQ(output_, "TargetTrack=" + song_.string() + "\nEOS.\n");
     EXPECT_EQ(item->close_count, 1);
@@ -191,7 +195,7 @@ TEST_F(RunTest, QuietSkipsTheListingButStillCloses) {
 
 TEST_F(RunTest, FailedCloseFailsTheRunAfterTheListing) {
     // Close writes the changes: a save that fails there must not pass as success.
-    ComPtr<FakeItem> item = Openable(song_);
+    ComPtr<FakeMediaItem> item = Openable(song_);
     item->close_result = E_ACCESSDENIED;
     EXPECT_EQ(Run({u"--Put", u"--Title", u"New", U16(song_)}), 1);
     EXPECT_NE(output_.find("\nTitle=New\n"), std::string::npos);  // listed before the close
@@ -208,8 +212,8 @@ TEST_F(RunTest, FailedCloseFailsTheRunAfterTheListing) {
 TEST_F(RunTest, ExportsAreNeverWrittenOntoTheTargetOrABaseFile) {
     const std::filesystem::path target = dir_ / "song.info";
     testsupport::WriteText(target, "audio bytes");
-    ComPtr<FakeItem> item = Openable(target);
-    ComPtr<FakeItem> base = Openable(other_);
+    ComPtr<FakeMediaItem> item = Openable(target);
+    ComPtr<FakeMediaItem> base = Openable(other_);
     EXPECT_EQ(Run({u"--GetAll", u"--ForceWrite", U16(target)}), 0);
     EXPECT_EQ(output_.find("InfoFile="), std::string::npos);
     EXPECT_EQ(testsupport::ReadBytes(target),
@@ -221,7 +225,7 @@ TEST_F(RunTest, ExportsAreNeverWrittenOntoTheTargetOrABaseFile) {
     EXPECT_EQ(testsupport::ReadBytes(target).size(), 11u);
     const std::filesystem::path other_info = dir_ / "other.info";
     std::filesystem::rename(other_, other_info);
-    ComPtr<FakeItem> renamed_base = Openable(other_info);
+    ComPtr<FakeMediaItem> renamed_base = Openable(other_info);
     EXPECT_EQ(
         Run({u"--Put", u"--Quiet", u"--Base", U16(other_info), u"--Info", U16(other_info), U16(target)}), 0);
     EXPECT_EQ(renamed_base->close_count, 1);
@@ -234,20 +238,20 @@ TEST_F(RunTest, NothingOpensOrNothingGivenLeavesExitCodeAlone) {
     EXPECT_EQ(output_, "EOS.\n");
     EXPECT_EQ(fake_.state->opened.size(), 1u);
 
-    fake_.state->calls.clear();
+    fake_.state->log.clear();
     EXPECT_EQ(Run({u"--Get", U16(dir_ / "absent.oma")}), 0);
-    EXPECT_TRUE(fake_.state->calls.empty());  // no source: the library is not even asked
+    EXPECT_TRUE(fake_.state->RootCalls().empty());  // no source: the library is not even asked
 }
 
 TEST_F(RunTest, ItemThatFailsToLoadOrHasNoAttributesDoesNotOpen) {
-    ComPtr<FakeItem> broken = Openable(song_);
+    ComPtr<FakeMediaItem> broken = Openable(song_);
     broken->load_result = E_FAIL;
     const ULONG refs = References(broken.Get());
     EXPECT_EQ(Run({U16(song_)}), 0);
     EXPECT_EQ(output_, "EOS.\n");
     EXPECT_EQ(References(broken.Get()), refs);
 
-    ComPtr<FakeItem> empty = ComPtr<FakeItem>::Adopt(new FakeItem);
+    ComPtr<FakeMediaItem> empty = FakeMediaItem::Make();
     fake_.state->items[U16(other_)] = empty;
     EXPECT_EQ(Run({U16(other_)}), 0);
     EXPECT_EQ(output_, "EOS.\n");
@@ -258,7 +262,7 @@ TEST_F(RunTest, CreateNeedsNoTargetAndTellsNoIdentity) {
     Openable(song_);
     EXPECT_EQ(Run({u"--Create", U16(song_)}), 0);
     EXPECT_EQ(output_, "EOS.\n");
-    EXPECT_TRUE(fake_.state->calls.empty());
+    EXPECT_TRUE(fake_.state->RootCalls().empty());
 }
 
 TEST_F(RunTest, HelpBeforeGetRunsNoCommand) {
@@ -275,11 +279,12 @@ TEST_F(RunTest, ExitStopsButEosFollows) {
     EXPECT_EQ(output_, "EOS.\n");
 }
 
-TEST_F(RunTest, ConvertFailsWithoutTheConversionLayer) {
-    ComPtr<FakeItem> item = Openable(song_);
+TEST_F(RunTest, ConvertThatTheLibraryRefusesFailsWithoutAListing) {
+    ComPtr<FakeMediaItem> item = Openable(song_);
+    fake_.state->convert_result = E_NOTIMPL;
     EXPECT_EQ(Run({u"--Convert", U16(song_)}), 1);
     EXPECT_EQ(output_, "TargetTrack=" + song_.string() + "\nEOS.\n");
-    EXPECT_EQ(item->close_count, 0);
+    EXPECT_EQ(item->close_count, 1);  // closed once its values were read
 }
 
 TEST(Identity, RegistryRowsFirstCompleteRowWins) {
@@ -339,7 +344,7 @@ class ProcessEntryTest : public ::testing::Test {
     testsupport::ScopedTempDir dir_;
     std::filesystem::path path_;
     HANDLE handle_ = nullptr;
-    fakes::FakeLibraryRegistration fake_;
+    testsupport::FakeMediaLibrary fake_;
 };
 
 constexpr const char* kBanner =

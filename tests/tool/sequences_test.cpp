@@ -3,15 +3,17 @@
 // base files, exit codes, and the "--GetAll"/"--PutAll" defaults.
 #include <gtest/gtest.h>
 
-#include "fakes.h"
 #include "helpers.h"
 #include "library/media_ids.h"
 #include "platform/com/apartment.h"
+#include "support/fake_media_library.h"
 #include "tool/commands/entry.h"
+
+namespace attr = medialib::attr;
 
 namespace {
 
-using fakes::FakeItem;
+using testsupport::FakeMediaItem;
 using tooltest::U16;
 namespace attr = medialib::attr;
 
@@ -29,13 +31,13 @@ class SequenceTest : public ::testing::Test {
         testsupport::WriteText(song_, "x");
         testsupport::WriteText(base_, "y");
         item_ = Openable(song_);
-        item_->PutText(0x1207, u"Old title");
-        item_->PutText(0x120C, u"Old album");
-        item_->PutInt(0x1105, 1);
+        item_->PutText(attr::Title, u"Old title");
+        item_->PutText(attr::Album, u"Old album");
+        item_->PutInt(attr::TrackNumber, 1);
     }
     void TearDown() override { CoUninitialize(); }
 
-    ComPtr<FakeItem> Openable(const std::filesystem::path& path) { return fake_.Openable(U16(path)); }
+    ComPtr<FakeMediaItem> Openable(const std::filesystem::path& path) { return fake_.Openable(U16(path)); }
 
     LONG Run(std::vector<std::u16string> arguments) {
         return tooltest::RunQuilletLine(std::move(arguments), &output_);
@@ -43,10 +45,10 @@ class SequenceTest : public ::testing::Test {
 
     testsupport::ScopedTempDir dir_;
     tooltest::CodePage code_page_{"windows-1252"};
-    fakes::FakeLibraryRegistration fake_;
+    testsupport::FakeMediaLibrary fake_;
     std::filesystem::path song_;
     std::filesystem::path base_;
-    ComPtr<FakeItem> item_;
+    ComPtr<FakeMediaItem> item_;
     std::string output_;
 };
 
@@ -88,22 +90,22 @@ TEST_F(SequenceTest, GetAllDefaultsToTheInfoFileBesideTheTargetInTheCommandDigit
 }
 
 TEST_F(SequenceTest, PutTagOptionsOverInfoFileOverBaseFiles) {
-    ComPtr<FakeItem> base = Openable(base_);
-    base->PutText(0x120C, u"Base album");
-    base->PutText(0x1210, u"Base artist");
-    base->PutText(0x1208, u"Base genre");
+    ComPtr<FakeMediaItem> base = Openable(base_);
+    base->PutText(attr::Album, u"Base album");
+    base->PutText(attr::Artist, u"Base artist");
+    base->PutText(attr::Genre, u"Base genre");
     const auto info = dir_ / "tags.info";
     testsupport::WriteText(info, "Title=From file\r\nAlbum=File album\r\nGenre=\r\nTrackNumber=3/12\r\n");
     EXPECT_EQ(Run({u"--Put", U16(song_), u"--Base", U16(base_), u"--Info", U16(info), u"--Title",
                    u"From option", u"--Quiet"}),
               0);
-    EXPECT_EQ(item_->Text(0x1207), u"From option");
-    EXPECT_EQ(item_->Text(0x120C), u"File album");
-    EXPECT_EQ(item_->Text(0x0207), u"File album");
-    EXPECT_EQ(item_->Text(0x1210), u"Base artist");
-    EXPECT_FALSE(item_->Has(0x1208));  // an empty value removes a single value
-    EXPECT_EQ(item_->Text(0x112D), u"I4:12");
-    EXPECT_EQ(item_->Text(0x1105), u"I4:3");
+    EXPECT_EQ(item_->Text(attr::Title), u"From option");
+    EXPECT_EQ(item_->Text(attr::Album), u"File album");
+    EXPECT_EQ(item_->Text(attr::AlbumAlt), u"File album");
+    EXPECT_EQ(item_->Text(attr::Artist), u"Base artist");
+    EXPECT_FALSE(item_->Has(attr::Genre));  // an empty value removes a single value
+    EXPECT_EQ(item_->Text(attr::TotalTracks), u"I4:12");
+    EXPECT_EQ(item_->Text(attr::TrackNumber), u"I4:3");
     EXPECT_EQ(base->close_count, 1);
     EXPECT_EQ(item_->close_count, 1);
     // The base was opened after the target, through the library.
@@ -173,7 +175,7 @@ TEST_F(SequenceTest, PutAllAddsDefaultsThatMayBeMissing) {
     // The default lyrics and liner-notes files do not exist: their Auto
     // attachments fail (Put has no All exception), the tags are still written.
     EXPECT_EQ(Run({u"--PutAll", U16(song_), u"--Artist", u"A", u"--Quiet"}), 1);
-    EXPECT_EQ(item_->Text(0x1210), u"A");
+    EXPECT_EQ(item_->Text(attr::Artist), u"A");
     EXPECT_EQ(output_, "TargetTrack=" + song_.string() + "\nEOS.\n");
 }
 

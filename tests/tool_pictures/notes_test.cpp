@@ -9,14 +9,15 @@
 #include <string>
 
 #include "library/media_ids.h"
-#include "picture_fakes.h"
+#include "picture_helpers.h"
 #include "platform_imaging/test_pictures.h"
-#include "tool/commands/name_value_list.h"
-#include "tool/fakes.h"
+#include "support/fake_media_library.h"
+#include "tool/commands/entry.h"
+#include "tool/common/name_value_list.h"
 #include "tool/helpers.h"
 
 using namespace picturetest;
-using fakes::FakeItem;
+using FakeItem = testsupport::FakeMediaItem;
 using quillet::NameValueList;
 using tooltest::U16;
 namespace attr = medialib::attr;
@@ -26,7 +27,7 @@ namespace {
 class NotesTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        item_ = ComPtr<FakeItem>::Adopt(new FakeItem);
+        item_ = FakeItem::Make();
         text_ = dir_ / "words.txt";
         testsupport::WriteText(text_, "Hello\r\nworld");
         picture_ = dir_ / "art.png";
@@ -43,7 +44,8 @@ class NotesTest : public ::testing::Test {
 
     bool Attach(const NameValueList& list, LONG mode, const quillet::NotesKind& kind = quillet::kLyricsKind) {
         tooltest::OutputCapture capture;
-        const bool result = quillet::AttachNotes(list, item_.Get(), kind, mode, true, 20);
+        const bool result =
+            quillet::AttachNotes(list, item_.Get(), kind, mode, true, quillet::JpegEncoderClsid, 20);
         output_ = capture.Text();
         return result;
     }
@@ -51,14 +53,14 @@ class NotesTest : public ::testing::Test {
     // The stored picture's MIME type and bytes; "" when there is none.
     std::u16string PictureMime(ULONG id) {
         if (!item_->Has(id)) return u"";
-        const VARIANT* v = item_->Values(id)[0].Get();
+        const VARIANT* v = item_->ValuesOf(id)[0].Get();
         if (v->vt != VT_UNKNOWN || !v->punkVal) return u"";
         ComPtr<MediaPicture> picture;
         v->punkVal->QueryInterface(IID_MediaPicture, picture.ReleaseAndGetVoidAddress());
         return picture ? MimeOf(picture.Get()) : u"";
     }
     Bytes PictureData(ULONG id) {
-        const VARIANT* v = item_->Values(id)[0].Get();
+        const VARIANT* v = item_->ValuesOf(id)[0].Get();
         ComPtr<MediaPicture> picture;
         v->punkVal->QueryInterface(IID_MediaPicture, picture.ReleaseAndGetVoidAddress());
         return DataOf(picture.Get());
@@ -159,7 +161,7 @@ TEST_F(NotesTest, ExportWritesTextInTheDigitsEncodingAndThePicture) {
     {
         tooltest::OutputCapture capture;
         ASSERT_TRUE(quillet::ExportNotes(List({target}, u"3"), item_.Get(), quillet::kLyricsKind, true,
-                                         bounds, false));
+                                         quillet::JpegEncoderClsid, bounds, false));
         output_ = capture.Text();
     }
     const Bytes utf16 = testsupport::ReadBytes(dir_ / "out" / "x.lrc");
@@ -173,10 +175,10 @@ TEST_F(NotesTest, ExportWritesTextInTheDigitsEncodingAndThePicture) {
     {
         tooltest::OutputCapture capture;
         ASSERT_TRUE(quillet::ExportNotes(List({target}, u"9"), item_.Get(), quillet::kLyricsKind, true,
-                                         bounds, false));
+                                         quillet::JpegEncoderClsid, bounds, false));
         EXPECT_EQ(capture.Text(), "");
         ASSERT_TRUE(quillet::ExportNotes(List({target}, u"9"), item_.Get(), quillet::kLyricsKind, true,
-                                         bounds, true));
+                                         quillet::JpegEncoderClsid, bounds, true));
     }
     const Bytes utf8 = testsupport::ReadBytes(dir_ / "out" / "x.lrc");
     ASSERT_GE(utf8.size(), 3u);
@@ -187,18 +189,20 @@ TEST_F(NotesTest, ExportWritesTextInTheDigitsEncodingAndThePicture) {
     item_->Put(attr::LyricsPicture, {platform::Variant::FromUnknown(png.Get())});
     {
         tooltest::OutputCapture capture;
-        ASSERT_TRUE(
-            quillet::ExportNotes(List({target}), item_.Get(), quillet::kLyricsKind, true, bounds, true));
+        ASSERT_TRUE(quillet::ExportNotes(List({target}), item_.Get(), quillet::kLyricsKind, true,
+                                         quillet::JpegEncoderClsid, bounds, true));
         EXPECT_EQ(capture.Text(), "LyricsTextFile=" + (dir_ / "out" / "x.lrc").string() +
                                       "\nLyricsPictureFile=" + (dir_ / "out" / "x.lrc.jpg").string() + "\n");
     }
     EXPECT_TRUE(Decode(testsupport::ReadBytes(dir_ / "out" / "x.lrc.jpg")).ok);
 
     FakeItem* bare = nullptr;
-    ComPtr<FakeItem> nothing = ComPtr<FakeItem>::Adopt(new FakeItem);
+    ComPtr<FakeItem> nothing = FakeItem::Make();
     bare = nothing.Get();
-    EXPECT_FALSE(quillet::ExportNotes(List({target}), bare, quillet::kLinerNotesKind, true, bounds, true));
-    EXPECT_TRUE(quillet::ExportNotes(List({}), bare, quillet::kLinerNotesKind, true, bounds, true));
+    EXPECT_FALSE(quillet::ExportNotes(List({target}), bare, quillet::kLinerNotesKind, true,
+                                      quillet::JpegEncoderClsid, bounds, true));
+    EXPECT_TRUE(quillet::ExportNotes(List({}), bare, quillet::kLinerNotesKind, true,
+                                     quillet::JpegEncoderClsid, bounds, true));
 }
 
 TEST_F(NotesTest, JacketModes) {
@@ -206,7 +210,8 @@ TEST_F(NotesTest, JacketModes) {
     quillet::PictureBounds bounds;
     auto attach = [&](const NameValueList& list, LONG mode) {
         tooltest::OutputCapture capture;
-        const bool ok = quillet::AttachJacket(list, item_.Get(), mode, true, bounds, artist, title);
+        const bool ok = quillet::AttachJacket(list, item_.Get(), mode, true, quillet::JpegEncoderClsid,
+                                              bounds, artist, title);
         output_ = capture.Text();
         return ok;
     };
@@ -236,15 +241,18 @@ TEST_F(NotesTest, JacketModes) {
 
     // Export: cover.png names cover.jpg; nothing stored writes nothing.
     item_->SetAttribute(attr::JacketAlt, 0, nullptr);
-    EXPECT_FALSE(quillet::ExportJacket(List({dir_ / "cover.png"}), item_.Get(), true, bounds, false));
+    EXPECT_FALSE(quillet::ExportJacket(List({dir_ / "cover.png"}), item_.Get(), true,
+                                       quillet::JpegEncoderClsid, bounds, false));
     ComPtr<MediaPicture> png = NewLibraryPicture(testsupport::ReadBytes(picture_), u"image/png");
     item_->Put(attr::Jacket, {platform::Variant::FromUnknown(png.Get())});
     {
         tooltest::OutputCapture capture;
-        EXPECT_TRUE(quillet::ExportJacket(List({dir_ / "cover.png"}), item_.Get(), true, bounds, false));
+        EXPECT_TRUE(quillet::ExportJacket(List({dir_ / "cover.png"}), item_.Get(), true,
+                                          quillet::JpegEncoderClsid, bounds, false));
         EXPECT_EQ(capture.Text(), "JacketFile=" + (dir_ / "cover.jpg").string() + "\n");
     }
-    EXPECT_FALSE(quillet::ExportJacket(List({dir_ / "cover.png"}), item_.Get(), true, bounds, false));
+    EXPECT_FALSE(quillet::ExportJacket(List({dir_ / "cover.png"}), item_.Get(), true,
+                                       quillet::JpegEncoderClsid, bounds, false));
     EXPECT_EQ(quillet::JacketText(u"", u"Song"), u"[Unknown Artist]Song");
 }
 

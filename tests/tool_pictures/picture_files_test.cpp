@@ -5,11 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include "picture_fakes.h"
+#include "picture_helpers.h"
 #include "platform/files/files.h"
 #include "platform/text/text.h"
 #include "platform_imaging/test_pictures.h"
 #include "support/test_support.h"
+#include "tool/commands/entry.h"
 #include "tool/pictures/recoding.h"
 
 namespace {
@@ -206,7 +207,7 @@ TEST(MakeTextObject, ALibraryTextObjectIsSavedWithoutExtensionAndIsNoPicture) {
     ComPtr<MediaPicture> picture = quillet::MakeTextObject(u"la la la");
     ASSERT_TRUE(picture) << "the media library's picture class (bin/registry.reg)";
     EXPECT_EQ(picturetest::MimeOf(picture.Get()), u"text/plain");
-    EXPECT_FALSE(quillet::RecodePicture(picture.Get(), true, 0, 0, 0, 0));
+    EXPECT_FALSE(quillet::RecodePicture(picture.Get(), quillet::JpegEncoderClsid, true, 0, 0, 0, 0));
     EXPECT_EQ(picturetest::MimeOf(picture.Get()), u"text/plain");
 
     testsupport::ScopedTempDir dir;

@@ -12,6 +12,8 @@
 #include "support/processes.h"
 #include "support/test_support.h"
 
+namespace attr = medialib::attr;
+
 namespace {
 
 using Result = testsupport::ProgramResult;
@@ -54,7 +56,7 @@ TEST(QuilletJacket, GetListsTheJacketsExtensionAndSize) {
         SCOPED_TRACE(c.name);
         medialib::openmg::DemoOmaOptions options;
         options.tags[medialib::attr::Title] = {std::u16string(u"With a cover")};
-        if (c.jacket) options.tags[0x122A] = {c.jacket};
+        if (c.jacket) options.tags[attr::Jacket] = {c.jacket};
         const auto song = dir / c.name;
         ASSERT_TRUE(medialib::openmg::WriteDemoOma(song, 0.2, options));
 

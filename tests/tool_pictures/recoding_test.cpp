@@ -9,7 +9,7 @@
 #include <climits>
 #include <filesystem>
 
-#include "picture_fakes.h"
+#include "picture_helpers.h"
 #include "platform/files/files.h"
 #include "platform_imaging/test_pictures.h"
 #include "support/test_support.h"
@@ -72,7 +72,8 @@ TEST_P(RecodeBoth, OutOfBoundsPicturesAreScaledKeepingTheirShapeAndBecomeJpeg) {
         SCOPED_TRACE(c.what);
         ComPtr<MediaPicture> picture = Make(QuadrantPng(c.w, c.h), u"image/png");
         ASSERT_TRUE(picture);
-        ASSERT_TRUE(quillet::RecodePicture(picture.Get(), false, c.max_w, c.max_h, c.min_w, c.min_h));
+        ASSERT_TRUE(quillet::RecodePicture(picture.Get(), quillet::JpegEncoderClsid, false, c.max_w, c.max_h,
+                                           c.min_w, c.min_h));
         EXPECT_EQ(picturetest::MimeOf(picture.Get()), u"image/jpeg");
         const auto decoded = Decode(picturetest::DataOf(picture.Get()));
         ASSERT_TRUE(decoded.ok);
@@ -92,7 +93,7 @@ TEST_P(RecodeBoth, AScaledPictureIsTheWholeImageOnOpaqueWhite) {
     });
     ComPtr<MediaPicture> picture = Make(png, u"image/png");
     ASSERT_TRUE(picture);
-    ASSERT_TRUE(quillet::RecodePicture(picture.Get(), false, 200, 0, 0, 0));
+    ASSERT_TRUE(quillet::RecodePicture(picture.Get(), quillet::JpegEncoderClsid, false, 200, 0, 0, 0));
     const auto decoded = Decode(picturetest::DataOf(picture.Get()), true);
     ASSERT_TRUE(decoded.ok);
     ASSERT_EQ(decoded.width, 200u);
@@ -125,7 +126,7 @@ TEST_P(RecodeBoth, InBoundsPicturesKeepTheirBytesAndAreLabelledByWhatTheyAre) {
         // maximum acts as a very large one).
         ComPtr<MediaPicture> picture = Make(c.bytes, u"application/octet-stream");
         ASSERT_TRUE(picture);
-        ASSERT_TRUE(quillet::RecodePicture(picture.Get(), false, -1, 48, 64, 1));
+        ASSERT_TRUE(quillet::RecodePicture(picture.Get(), quillet::JpegEncoderClsid, false, -1, 48, 64, 1));
         EXPECT_EQ(picturetest::MimeOf(picture.Get()), c.mime);
         EXPECT_EQ(picturetest::DataOf(picture.Get()), c.bytes);
     }
@@ -135,7 +136,7 @@ TEST_P(RecodeBoth, TheJpegFlagReencodesAPictureWithinBoundsAtItsOwnSize) {
     const Bytes png = QuadrantPng(120, 90);
     ComPtr<MediaPicture> picture = Make(png, u"image/png");
     ASSERT_TRUE(picture);
-    ASSERT_TRUE(quillet::RecodePicture(picture.Get(), true, 0, 0, 0, 0));
+    ASSERT_TRUE(quillet::RecodePicture(picture.Get(), quillet::JpegEncoderClsid, true, 0, 0, 0, 0));
     EXPECT_EQ(picturetest::MimeOf(picture.Get()), u"image/jpeg");
     const auto decoded = Decode(picturetest::DataOf(picture.Get()), true);
     ASSERT_TRUE(decoded.ok);
@@ -167,7 +168,8 @@ TEST_P(RecodeBoth, TextIconsAndDamagedBytesAreNotPictures) {
         for (bool jpeg : {false, true}) {
             ComPtr<MediaPicture> picture = Make(c.bytes, c.mime);
             ASSERT_TRUE(picture);
-            EXPECT_FALSE(quillet::RecodePicture(picture.Get(), jpeg, 10, 10, 0, 0));
+            EXPECT_FALSE(
+                quillet::RecodePicture(picture.Get(), quillet::JpegEncoderClsid, jpeg, 10, 10, 0, 0));
             EXPECT_EQ(picturetest::MimeOf(picture.Get()), c.mime);
             EXPECT_EQ(picturetest::DataOf(picture.Get()), c.bytes);
         }
@@ -189,14 +191,14 @@ class RecodeCalls : public ::testing::Test {
 
 TEST_F(RecodeCalls, APictureWithinBoundsIsLabelledButItsBytesAreNeverWritten) {
     auto picture = picturetest::NewRecordingPicture(log_, QuadrantPng(30, 20), u"image/jpeg");
-    ASSERT_TRUE(quillet::RecodePicture(picture.Get(), false, 30, 20, 30, 20));
+    ASSERT_TRUE(quillet::RecodePicture(picture.Get(), quillet::JpegEncoderClsid, false, 30, 20, 30, 20));
     EXPECT_TRUE(log_->data_sets.empty());
     EXPECT_EQ(log_->mime_sets, std::vector<std::u16string>{u"image/png"});
 }
 
 TEST_F(RecodeCalls, AScaledPictureIsWrittenOnceAndThenLabelledJpeg) {
     auto picture = picturetest::NewRecordingPicture(log_, QuadrantPng(30, 20), u"");
-    ASSERT_TRUE(quillet::RecodePicture(picture.Get(), false, 15, 0, 0, 0));
+    ASSERT_TRUE(quillet::RecodePicture(picture.Get(), quillet::JpegEncoderClsid, false, 15, 0, 0, 0));
     ASSERT_EQ(log_->data_sets.size(), 1u);
     EXPECT_EQ(log_->mime_sets, (std::vector<std::u16string>{u"image/png", u"image/jpeg"}));
     EXPECT_EQ(log_->data_sets[0], picture->data());
@@ -204,11 +206,11 @@ TEST_F(RecodeCalls, AScaledPictureIsWrittenOnceAndThenLabelledJpeg) {
 
 TEST_F(RecodeCalls, MissingOrEmptyBytesFailWithoutTouchingThePicture) {
     auto empty = picturetest::NewRecordingPicture(log_, {}, u"image/png");
-    EXPECT_FALSE(quillet::RecodePicture(empty.Get(), true, 0, 0, 0, 0));
+    EXPECT_FALSE(quillet::RecodePicture(empty.Get(), quillet::JpegEncoderClsid, true, 0, 0, 0, 0));
     auto refusing = picturetest::NewRecordingPicture(log_, QuadrantPng(8, 8), u"image/png");
     refusing->get_data_result = E_FAIL;
-    EXPECT_FALSE(quillet::RecodePicture(refusing.Get(), true, 0, 0, 0, 0));
-    EXPECT_FALSE(quillet::RecodePicture(nullptr, true, 0, 0, 0, 0));
+    EXPECT_FALSE(quillet::RecodePicture(refusing.Get(), quillet::JpegEncoderClsid, true, 0, 0, 0, 0));
+    EXPECT_FALSE(quillet::RecodePicture(nullptr, quillet::JpegEncoderClsid, true, 0, 0, 0, 0));
     EXPECT_TRUE(log_->mime_sets.empty());
     EXPECT_TRUE(log_->data_sets.empty());
 }
@@ -217,8 +219,8 @@ TEST_F(RecodeCalls, AMinimumTooLargeForACanvasFails) {
     // A negative minimum acts as a very large one: no canvas can be that big.
     const Bytes png = QuadrantPng(10, 10);
     auto picture = picturetest::NewRecordingPicture(log_, png, u"image/png");
-    EXPECT_FALSE(quillet::RecodePicture(picture.Get(), false, 0, 0, -1, 0));
-    EXPECT_FALSE(quillet::RecodePicture(picture.Get(), false, 0, 0, 40000, 0));
+    EXPECT_FALSE(quillet::RecodePicture(picture.Get(), quillet::JpegEncoderClsid, false, 0, 0, -1, 0));
+    EXPECT_FALSE(quillet::RecodePicture(picture.Get(), quillet::JpegEncoderClsid, false, 0, 0, 40000, 0));
     EXPECT_EQ(picture->data(), png);
     EXPECT_TRUE(log_->data_sets.empty());
 }
@@ -226,20 +228,18 @@ TEST_F(RecodeCalls, AMinimumTooLargeForACanvasFails) {
 TEST_F(RecodeCalls, APictureThatRefusesItsNewBytesFailsAndKeepsItsLabel) {
     auto picture = picturetest::NewRecordingPicture(log_, QuadrantPng(40, 40), u"image/png");
     picture->set_data_result = E_OUTOFMEMORY;
-    EXPECT_FALSE(quillet::RecodePicture(picture.Get(), false, 20, 20, 0, 0));
+    EXPECT_FALSE(quillet::RecodePicture(picture.Get(), quillet::JpegEncoderClsid, false, 20, 20, 0, 0));
     EXPECT_EQ(picture->mime(), u"image/png");
     EXPECT_EQ(log_->data_sets.size(), 1u);
 }
 
 TEST_F(RecodeCalls, WithoutAJpegEncoderOnlyPicturesThatNeedNoEncodingSucceed) {
-    const CLSID saved = quillet::JpegEncoderClsid;
-    quillet::JpegEncoderClsid = CLSID{};
+    const CLSID none{};
     const Bytes png = QuadrantPng(40, 40);
     auto picture = picturetest::NewRecordingPicture(log_, png, u"image/png");
-    EXPECT_TRUE(quillet::RecodePicture(picture.Get(), false, 0, 0, 0, 0));
-    EXPECT_FALSE(quillet::RecodePicture(picture.Get(), true, 0, 0, 0, 0));
-    EXPECT_FALSE(quillet::RecodePicture(picture.Get(), false, 20, 0, 0, 0));
-    quillet::JpegEncoderClsid = saved;
+    EXPECT_TRUE(quillet::RecodePicture(picture.Get(), none, false, 0, 0, 0, 0));
+    EXPECT_FALSE(quillet::RecodePicture(picture.Get(), none, true, 0, 0, 0, 0));
+    EXPECT_FALSE(quillet::RecodePicture(picture.Get(), none, false, 20, 0, 0, 0));
     EXPECT_EQ(picture->data(), png);
     EXPECT_TRUE(log_->data_sets.empty());
 }

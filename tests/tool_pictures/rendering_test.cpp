@@ -9,9 +9,10 @@
 #include <cmath>
 #include <string>
 
-#include "picture_fakes.h"
+#include "picture_helpers.h"
 #include "platform/imaging/gdiplus.h"
 #include "platform_imaging/test_pictures.h"
+#include "tool/commands/entry.h"
 
 using namespace picturetest;
 using quillet::RenderJacketPicture;
@@ -39,7 +40,7 @@ DecodedPicture Rendered(const std::u16string& text, LONG size, bool with_pixels 
     ComPtr<MediaPicture> picture = NewLibraryPicture({}, u"");
     EXPECT_TRUE(picture);
     if (!picture) return {};
-    EXPECT_TRUE(RenderTextPicture(picture.Get(), text.c_str(), size));
+    EXPECT_TRUE(RenderTextPicture(picture.Get(), quillet::JpegEncoderClsid, text.c_str(), size));
     EXPECT_EQ(MimeOf(picture.Get()), u"image/jpeg");
     return Decode(DataOf(picture.Get()), with_pixels);
 }
@@ -84,8 +85,8 @@ TEST(TextPicture, JapaneseTextDrawsGlyphsNotBoxes) {
 TEST(TextPicture, EmptyTextFailsAndLeavesThePictureAlone) {
     FakePictureClass pictures;
     ComPtr<RecordingPicture> picture = NewRecordingPicture(pictures.log, {1, 2, 3}, u"image/png");
-    EXPECT_FALSE(RenderTextPicture(picture.Get(), u"", 20));
-    EXPECT_FALSE(RenderTextPicture(picture.Get(), nullptr, 20));
+    EXPECT_FALSE(RenderTextPicture(picture.Get(), quillet::JpegEncoderClsid, u"", 20));
+    EXPECT_FALSE(RenderTextPicture(picture.Get(), quillet::JpegEncoderClsid, nullptr, 20));
     EXPECT_TRUE(pictures.log->data_sets.empty());
     EXPECT_TRUE(pictures.log->mime_sets.empty());
 }
@@ -103,7 +104,8 @@ TEST(JacketPicture, IsSquareWithItsInkInsideTheTextArea) {
     for (const char16_t* title : {u"", u"T", u"\u5b87\u591a\u7530\u30d2\u30ab\u30eb First Love"}) {
         ComPtr<MediaPicture> picture = NewLibraryPicture({}, u"");
         ASSERT_TRUE(picture);
-        ASSERT_TRUE(RenderJacketPicture(picture.Get(), *title ? u"A" : nullptr, title));
+        ASSERT_TRUE(
+            RenderJacketPicture(picture.Get(), quillet::JpegEncoderClsid, *title ? u"A" : nullptr, title));
         const DecodedPicture decoded = Decode(DataOf(picture.Get()), true);
         ASSERT_TRUE(decoded.ok);
         EXPECT_EQ(decoded.width, 640u);
@@ -124,7 +126,7 @@ TEST(JacketPicture, FailureLeavesThePictureAlone) {
     FakePictureClass pictures;
     ComPtr<RecordingPicture> picture = NewRecordingPicture(pictures.log, {1, 2, 3}, u"image/png");
     // A title of blanks has no outline: the layout test fails.
-    EXPECT_FALSE(RenderJacketPicture(picture.Get(), u"A", u"   "));
+    EXPECT_FALSE(RenderJacketPicture(picture.Get(), quillet::JpegEncoderClsid, u"A", u"   "));
     EXPECT_TRUE(pictures.log->data_sets.empty());
 }
 

@@ -6,20 +6,12 @@
 #include <string>
 
 #include "platform/wintypes.h"
-#include "tool/commands/name_value_list.h"
+#include "tool/common/name_value_list.h"
+#include "tool/common/notes_modes.h"
 
 namespace quillet {
 
 enum class Command : LONG { Get = 0, Put = 1, Create = 2, Convert = 3 };
-
-// Lyrics and liner notes modes; the jacket mode uses the first four.
-enum NotesMode : LONG {
-    kModeDelete = 0,
-    kModeText = 1,
-    kModePicture = 2,
-    kModeAuto = 3,
-    kModeHybrid = 4,
-};
 
 struct CommandOptions {
     Command command = Command::Get;  // no command word runs Get

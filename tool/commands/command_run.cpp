@@ -1,12 +1,12 @@
 #include "tool/commands/command_run.h"
 
 #include "platform/text/text.h"
-#include "tool/commands/console_output.h"
-#include "tool/commands/numbers_paths.h"
 #include "tool/commands/sequences.h"
+#include "tool/common/console_output.h"
+#include "tool/common/numbers_paths.h"
+#include "tool/common/protected_files.h"
 #include "tool/tags/attribute_list.h"
 #include "tool/tags/media_item.h"
-#include "tool/tags/protected_files.h"
 
 namespace quillet {
 namespace {
@@ -71,7 +71,7 @@ void RunCommand(CommandOptions& options, MediaLibrary* root, int version,
     }
 
     // The last source file that opens is the target; earlier ones are not touched.
-    CommandRun run{options, root, exit_code, {}, {}, {}};
+    CommandRun run{options, root, exit_code, {}, {}, {}, {}, {}};
     std::u16string target_path;
     for (auto it = options.sources.rbegin(); it != options.sources.rend(); ++it) {
         run.item = OpenMediaItem(root, it->Value());

@@ -33,6 +33,9 @@ struct CommandRun {
     ComPtr<MediaItem> item;
     PathParts target;  // the target file
     PathParts output;  // "--Output" when given, else the target
+    // Convert: the converted file in its work folder, and where it goes.
+    std::u16string converted;
+    std::u16string output_full;
 };
 
 // Runs the chosen command after the last word (see above). `root` and

@@ -3,8 +3,8 @@
 #include "platform/files/files.h"
 #include "platform/text/text.h"
 #include "tool/commands/command_run.h"
-#include "tool/commands/console_output.h"
-#include "tool/commands/numbers_paths.h"
+#include "tool/common/console_output.h"
+#include "tool/common/numbers_paths.h"
 
 namespace quillet {
 namespace {

@@ -8,8 +8,8 @@
 #include "platform/files/files.h"
 #include "platform/imaging/gdiplus.h"
 #include "platform/text/text.h"
-#include "tool/commands/console_output.h"
 #include "tool/commands/dispatch.h"
+#include "tool/common/console_output.h"
 
 namespace quillet {
 

@@ -16,7 +16,7 @@
 namespace quillet {
 
 // The class id of the picture encoder for "image/jpeg"; all zero when there
-// is none. Set once at start-up; read by the picture layer.
+// is none. Set once at start-up; the commands pass it to the picture layer.
 extern CLSID JpegEncoderClsid;
 
 // One command line: `words` holds the program's name and its arguments.

@@ -1,8 +1,10 @@
 #include "tool/commands/sequences.h"
 
 #include "platform/com/classtable.h"
-#include "tool/commands/console_output.h"
-#include "tool/commands/numbers_paths.h"
+#include "tool/commands/convert.h"
+#include "tool/commands/entry.h"
+#include "tool/common/console_output.h"
+#include "tool/common/numbers_paths.h"
 #include "tool/pictures/picture_files.h"
 #include "tool/pictures/recoding.h"
 #include "tool/pictures/rendering.h"
@@ -55,15 +57,17 @@ bool RunGetSequence(CommandRun& run) {
             run.exit_code = 1;
     }
     const PictureBounds bounds = BoundsOf(options);
-    if (!ExportNotes(options.lyrics, run.item.Get(), kLyricsKind, options.jpeg, bounds, options.force_write))
-        run.exit_code = 1;
-    if (!ExportNotes(options.liner_notes, run.item.Get(), kLinerNotesKind, options.jpeg, bounds,
+    if (!ExportNotes(options.lyrics, run.item.Get(), kLyricsKind, options.jpeg, JpegEncoderClsid, bounds,
                      options.force_write))
+        run.exit_code = 1;
+    if (!ExportNotes(options.liner_notes, run.item.Get(), kLinerNotesKind, options.jpeg, JpegEncoderClsid,
+                     bounds, options.force_write))
         run.exit_code = 1;
     // With "--GetAll" the info, lyrics and liner notes steps cannot fail the run.
     if (options.all) run.exit_code = 0;
     if (!options.jacket.Empty() &&
-        !ExportJacket(options.jacket, run.item.Get(), options.jpeg, bounds, options.force_write) &&
+        !ExportJacket(options.jacket, run.item.Get(), options.jpeg, JpegEncoderClsid, bounds,
+                      options.force_write) &&
         !options.all)
         run.exit_code = 1;
     return true;
@@ -89,16 +93,17 @@ bool RunPutSequence(CommandRun& run) {
     if (!merged.Empty() && !WriteAttributeList(run.item.Get(), merged)) run.exit_code = 1;
 
     if (!AttachNotes(options.lyrics, run.item.Get(), kLyricsKind, options.lyrics_mode, options.jpeg,
-                     options.font_size))
+                     JpegEncoderClsid, options.font_size))
         run.exit_code = 1;
     if (!AttachNotes(options.liner_notes, run.item.Get(), kLinerNotesKind, options.liner_notes_mode,
-                     options.jpeg, options.font_size))
+                     options.jpeg, JpegEncoderClsid, options.font_size))
         run.exit_code = 1;
     // In text mode the jacket is drawn from the file's own artist and title,
     // which then become the remembered ones.
-    if (!AttachJacket(options.jacket, run.item.Get(), options.jacket_mode, options.jpeg, BoundsOf(options),
-                      options.remembered_artist, options.remembered_title))
+    if (!AttachJacket(options.jacket, run.item.Get(), options.jacket_mode, options.jpeg, JpegEncoderClsid,
+                      BoundsOf(options), options.remembered_artist, options.remembered_title))
         run.exit_code = 1;
+    if (options.command == Command::Convert) return FinishConversion(run);
     return true;
 }
 
@@ -113,8 +118,9 @@ void RunCreateSequence(CommandOptions& options) {
         }
         if (found) {
             ComPtr<MediaPicture> picture = NewPicture();
-            if (picture && RenderTextPicture(picture.Get(), text.c_str(), options.font_size) &&
-                RecodePicture(picture.Get(), true, 0, 0, 0, 0))
+            if (picture &&
+                RenderTextPicture(picture.Get(), JpegEncoderClsid, text.c_str(), options.font_size) &&
+                RecodePicture(picture.Get(), JpegEncoderClsid, true, 0, 0, 0, 0))
                 SaveCreated(options.text_jpeg, picture.Get(), options.force_write, u"TextJpeg");
         }
     }
@@ -127,8 +133,8 @@ void RunCreateSequence(CommandOptions& options) {
         if (source) {
             ComPtr<MediaPicture> picture = NewPicture();
             if (picture && SUCCEEDED(picture->Load(source)) &&
-                RecodePicture(picture.Get(), true, options.max_width, options.max_height, options.min_width,
-                              options.min_height))
+                RecodePicture(picture.Get(), JpegEncoderClsid, true, options.max_width, options.max_height,
+                              options.min_width, options.min_height))
                 SaveCreated(options.picture_jpeg, picture.Get(), options.force_write, u"PictureJpeg");
         }
     }
@@ -138,10 +144,10 @@ void RunCreateSequence(CommandOptions& options) {
         (!options.remembered_artist.empty() || !options.remembered_title.empty())) {
         ComPtr<MediaPicture> picture = NewPicture();
         if (picture &&
-            RenderJacketPicture(picture.Get(), options.remembered_artist.c_str(),
+            RenderJacketPicture(picture.Get(), JpegEncoderClsid, options.remembered_artist.c_str(),
                                 options.remembered_title.c_str()) &&
-            RecodePicture(picture.Get(), true, options.max_width, options.max_height, options.min_width,
-                          options.min_height))
+            RecodePicture(picture.Get(), JpegEncoderClsid, true, options.max_width, options.max_height,
+                          options.min_width, options.min_height))
             SaveCreated(options.jacket_jpeg, picture.Get(), options.force_write, u"JacketJpeg");
     }
 

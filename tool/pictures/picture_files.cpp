@@ -2,12 +2,13 @@
 
 #include <string>
 
+#include "library/media_ids.h"
 #include "platform/com/classtable.h"
 #include "platform/files/files.h"
 #include "platform/text/text.h"
-#include "tool/commands/numbers_paths.h"
+#include "tool/common/numbers_paths.h"
+#include "tool/common/protected_files.h"
 #include "tool/pictures/image_formats.h"
-#include "tool/tags/protected_files.h"
 
 namespace quillet {
 
@@ -17,7 +18,7 @@ bool SavePicture(std::u16string* extension, LPCWSTR path, MediaPicture* picture,
 
     platform::Variant mime;
     LPCWSTR chosen = u"";
-    if (SUCCEEDED(picture->GetProperty(kPictureMimeProperty, mime.Get())) &&
+    if (SUCCEEDED(picture->GetProperty(medialib::attr::PictureMime, mime.Get())) &&
         SUCCEEDED(VariantChangeType(mime.Get(), mime.Get(), 0, VT_BSTR)) && mime->vt == VT_BSTR) {
         chosen = ExtensionForMimeType(mime->bstrVal);
     }
@@ -78,7 +79,7 @@ ComPtr<MediaPicture> MakeTextObject(LPCWSTR text) {
     if (FAILED(picture->SetData(static_cast<ULONG>(converted), reinterpret_cast<const BYTE*>(bytes.data()))))
         return {};
     platform::Variant mime = platform::Variant::FromString(u"text/plain");
-    if (FAILED(picture->SetProperty(kPictureMimeProperty, mime.Get()))) return {};
+    if (FAILED(picture->SetProperty(medialib::attr::PictureMime, mime.Get()))) return {};
     return picture;
 }
 

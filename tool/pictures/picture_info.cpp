@@ -1,5 +1,5 @@
 // The picture facts of the attribute listing (declared with the listing).
-#include "tool/tags/picture_info.h"
+#include "tool/pictures/picture_info.h"
 
 #include "library/attribute_read.h"
 #include "tool/pictures/gdiplus_objects.h"

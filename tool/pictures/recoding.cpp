@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "tool/commands/entry.h"
-#include "tool/commands/numbers_paths.h"
+#include "library/media_ids.h"
+#include "tool/common/numbers_paths.h"
 #include "tool/pictures/gdiplus_objects.h"
 #include "tool/pictures/image_formats.h"
 
@@ -16,7 +16,7 @@ namespace {
 // Sets the picture's MIME type; the caller decides whether the result counts.
 HRESULT SetMimeType(MediaPicture* picture, LPCWSTR mime_type) {
     platform::Variant value = platform::Variant::FromString(mime_type);
-    return picture->SetProperty(kPictureMimeProperty, value.Get());
+    return picture->SetProperty(medialib::attr::PictureMime, value.Get());
 }
 
 // Division of a 64-bit product, kept only when it fits 32 bits (0 otherwise,
@@ -86,12 +86,12 @@ bool ScaledSize(UINT w, UINT h, UINT max_width, UINT max_height, UINT min_width,
     return true;
 }
 
-bool EncodeJpeg(GpImage* image, MediaPicture* picture) {
+bool EncodeJpeg(GpImage* image, const CLSID& jpeg_encoder, MediaPicture* picture) {
     if (!image || !picture) return false;
     ComPtr<IStream> stream;
     if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.ReleaseAndGetAddressOf())) || !stream)
         return false;
-    if (GdipSaveImageToStream(image, stream.Get(), &JpegEncoderClsid, nullptr) != Gdiplus::Ok) return false;
+    if (GdipSaveImageToStream(image, stream.Get(), &jpeg_encoder, nullptr) != Gdiplus::Ok) return false;
 
     STATSTG stat{};
     if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || stat.cbSize.QuadPart > UINT32_MAX) return false;
@@ -108,8 +108,8 @@ bool EncodeJpeg(GpImage* image, MediaPicture* picture) {
     return true;
 }
 
-bool RecodePicture(MediaPicture* picture, bool jpeg, LONG max_width, LONG max_height, LONG min_width,
-                   LONG min_height) {
+bool RecodePicture(MediaPicture* picture, const CLSID& jpeg_encoder, bool jpeg, LONG max_width,
+                   LONG max_height, LONG min_width, LONG min_height) {
     if (!picture) return false;
     UINT max_w = static_cast<UINT>(max_width);
     UINT max_h = static_cast<UINT>(max_height);
@@ -139,7 +139,7 @@ bool RecodePicture(MediaPicture* picture, bool jpeg, LONG max_width, LONG max_he
     UINT nw = 0;
     UINT nh = 0;
     if (!ScaledSize(w, h, max_w, max_h, min_w, min_h, &nw, &nh)) {
-        return jpeg ? EncodeJpeg(image.get(), picture) : true;
+        return jpeg ? EncodeJpeg(image.get(), jpeg_encoder, picture) : true;
     }
     if (nw == 0 || nh == 0 || nw > INT_MAX || nh > INT_MAX) return false;
 
@@ -152,7 +152,7 @@ bool RecodePicture(MediaPicture* picture, bool jpeg, LONG max_width, LONG max_he
         return false;
     }
     // A scaled picture is always stored as JPEG.
-    return EncodeJpeg(canvas.bitmap.get(), picture);
+    return EncodeJpeg(canvas.bitmap.get(), jpeg_encoder, picture);
 }
 
 }  // namespace quillet

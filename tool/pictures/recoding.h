@@ -8,9 +8,9 @@
 // white canvas and stores that as JPEG (out of bounds). Bounds are 32-bit
 // numbers compared without sign, 0 meaning no bound, so a negative bound acts
 // as a very large one. Scaling keeps the aspect ratio and a maximum bound wins
-// over a minimum bound. The picture services must be started and
-// JpegEncoderClsid found (program start-up) before any of these is called;
-// without a JPEG encoder every JPEG encoding fails.
+// over a minimum bound. The picture services must be started before any of
+// these is called. The JPEG encoder's class id is passed in (the program finds
+// it at start-up); with an all-zero id every JPEG encoding fails.
 #pragma once
 
 #include "library/media_library.h"
@@ -29,14 +29,14 @@ bool IsPictureFile(LPCWSTR path);
 // accepted one, the new size comes out as 0, or drawing or encoding fails; on
 // failure the MIME type may already have been set from the detected format,
 // and the bytes are unchanged.
-bool RecodePicture(MediaPicture* picture, bool jpeg, LONG max_width, LONG max_height, LONG min_width,
-                   LONG min_height);
+bool RecodePicture(MediaPicture* picture, const CLSID& jpeg_encoder, bool jpeg, LONG max_width,
+                   LONG max_height, LONG min_width, LONG min_height);
 
 // Replaces the bytes of `picture` (borrowed) by `image` (borrowed) encoded as
 // JPEG at the encoder's default quality and sets its MIME type "image/jpeg".
 // False (the picture unchanged) when encoding fails, nothing was encoded, or
 // the picture refuses the bytes.
-bool EncodeJpeg(GpImage* image, MediaPicture* picture);
+bool EncodeJpeg(GpImage* image, const CLSID& jpeg_encoder, MediaPicture* picture);
 
 // The size that RecodePicture scales a w x h picture to, for bounds already
 // swapped into order; false when (w, h) is within the bounds (then `new_width`

@@ -154,7 +154,7 @@ ULONG IntegerSquareRoot(ULONG n) {
     return guess;
 }
 
-bool RenderTextPicture(MediaPicture* picture, LPCWSTR text, LONG font_size) {
+bool RenderTextPicture(MediaPicture* picture, const CLSID& jpeg_encoder, LPCWSTR text, LONG font_size) {
     if (!picture || !text || !*text) return false;
     LONG size = font_size;
     if (size < 1) size = kDefaultFontSize;
@@ -192,10 +192,10 @@ bool RenderTextPicture(MediaPicture* picture, LPCWSTR text, LONG font_size) {
     const Gdiplus::RectF at{static_cast<Gdiplus::REAL>(size), static_cast<Gdiplus::REAL>(size), 0, 0};
     if (GdipDrawString(canvas.graphics.get(), text, -1, font.get(), &at, nullptr, brush.get()) != Ok)
         return false;
-    return EncodeJpeg(canvas.bitmap.get(), picture);
+    return EncodeJpeg(canvas.bitmap.get(), jpeg_encoder, picture);
 }
 
-bool RenderJacketPicture(MediaPicture* picture, LPCWSTR artist, LPCWSTR title) {
+bool RenderJacketPicture(MediaPicture* picture, const CLSID& jpeg_encoder, LPCWSTR artist, LPCWSTR title) {
     if (!picture) return false;
     const LPCWSTR artist_text = artist && *artist ? artist : u"Unknown Artist";
     const LPCWSTR title_text = title && *title ? title : u"Unknown Title";
@@ -289,7 +289,7 @@ bool RenderJacketPicture(MediaPicture* picture, LPCWSTR artist, LPCWSTR title) {
                        GdipDrawString(canvas.graphics.get(), title_text, -1, title_font.get(), &title_box,
                                       raw_format, brush.get()) == Ok;
     if (!drawn) return false;
-    return EncodeJpeg(canvas.bitmap.get(), picture);
+    return EncodeJpeg(canvas.bitmap.get(), jpeg_encoder, picture);
 }
 
 }  // namespace quillet

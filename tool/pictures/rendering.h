@@ -25,14 +25,14 @@ inline constexpr INT kJacketInset = 20;
 // above 72: 72) on a canvas as large as the text's outline bounds plus a
 // margin of that many pixels on each side. Lines break only where the text
 // has line breaks. `picture` is borrowed.
-bool RenderTextPicture(MediaPicture* picture, LPCWSTR text, LONG font_size);
+bool RenderTextPicture(MediaPicture* picture, const CLSID& jpeg_encoder, LPCWSTR text, LONG font_size);
 
 // Renders an underlined artist line above a bold title, centred in their
 // shares of the 600 x 600 text area of a 640 x 640 canvas, at the largest
 // title size that fits (the artist at 8/10 of it). A null or empty artist is
 // "Unknown Artist", a null or empty title "Unknown Title". Fails when even the
 // smallest size leaves a block wider than the area or both blocks higher.
-bool RenderJacketPicture(MediaPicture* picture, LPCWSTR artist, LPCWSTR title);
+bool RenderJacketPicture(MediaPicture* picture, const CLSID& jpeg_encoder, LPCWSTR artist, LPCWSTR title);
 
 // The integer square root of `n`: a doubling guess refined by
 // Newton steps; the start of the jacket's size search.

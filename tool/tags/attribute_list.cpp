@@ -3,9 +3,12 @@
 #include <string>
 
 #include "library/attribute_read.h"
+#include "library/media_ids.h"
 #include "platform/com/variant.h"
 #include "platform/text/text.h"
-#include "tool/tags/picture_info.h"
+#include "tool/pictures/picture_info.h"
+
+namespace attr = medialib::attr;
 
 namespace quillet {
 namespace {
@@ -14,9 +17,9 @@ enum class Row {
     Text,         // VT_BSTR to its id
     Number,       // VT_I4 to its id
     Date,         // VT_DATE to its id
-    Album,        // text to 0x120C and 0x0207
-    TrackNumber,  // number to 0x1105 and 0x110F; "n/m" also sets 0x112D
-    Release,      // year text to 0x1236, date to 0x1400
+    Album,        // text to Album and AlbumAlt
+    TrackNumber,  // number to TrackNumber and TrackNumberAlt; "n/m" also sets TotalTracks
+    Release,      // year text to ReleaseYear, date to Release
     ReadOnly,     // technical values: never written
     NotesLength,  // the length of the lyrics or liner notes text
     Picture,      // extension/width/height of a picture
@@ -29,51 +32,43 @@ struct AttributeRow {
     Row kind;
 };
 
-constexpr ULONG kTrackNumber = 0x1105;
-constexpr ULONG kTrackNumberSecond = 0x110F;
-constexpr ULONG kTotalTracks = 0x112D;
-constexpr ULONG kReleaseYear = 0x1236;
-constexpr ULONG kReleaseDate = 0x1400;
-constexpr ULONG kAlbum = 0x120C;
-constexpr ULONG kAlbumSecond = 0x0207;
-
 // Rows 1 to 20 are the writable ones.
 constexpr int kWritableRows = 20;
 constexpr AttributeRow kRows[] = {
-    {u"Title", 0x1207, 0, Row::Text},
-    {u"SortTitle", 0x1607, 0, Row::Text},
-    {u"Subtitle", 0x1230, 0, Row::Text},
-    {u"SortSubtitle", 0x1630, 0, Row::Text},
-    {u"Artist", 0x1210, 0, Row::Text},
-    {u"SortArtist", 0x1610, 0, Row::Text},
-    {u"ArtistURL", 0x1510, 0, Row::Text},
-    {u"Album", kAlbum, kAlbumSecond, Row::Album},
-    {u"SortAlbum", 0x160C, 0, Row::Text},
-    {u"AlbumArtist", 0x0210, 0, Row::Text},
-    {u"SortAlbumArtist", 0x0251, 0, Row::Text},
-    {u"Genre", 0x1208, 0, Row::Text},
-    {u"Composer", 0x1213, 0, Row::Text},
-    {u"Lyricist", 0x1212, 0, Row::Text},
-    {u"TrackNumber", kTrackNumber, kTrackNumberSecond, Row::TrackNumber},
-    {u"TotalTracks", kTotalTracks, 0, Row::Number},
-    {u"Release", kReleaseDate, kReleaseYear, Row::Release},
-    {u"Import", 0x1404, 0, Row::Date},
-    {u"Duration", 0x1100, 0, Row::Number},
-    {u"MilliSecond", 0x111A, 0, Row::Number},
-    {u"Size", 0x1104, 0, Row::ReadOnly},
-    {u"Format", 0x1101, 0, Row::ReadOnly},
-    {u"Codec", 0x1102, 0, Row::ReadOnly},
-    {u"BitRate", 0x1103, 0x1129, Row::ReadOnly},
-    {u"Frequency", 0x1110, 0, Row::ReadOnly},
-    {u"BitDepth", 0x1112, 0x111C, Row::ReadOnly},
-    {u"Channel", 0x110C, 0, Row::ReadOnly},
-    {u"Location", 0x1245, 0, Row::ReadOnly},
-    {u"Extension", 0x126E, 0, Row::ReadOnly},
-    {u"LyricsText", 0x122C, 0, Row::NotesLength},
-    {u"LyricsPicture", 0x1224, 0, Row::Picture},
-    {u"LinerNotesText", 0x122D, 0, Row::NotesLength},
-    {u"LinerNotesPicture", 0x1223, 0, Row::Picture},
-    {u"Jacket", 0x122A, 0x1220, Row::Picture},
+    {u"Title", attr::Title, 0, Row::Text},
+    {u"SortTitle", attr::SortTitle, 0, Row::Text},
+    {u"Subtitle", attr::Subtitle, 0, Row::Text},
+    {u"SortSubtitle", attr::SortSubtitle, 0, Row::Text},
+    {u"Artist", attr::Artist, 0, Row::Text},
+    {u"SortArtist", attr::SortArtist, 0, Row::Text},
+    {u"ArtistURL", attr::ArtistURL, 0, Row::Text},
+    {u"Album", attr::Album, attr::AlbumAlt, Row::Album},
+    {u"SortAlbum", attr::SortAlbum, 0, Row::Text},
+    {u"AlbumArtist", attr::AlbumArtist, 0, Row::Text},
+    {u"SortAlbumArtist", attr::SortAlbumArtist, 0, Row::Text},
+    {u"Genre", attr::Genre, 0, Row::Text},
+    {u"Composer", attr::Composer, 0, Row::Text},
+    {u"Lyricist", attr::Lyricist, 0, Row::Text},
+    {u"TrackNumber", attr::TrackNumber, attr::TrackNumberAlt, Row::TrackNumber},
+    {u"TotalTracks", attr::TotalTracks, 0, Row::Number},
+    {u"Release", attr::Release, attr::ReleaseYear, Row::Release},
+    {u"Import", attr::Import, 0, Row::Date},
+    {u"Duration", attr::Duration, 0, Row::Number},
+    {u"MilliSecond", attr::MilliSecond, 0, Row::Number},
+    {u"Size", attr::Size, 0, Row::ReadOnly},
+    {u"Format", attr::Format, 0, Row::ReadOnly},
+    {u"Codec", attr::Codec, 0, Row::ReadOnly},
+    {u"BitRate", attr::BitRate, attr::BitRateAlt, Row::ReadOnly},
+    {u"Frequency", attr::Frequency, 0, Row::ReadOnly},
+    {u"BitDepth", attr::BitDepth, attr::BitDepthAlt, Row::ReadOnly},
+    {u"Channel", attr::Channel, 0, Row::ReadOnly},
+    {u"Location", attr::Location, 0, Row::ReadOnly},
+    {u"Extension", attr::Extension, 0, Row::ReadOnly},
+    {u"LyricsText", attr::LyricsText, 0, Row::NotesLength},
+    {u"LyricsPicture", attr::LyricsPicture, 0, Row::Picture},
+    {u"LinerNotesText", attr::LinerNotesText, 0, Row::NotesLength},
+    {u"LinerNotesPicture", attr::LinerNotesPicture, 0, Row::Picture},
+    {u"Jacket", attr::Jacket, attr::JacketAlt, Row::Picture},
 };
 static_assert(sizeof(kRows) / sizeof(kRows[0]) == 34);
 
@@ -144,19 +139,20 @@ bool WriteOneAttribute(MediaItem* item, ULONG read_id, ULONG read_fallback,
 
 bool WriteTrackNumber(MediaItem* item, LPCWSTR value) {
     if (!value) {
-        return WriteOneAttribute(item, kTrackNumber, kTrackNumberSecond, {kTrackNumber, kTrackNumberSecond},
-                                 nullptr, VT_I4, true);
+        return WriteOneAttribute(item, attr::TrackNumber, attr::TrackNumberAlt,
+                                 {attr::TrackNumber, attr::TrackNumberAlt}, nullptr, VT_I4, true);
     }
     std::u16string track(value);
     bool changed = false;
     const size_t slash = track.find(u'/');
     if (slash != std::u16string::npos) {
         const std::u16string total = track.substr(slash + 1);
-        changed |= WriteOneAttribute(item, kTotalTracks, 0, {kTotalTracks}, total.c_str(), VT_I4, false);
+        changed |=
+            WriteOneAttribute(item, attr::TotalTracks, 0, {attr::TotalTracks}, total.c_str(), VT_I4, false);
         track.resize(slash);
     }
-    changed |= WriteOneAttribute(item, kTrackNumber, kTrackNumberSecond, {kTrackNumber, kTrackNumberSecond},
-                                 track.c_str(), VT_I4, false);
+    changed |= WriteOneAttribute(item, attr::TrackNumber, attr::TrackNumberAlt,
+                                 {attr::TrackNumber, attr::TrackNumberAlt}, track.c_str(), VT_I4, false);
     return changed;
 }
 
@@ -164,9 +160,10 @@ bool WriteRelease(MediaItem* item, LPCWSTR value) {
     bool changed = false;
     if (value && lstrlenW(value) > 4) {
         const std::u16string year(value, 4);
-        changed |= WriteOneAttribute(item, kReleaseYear, 0, {kReleaseYear}, year.c_str(), VT_BSTR, false);
+        changed |=
+            WriteOneAttribute(item, attr::ReleaseYear, 0, {attr::ReleaseYear}, year.c_str(), VT_BSTR, false);
     } else {
-        changed |= WriteOneAttribute(item, kReleaseYear, 0, {kReleaseYear}, value, VT_BSTR, true);
+        changed |= WriteOneAttribute(item, attr::ReleaseYear, 0, {attr::ReleaseYear}, value, VT_BSTR, true);
     }
     // A value that is no date (a year alone, from an info file) removes the
     // stored date: kept beside the new year text, the old date would still
@@ -177,10 +174,10 @@ bool WriteRelease(MediaItem* item, LPCWSTR value) {
         date->bstrVal = SysAllocString(value);
     }
     if (value && *value && FAILED(VariantChangeType(date.Get(), date.Get(), 0, VT_DATE))) {
-        item->SetAttribute(kReleaseDate, 0, nullptr);
+        item->SetAttribute(attr::Release, 0, nullptr);
         return true;  // a removal counts as a change
     }
-    changed |= WriteOneAttribute(item, kReleaseDate, 0, {kReleaseDate}, value, VT_DATE, true);
+    changed |= WriteOneAttribute(item, attr::Release, 0, {attr::Release}, value, VT_DATE, true);
     return changed;
 }
 
@@ -229,8 +226,8 @@ bool WriteAttributeList(MediaItem* item, const NameValueList& list) {
                 changed |= WriteOneAttribute(item, row->id, 0, {row->id}, value, VT_DATE, true);
                 break;
             case Row::Album:
-                changed |= WriteOneAttribute(item, kAlbum, kAlbumSecond, {kAlbum, kAlbumSecond}, value,
-                                             VT_BSTR, true);
+                changed |= WriteOneAttribute(item, attr::Album, attr::AlbumAlt, {attr::Album, attr::AlbumAlt},
+                                             value, VT_BSTR, true);
                 break;
             case Row::TrackNumber:
                 changed |= WriteTrackNumber(item, value);

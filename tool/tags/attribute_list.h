@@ -10,7 +10,7 @@
 #pragma once
 
 #include "library/media_library.h"
-#include "tool/commands/name_value_list.h"
+#include "tool/common/name_value_list.h"
 
 namespace quillet {
 

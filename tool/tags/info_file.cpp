@@ -7,9 +7,9 @@
 
 #include "platform/files/files.h"
 #include "platform/text/text.h"
-#include "tool/commands/console_output.h"
-#include "tool/commands/numbers_paths.h"
-#include "tool/tags/protected_files.h"
+#include "tool/common/console_output.h"
+#include "tool/common/numbers_paths.h"
+#include "tool/common/protected_files.h"
 
 namespace quillet {
 namespace {

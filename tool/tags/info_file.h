@@ -16,7 +16,7 @@
 #include <string>
 
 #include "platform/wintypes.h"
-#include "tool/commands/name_value_list.h"
+#include "tool/common/name_value_list.h"
 
 namespace quillet {
 

@@ -1,7 +1,7 @@
 #include "tool/tags/media_item.h"
 
 #include "platform/com/classtable.h"
-#include "tool/tags/protected_files.h"
+#include "tool/common/protected_files.h"
 
 namespace quillet {
 

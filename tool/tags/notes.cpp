@@ -7,9 +7,9 @@
 #include "platform/com/classtable.h"
 #include "platform/com/unknown.h"
 #include "platform/text/text.h"
-#include "tool/commands/command_options.h"
-#include "tool/commands/console_output.h"
-#include "tool/commands/numbers_paths.h"
+#include "tool/common/console_output.h"
+#include "tool/common/notes_modes.h"
+#include "tool/common/numbers_paths.h"
 #include "tool/pictures/picture_files.h"
 #include "tool/pictures/recoding.h"
 #include "tool/pictures/rendering.h"
@@ -94,7 +94,7 @@ bool AttachText(MediaItem* item, const NotesKind& kind, const ChosenFiles& files
 }
 
 bool AttachPicture(MediaItem* item, const NotesKind& kind, const ChosenFiles& files, bool jpeg,
-                   LONG font_size) {
+                   const CLSID& jpeg_encoder, LONG font_size) {
     ComPtr<MediaPicture> picture = NewPicture();
     if (!picture) return false;
     LPCWSTR shown = files.picture;
@@ -102,13 +102,14 @@ bool AttachPicture(MediaItem* item, const NotesKind& kind, const ChosenFiles& fi
         if (FAILED(picture->Load(files.picture))) return false;
     } else if (files.text) {
         std::u16string text;
-        if (!ReadTextFile(files.text, &text) || !RenderTextPicture(picture.Get(), text.c_str(), font_size))
+        if (!ReadTextFile(files.text, &text) ||
+            !RenderTextPicture(picture.Get(), jpeg_encoder, text.c_str(), font_size))
             return false;
         shown = files.text;
     } else {
         return false;
     }
-    if (!RecodePicture(picture.Get(), jpeg, 0, 0, 0, 0)) return false;
+    if (!RecodePicture(picture.Get(), jpeg_encoder, jpeg, 0, 0, 0, 0)) return false;
     if (!SetPictureAttribute(item, kind.picture_id, picture.Get())) return false;
     if (!RemoveAttribute(item, kind.text_id)) return false;
     WriteKeyValue(kind.picture_key, shown);
@@ -116,7 +117,7 @@ bool AttachPicture(MediaItem* item, const NotesKind& kind, const ChosenFiles& fi
 }
 
 bool AttachHybrid(MediaItem* item, const NotesKind& kind, const ChosenFiles& files, bool jpeg,
-                  LONG font_size) {
+                  const CLSID& jpeg_encoder, LONG font_size) {
     ComPtr<MediaPicture> picture = NewPicture();
     if (!picture) return false;
     std::u16string text;
@@ -127,10 +128,10 @@ bool AttachHybrid(MediaItem* item, const NotesKind& kind, const ChosenFiles& fil
     } else if (!has_text) {
         return false;
     } else {
-        if (!RenderTextPicture(picture.Get(), text.c_str(), font_size)) return false;
+        if (!RenderTextPicture(picture.Get(), jpeg_encoder, text.c_str(), font_size)) return false;
         shown = files.text;
     }
-    if (!RecodePicture(picture.Get(), jpeg, 0, 0, 0, 0)) return false;
+    if (!RecodePicture(picture.Get(), jpeg_encoder, jpeg, 0, 0, 0, 0)) return false;
     if (!SetPictureAttribute(item, kind.picture_id, picture.Get())) return false;
     bool text_written = false;
     if (!has_text) {
@@ -197,7 +198,7 @@ bool WriteNotesText(MediaItem* item, ULONG id, LPCWSTR text) {
 }
 
 bool AttachNotes(const NameValueList& list, MediaItem* item, const NotesKind& kind, LONG mode, bool jpeg,
-                 LONG font_size) {
+                 const CLSID& jpeg_encoder, LONG font_size) {
     if (!item) return false;
     if (mode == kModeDelete) {
         const bool text_removed = RemoveAttribute(item, kind.text_id);
@@ -213,20 +214,21 @@ bool AttachNotes(const NameValueList& list, MediaItem* item, const NotesKind& ki
         case kModeAuto:
             // The last usable file decides.
             if (files.first && files.first == files.picture)
-                return AttachPicture(item, kind, files, jpeg, font_size);
+                return AttachPicture(item, kind, files, jpeg, jpeg_encoder, font_size);
             return AttachText(item, kind, files);
         case kModePicture:
-            return AttachPicture(item, kind, files, jpeg, font_size);
+            return AttachPicture(item, kind, files, jpeg, jpeg_encoder, font_size);
         case kModeHybrid:
-            if (files.text || !files.picture) return AttachHybrid(item, kind, files, jpeg, font_size);
-            return AttachPicture(item, kind, files, jpeg, font_size);
+            if (files.text || !files.picture)
+                return AttachHybrid(item, kind, files, jpeg, jpeg_encoder, font_size);
+            return AttachPicture(item, kind, files, jpeg, jpeg_encoder, font_size);
         default:
             return false;
     }
 }
 
 bool ExportNotes(const NameValueList& list, MediaItem* item, const NotesKind& kind, bool jpeg,
-                 const PictureBounds& bounds, bool force_write) {
+                 const CLSID& jpeg_encoder, const PictureBounds& bounds, bool force_write) {
     if (list.Empty()) return true;
     if (!item) return false;
 
@@ -241,7 +243,7 @@ bool ExportNotes(const NameValueList& list, MediaItem* item, const NotesKind& ki
         if (library::ReadAttribute(item, kind.picture_id, 0, values)) picture = FirstAsPicture(values);
         // A picture that does not recode (a "text/plain" one among them) is
         // not exported.
-        if (picture && !RecodePicture(picture.Get(), jpeg, bounds.max_width, bounds.max_height,
+        if (picture && !RecodePicture(picture.Get(), jpeg_encoder, jpeg, bounds.max_width, bounds.max_height,
                                       bounds.min_width, bounds.min_height))
             picture.Reset();
     }
@@ -278,7 +280,7 @@ std::u16string JacketText(std::u16string_view artist, std::u16string_view title)
     return text;
 }
 
-bool AttachJacket(const NameValueList& list, MediaItem* item, LONG mode, bool jpeg,
+bool AttachJacket(const NameValueList& list, MediaItem* item, LONG mode, bool jpeg, const CLSID& jpeg_encoder,
                   const PictureBounds& bounds, std::u16string& remembered_artist,
                   std::u16string& remembered_title) {
     if (!item) return false;
@@ -292,8 +294,8 @@ bool AttachJacket(const NameValueList& list, MediaItem* item, LONG mode, bool jp
         if (!jacket_file) return true;
         ComPtr<MediaPicture> picture = NewPicture();
         if (!picture || FAILED(picture->Load(jacket_file)) ||
-            !RecodePicture(picture.Get(), jpeg, bounds.max_width, bounds.max_height, bounds.min_width,
-                           bounds.min_height))
+            !RecodePicture(picture.Get(), jpeg_encoder, jpeg, bounds.max_width, bounds.max_height,
+                           bounds.min_width, bounds.min_height))
             return true;
         if (!SetJacket(item, picture.Get())) return false;
         WriteKeyValue(u"JacketFile", jacket_file);
@@ -310,9 +312,10 @@ bool AttachJacket(const NameValueList& list, MediaItem* item, LONG mode, bool jp
 
         ComPtr<MediaPicture> picture = NewPicture();
         if (!picture ||
-            !RenderJacketPicture(picture.Get(), remembered_artist.c_str(), remembered_title.c_str()) ||
-            !RecodePicture(picture.Get(), jpeg, bounds.max_width, bounds.max_height, bounds.min_width,
-                           bounds.min_height))
+            !RenderJacketPicture(picture.Get(), jpeg_encoder, remembered_artist.c_str(),
+                                 remembered_title.c_str()) ||
+            !RecodePicture(picture.Get(), jpeg_encoder, jpeg, bounds.max_width, bounds.max_height,
+                           bounds.min_width, bounds.min_height))
             return true;
         const std::u16string text = JacketText(remembered_artist, remembered_title);
         if (!SetJacket(item, picture.Get())) return false;
@@ -322,8 +325,8 @@ bool AttachJacket(const NameValueList& list, MediaItem* item, LONG mode, bool jp
     return false;
 }
 
-bool ExportJacket(const NameValueList& list, MediaItem* item, bool jpeg, const PictureBounds& bounds,
-                  bool force_write) {
+bool ExportJacket(const NameValueList& list, MediaItem* item, bool jpeg, const CLSID& jpeg_encoder,
+                  const PictureBounds& bounds, bool force_write) {
     if (!item) return false;
     ComPtr<MediaPicture> picture;
     {
@@ -331,8 +334,8 @@ bool ExportJacket(const NameValueList& list, MediaItem* item, bool jpeg, const P
         if (library::ReadAttribute(item, medialib::attr::Jacket, medialib::attr::JacketAlt, values))
             picture = FirstAsPicture(values);
     }
-    if (!picture || !RecodePicture(picture.Get(), jpeg, bounds.max_width, bounds.max_height, bounds.min_width,
-                                   bounds.min_height))
+    if (!picture || !RecodePicture(picture.Get(), jpeg_encoder, jpeg, bounds.max_width, bounds.max_height,
+                                   bounds.min_width, bounds.min_height))
         return false;
     int written = 0;
     for (const NameValueList::Entry& entry : list) {

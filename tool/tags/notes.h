@@ -16,8 +16,8 @@
 #include <string>
 
 #include "library/media_library.h"
-#include "tool/commands/command_options.h"
-#include "tool/commands/name_value_list.h"
+#include "tool/common/name_value_list.h"
+#include "tool/common/notes_modes.h"
 
 namespace quillet {
 
@@ -52,14 +52,14 @@ bool WriteNotesText(MediaItem* item, ULONG id, LPCWSTR text);
 // (0 Delete, 1 Text, 2 Picture, 3 Auto, 4 Hybrid). `jpeg` turns stored
 // pictures into JPEG; `font_size` is the size a text is rendered at.
 bool AttachNotes(const NameValueList& list, MediaItem* item, const NotesKind& kind, LONG mode, bool jpeg,
-                 LONG font_size);
+                 const CLSID& jpeg_encoder, LONG font_size);
 
 // Get: writes the stored text as folder + base name + the kind's extension
 // and the stored picture (recoded within `bounds`) as that name + the
 // extension of its MIME type, for every entry of `list`. Existing files are
 // replaced only with `force_write`. Fails only when the item holds neither.
 bool ExportNotes(const NameValueList& list, MediaItem* item, const NotesKind& kind, bool jpeg,
-                 const PictureBounds& bounds, bool force_write);
+                 const CLSID& jpeg_encoder, const PictureBounds& bounds, bool force_write);
 
 // "[" + artist + "]" + title, empty parts named "Unknown Artist" and
 // "Unknown Title".
@@ -70,14 +70,14 @@ std::u16string JacketText(std::u16string_view artist, std::u16string_view title)
 // `remembered_artist` and `remembered_title`. A picture that cannot be had
 // is no failure; only a picture the item refuses, or a Delete that removes
 // nothing, is.
-bool AttachJacket(const NameValueList& list, MediaItem* item, LONG mode, bool jpeg,
+bool AttachJacket(const NameValueList& list, MediaItem* item, LONG mode, bool jpeg, const CLSID& jpeg_encoder,
                   const PictureBounds& bounds, std::u16string& remembered_artist,
                   std::u16string& remembered_title);
 
 // Get: saves the item's jacket (recoded within `bounds`) as folder + base
 // name + the extension of its MIME type for every entry of `list`. True when
 // at least one file was written.
-bool ExportJacket(const NameValueList& list, MediaItem* item, bool jpeg, const PictureBounds& bounds,
-                  bool force_write);
+bool ExportJacket(const NameValueList& list, MediaItem* item, bool jpeg, const CLSID& jpeg_encoder,
+                  const PictureBounds& bounds, bool force_write);
 
 }  // namespace quillet

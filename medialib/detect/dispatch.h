@@ -1,5 +1,6 @@
-// The content dispatcher behind OpenMediaFile, usable on any ByteSource (the
-// fuzzers and the tests open memory buffers through it).
+// Content detection: the dispatcher that picks the container of a file from
+// its content (above every container folder, which it names), usable on any
+// ByteSource (the fuzzers and the tests open memory buffers through it).
 #pragma once
 
 #include <filesystem>
@@ -11,6 +12,10 @@ namespace medialib {
 
 // Number of leading bytes the static checks look at.
 inline constexpr size_t kSniffBytes = 4096;
+
+// Opens and parses a file; null when no handler recognises its content or the
+// content is damaged beyond reading.
+std::unique_ptr<OpenedFile> OpenMediaFile(const std::filesystem::path& path);
 
 // Tries every container whose static check accepts the first bytes, in the
 // order OpenMG, RIFF/WAVE, ISO base media, MPEG audio, and returns the first

@@ -1,4 +1,4 @@
-#include "medialib/core/dispatch.h"
+#include "medialib/detect/dispatch.h"
 
 #include <new>
 #include <stdexcept>

@@ -1,4 +1,4 @@
-#include "tool/commands/numbers_paths.h"
+#include "tool/common/numbers_paths.h"
 
 #include <vector>
 

@@ -2,7 +2,7 @@
 // a static object that links itself into the module's service list while the
 // module loads, in the order written here, so the host lists the component
 // even when the media library is missing.
-#include "plugin/host/registration.h"
+#include "plugin/registration.h"
 
 #include "host/sdk/component.h"
 #include "host/sdk/input.h"

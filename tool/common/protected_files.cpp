@@ -1,4 +1,4 @@
-#include "tool/tags/protected_files.h"
+#include "tool/common/protected_files.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "tool/commands/name_value_list.h"
+#include "tool/common/name_value_list.h"
 
 #include "platform/text/text.h"
 

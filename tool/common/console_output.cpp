@@ -1,4 +1,4 @@
-#include "tool/commands/console_output.h"
+#include "tool/common/console_output.h"
 
 #include <cstdarg>
 #include <cstring>
