@@ -24,8 +24,13 @@ for preset in default asan; do
 done
 
 # Threads: library creation from several opening threads, per-thread apartments,
-# the class table and registry under concurrent lookups, serialised side-tag saves.
-threaded=(platform_com_test platform_graph_test plugin_decoder_test library_identity_test plugin_input_oma_test plugin_tags_test tool_convert_test medialib_com_convert_test)
+# the class table and registry under concurrent lookups, serialised side-tag saves
+# (threads, and playhost processes tagging one bucket at once), settings saved by
+# concurrent playhost processes, conversions on the library's worker thread, the
+# filter graph's streaming thread and the decoder pipeline over it.
+threaded=(platform_com_test platform_graph_test plugin_decoder_test library_identity_test plugin_input_oma_test
+  plugin_tags_test tool_convert_test medialib_com_convert_test plugin_info_component_test host_settings_test
+  host_playhost_test)
 echo "== tsan build (threaded suites)" >&2
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$(nproc)" --target "${threaded[@]}"

@@ -152,18 +152,31 @@ class LocalFilesystem : public filesystem {
                 flags |= O_RDWR | O_CREAT | O_TRUNC;
                 break;
         }
+        // Reading opens regular files only: the open of a FIFO would wait for
+        // a writer (so it is made without waiting) and a device may never end.
+        if (mode == open_mode_read) flags |= O_NONBLOCK | O_NOCTTY;
         const int fd = ::open(native.c_str(), flags, 0666);
-        if (fd < 0) ThrowErrno(errno);
+        if (fd < 0) {
+            // A name longer than the file system can hold names no file to
+            // read; creating one is still the error it is.
+            if (errno == ENAMETOOLONG && mode == open_mode_read) throw exception_io_not_found();
+            ThrowErrno(errno);
+        }
         auto object = fb2k::service_new<LocalFile>(fd);
         struct stat st {};
         if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) throw exception_io_denied();
+        if (mode == open_mode_read) {
+            if (::fstat(fd, &st) != 0) ThrowErrno(errno);
+            if (!S_ISREG(st.st_mode)) throw exception_io_not_found();
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        }
         out = object.get_ptr();
     }
 
     void remove(const char* path, abort_callback& abort) override {
         abort.check();
         const std::string native = fb2k::host_path_to_native(path);
-        if (::remove(native.c_str()) != 0) ThrowErrno(errno);
+        if (::remove(native.c_str()) != 0) ThrowErrno(errno == ENAMETOOLONG ? ENOENT : errno);
     }
 
     void move(const char* from, const char* to, abort_callback& abort) override {
@@ -173,6 +186,13 @@ class LocalFilesystem : public filesystem {
         struct stat st {};
         if (::stat(source.c_str(), &st) != 0) ThrowErrno(errno);
         if (S_ISDIR(st.st_mode)) throw exception_io_denied();  // files only
+        // A read-only target (no write permission, the Windows read-only
+        // attribute) is not replaced, whoever asks: the rename itself would
+        // need only the folder's permission.
+        struct stat existing {};
+        if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+            ((existing.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0))
+            throw exception_io_denied();
         // The new content reaches the disk before the name does: otherwise a
         // crash soon after the rename could leave the target empty, with the
         // previous content already gone. A flush that fails keeps the target.
@@ -201,7 +221,9 @@ class LocalFilesystem : public filesystem {
         abort.check();
         const std::string native = fb2k::host_path_to_native(path);
         struct stat st {};
-        if (::stat(native.c_str(), &st) != 0) ThrowErrno(errno);
+        // A name too long for the file system cannot exist (the stream
+        // side-tag name of a long file name, say): not found, not an error.
+        if (::stat(native.c_str(), &st) != 0) ThrowErrno(errno == ENAMETOOLONG ? ENOENT : errno);
         stats = StatsOf(st);
         is_writeable = ::access(native.c_str(), W_OK) == 0;
     }

@@ -1,5 +1,10 @@
 #include "host/core/settings_store.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -30,16 +35,14 @@ bool ParseHex(const std::string& text, std::vector<uint8_t>& out) {
     return true;
 }
 
-}  // namespace
-
-SettingsStore::SettingsStore(std::filesystem::path file) : m_file(std::move(file)) {}
-
-void SettingsStore::Load() {
-    m_values.clear();
+// The values a settings file holds; a missing file holds none. Throws when
+// the file exists but cannot be read.
+std::map<GUID, std::vector<uint8_t>> ReadSettingsFile(const std::filesystem::path& file) {
+    std::map<GUID, std::vector<uint8_t>> values;
     std::error_code ec;
-    if (!std::filesystem::exists(m_file, ec)) return;
-    std::ifstream in(m_file, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read settings file " + m_file.string());
+    if (!std::filesystem::exists(file, ec)) return values;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read settings file " + file.string());
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -49,34 +52,92 @@ void SettingsStore::Load() {
         const auto guid = platform::ParseGuid(line.substr(0, eq));
         std::vector<uint8_t> bytes;
         if (!guid || !ParseHex(line.substr(eq + 1), bytes)) continue;
-        m_values[*guid] = std::move(bytes);
+        values[*guid] = std::move(bytes);
+    }
+    return values;
+}
+
+// Writes `text` to `file` through "<file>.new", flushed before the rename.
+// The caller holds the folder's lock, so the pending name is its own.
+void ReplaceSettingsFile(const std::filesystem::path& file, const std::string& text) {
+    const std::string temp = file.string() + ".new";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) throw std::runtime_error("cannot write settings file " + temp);
+    size_t done = 0;
+    bool ok = true;
+    while (ok && done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        throw std::runtime_error("cannot write settings file " + temp);
+    }
+    if (::rename(temp.c_str(), file.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        throw std::runtime_error("cannot replace settings file " + file.string());
     }
 }
 
-void SettingsStore::Save() const {
+// An exclusive flock on a folder, held while the object lives.
+class FolderLock {
+  public:
+    explicit FolderLock(const std::filesystem::path& folder)
+        : m_fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (m_fd < 0) throw std::runtime_error("cannot lock settings folder " + folder.string());
+        while (::flock(m_fd, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            ::close(m_fd);
+            throw std::runtime_error("cannot lock settings folder " + folder.string());
+        }
+    }
+    ~FolderLock() { ::close(m_fd); }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+  private:
+    int m_fd;
+};
+
+}  // namespace
+
+SettingsStore::SettingsStore(std::filesystem::path file) : m_file(std::move(file)) {}
+
+void SettingsStore::Load() {
+    m_values.clear();
+    m_stored.clear();
+    m_values = ReadSettingsFile(m_file);
+    m_stored = m_values;
+}
+
+void SettingsStore::Save() {
+    std::map<GUID, std::vector<uint8_t>> changed;
+    for (const auto& [guid, bytes] : m_values) {
+        const auto stored = m_stored.find(guid);
+        if (stored == m_stored.end() || stored->second != bytes) changed[guid] = bytes;
+    }
+    if (changed.empty()) return;
+
+    const FolderLock lock(m_file.parent_path());
+    // Other processes may have saved their changes since this one loaded.
+    std::map<GUID, std::vector<uint8_t>> merged = ReadSettingsFile(m_file);
+    for (const auto& [guid, bytes] : changed) merged[guid] = bytes;
+
     std::ostringstream text;
     text << "# playhost settings: one saved component setting per line, {GUID}=value bytes in hex\n";
     static const char kHex[] = "0123456789ABCDEF";
-    for (const auto& [guid, bytes] : m_values) {
+    for (const auto& [guid, bytes] : merged) {
         text << platform::FormatGuid(guid) << '=';
         for (uint8_t b : bytes) text << kHex[b >> 4] << kHex[b & 15];
         text << '\n';
     }
-    const std::filesystem::path temp = m_file.string() + ".new";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) throw std::runtime_error("cannot write settings file " + temp.string());
-        const std::string body = text.str();
-        out.write(body.data(), static_cast<std::streamsize>(body.size()));
-        out.flush();
-        if (!out) throw std::runtime_error("cannot write settings file " + temp.string());
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, m_file, ec);
-    if (ec) {
-        std::filesystem::remove(temp, ec);
-        throw std::runtime_error("cannot replace settings file " + m_file.string());
-    }
+    ReplaceSettingsFile(m_file, text.str());
+    m_values = merged;  // what the file now holds: this store's changes and the others'
+    m_stored = std::move(merged);
 }
 
 std::vector<uint8_t> SettingsStore::ToConfigStream() const {

@@ -7,6 +7,7 @@
 #include "medialib/com/item.h"
 #include "medialib/core/container.h"
 #include "medialib/detect/dispatch.h"
+#include "platform/files/files.h"
 #include "platform/text/text.h"
 
 namespace medialib {
@@ -39,7 +40,7 @@ class Content final : public platform::ComObject<Content, MediaContent, MediaIte
 }  // namespace
 
 // Paths cross the library boundary as UTF-16 and name UTF-8 files here.
-std::filesystem::path FilePathOf(LPCWSTR path) { return std::filesystem::path(platform::Utf16ToUtf8(path)); }
+std::filesystem::path FilePathOf(LPCWSTR path) { return std::filesystem::path(platform::NativePath(path)); }
 
 bool IsKnownFormatId(LONG format_id) {
     switch (format_id) {

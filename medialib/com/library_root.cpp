@@ -4,9 +4,11 @@
 #include <mutex>
 #include <thread>
 
+#include "medialib/com/barrier.h"
 #include "medialib/com/classes.h"
 #include "medialib/com/content.h"
 #include "medialib/convert/converter.h"
+#include "platform/files/files.h"
 #include "platform/text/text.h"
 
 namespace medialib {
@@ -32,80 +34,100 @@ class LibraryRoot final : public MediaLibrary {
     }
 
     HRESULT Initialize() override {
-        told_ = 1;
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            told_ = 1;
+            return S_OK;
+        });
     }
     HRESULT IsInitialized(LONG* count) override {
-        if (!count) return E_POINTER;
-        *count = told_;
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            if (!count) return E_POINTER;
+            *count = told_;
+            return S_OK;
+        });
     }
     HRESULT SetApplication(LONG application_id) override {
-        if (application_id < 0) return E_INVALIDARG;
-        application_id_ = application_id;
-        told_ = 1;
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            if (application_id < 0) return E_INVALIDARG;
+            application_id_ = application_id;
+            told_ = 1;
+            return S_OK;
+        });
     }
     HRESULT SetApplication(LONG application_id, LONG mode, LPCWSTR, BSTR) override {
-        if (application_id < 0) return E_INVALIDARG;
-        application_id_ = application_id;
-        mode_ = mode;
-        told_ = 1;
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            if (application_id < 0) return E_INVALIDARG;
+            application_id_ = application_id;
+            mode_ = mode;
+            told_ = 1;
+            return S_OK;
+        });
     }
 
     HRESULT GetItemClass(LONG format_id, CLSID* item_class) override {
-        if (!item_class) return E_POINTER;
-        *item_class = GUID_NULL;
-        if (!IsKnownFormatId(format_id)) return MEDIALIB_E_UNKNOWNFORMAT;
-        *item_class = CLSID_MediaItem;
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            if (!item_class) return E_POINTER;
+            *item_class = GUID_NULL;
+            if (!IsKnownFormatId(format_id)) return MEDIALIB_E_UNKNOWNFORMAT;
+            *item_class = CLSID_MediaItem;
+            return S_OK;
+        });
     }
 
     HRESULT OpenContent(LPCWSTR path, REFIID riid, void** content, LONG* format_id, LONG* status) override {
-        if (content) *content = nullptr;
-        if (format_id) *format_id = 0;
-        if (status) *status = 0;
-        if (!path || !content) return E_POINTER;
-        return OpenContentObject(path, riid, content, format_id, status);
+        return Guarded([&]() -> HRESULT {
+            if (content) *content = nullptr;
+            if (format_id) *format_id = 0;
+            if (status) *status = 0;
+            if (!path || !content) return E_POINTER;
+            return OpenContentObject(path, riid, content, format_id, status);
+        });
     }
 
     HRESULT SetProgressSink(ProgressSink* sink) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        sink_ = sink;  // not owned: the caller keeps it alive for the conversion
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            std::lock_guard<std::mutex> lock(mutex_);
+            sink_ = sink;  // not owned: the caller keeps it alive for the conversion
+            return S_OK;
+        });
     }
     HRESULT SetWorkFolder(LPCWSTR folder) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        work_folder_ = folder ? std::u16string(folder) : std::u16string();
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            std::lock_guard<std::mutex> lock(mutex_);
+            work_folder_ = folder ? std::u16string(folder) : std::u16string();
+            return S_OK;
+        });
     }
     HRESULT SetBitRate(LONG bits_per_second) override {
-        if (bits_per_second < 0) return E_INVALIDARG;
-        std::lock_guard<std::mutex> lock(mutex_);
-        bit_rate_ = bits_per_second;
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            if (bits_per_second < 0) return E_INVALIDARG;
+            std::lock_guard<std::mutex> lock(mutex_);
+            bit_rate_ = bits_per_second;
+            return S_OK;
+        });
     }
 
     // Starts one conversion on a worker thread of the library and returns at
     // once; the sink hears how it goes. One source and one target per call.
     HRESULT Convert(LONG source_count, const ConvertSource* sources, LONG target_count,
                     const LONG* format_code, LONG, LONG) override {
-        if (source_count != 1 || target_count != 1) return E_INVALIDARG;
-        if (!sources || !sources[0].path || !format_code) return E_POINTER;
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (work_folder_.empty()) return E_INVALIDARG;
-        // One conversion at a time: the previous worker has reported its end
-        // before a caller starts the next, so this join does not wait long.
-        if (worker_.joinable()) worker_.join();
-        conversion::Request request;
-        request.source = platform::Utf16ToUtf8(sources[0].path);
-        request.format_code = *format_code;
-        request.bit_rate = bit_rate_;
-        request.work_folder = platform::Utf16ToUtf8(work_folder_);
-        ProgressSink* sink = sink_;
-        worker_ = std::thread([request, sink] { RunConversion(request, sink); });
-        return S_OK;
+        return Guarded([&]() -> HRESULT {
+            if (source_count != 1 || target_count != 1) return E_INVALIDARG;
+            if (!sources || !sources[0].path || !format_code) return E_POINTER;
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (work_folder_.empty()) return E_INVALIDARG;
+            // One conversion at a time: the previous worker has reported its end
+            // before a caller starts the next, so this join does not wait long.
+            if (worker_.joinable()) worker_.join();
+            conversion::Request request;
+            request.source = platform::NativePath(sources[0].path);
+            request.format_code = *format_code;
+            request.bit_rate = bit_rate_;
+            request.work_folder = platform::NativePath(work_folder_);
+            ProgressSink* sink = sink_;
+            worker_ = std::thread([request, sink] { RunConversion(request, sink); });
+            return S_OK;
+        });
     }
 
     HRESULT Reserved4() override { return E_NOTIMPL; }
@@ -165,10 +187,12 @@ class LibraryRoot final : public MediaLibrary {
 }  // namespace
 
 HRESULT CreateLibraryRootObject(REFIID riid, void** object) {
-    auto* root = new LibraryRoot();
-    HRESULT hr = root->QueryInterface(riid, object);
-    root->Release();
-    return hr;
+    return Guarded([&]() -> HRESULT {
+        auto* root = new LibraryRoot();
+        HRESULT hr = root->QueryInterface(riid, object);
+        root->Release();
+        return hr;
+    });
 }
 
 }  // namespace medialib

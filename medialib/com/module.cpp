@@ -1,5 +1,6 @@
 // The module's single exported entry: DllGetClassObject hands out a class
 // factory for each class the module serves.
+#include "medialib/com/barrier.h"
 #include "medialib/com/classes.h"
 #include "platform/export.h"
 
@@ -13,10 +14,12 @@ class ClassFactory final : public platform::ComObject<ClassFactory, IClassFactor
     explicit ClassFactory(Creator creator) : creator_(creator) {}
 
     HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        return creator_(riid, object);
+        return Guarded([&]() -> HRESULT {
+            if (!object) return E_POINTER;
+            *object = nullptr;
+            if (outer) return CLASS_E_NOAGGREGATION;
+            return creator_(riid, object);
+        });
     }
     HRESULT LockServer(BOOL) override { return S_OK; }
 
@@ -39,10 +42,12 @@ extern "C" CQ_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void
     *object = nullptr;
     medialib::Creator creator = medialib::CreatorFor(clsid);
     if (!creator) return CLASS_E_CLASSNOTAVAILABLE;
-    auto* factory = new medialib::ClassFactory(creator);
-    HRESULT hr = factory->QueryInterface(riid, object);
-    factory->Release();
-    return hr;
+    return medialib::Guarded([&]() -> HRESULT {
+        auto* factory = new medialib::ClassFactory(creator);
+        HRESULT hr = factory->QueryInterface(riid, object);
+        factory->Release();
+        return hr;
+    });
 }
 
 extern "C" CQ_EXPORT HRESULT DllCanUnloadNow() { return S_FALSE; }

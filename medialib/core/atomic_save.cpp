@@ -1,6 +1,8 @@
 #include "medialib/core/atomic_save.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@ namespace medialib {
 namespace {
 
 std::atomic<int> g_fault{0};
+std::atomic<bool> g_unnamed_allowed{true};
 
 bool CopyContents(int from, int to) {
     std::vector<char> buf(1 << 16);
@@ -28,14 +31,126 @@ bool CopyContents(int from, int to) {
     }
 }
 
-bool FlushFile(const std::filesystem::path& p) {
-    UniqueFd fd(::open(p.c_str(), O_RDWR | O_CLOEXEC));
-    return fd.get() >= 0 && ::fsync(fd.get()) == 0 && fd.Close();
+// A file without write permission is read-only, as the Windows attribute is:
+// no save replaces it, whoever asks. The rename over it needs only the
+// folder's permission (and root needs not even that), so the file's own mode
+// and the caller's access to it are tested here. An immutable or append-only
+// file answers EPERM and is refused the same way.
+bool MayReplace(const std::filesystem::path& target, const struct stat& st) {
+    if ((st.st_mode & 0222) == 0) return false;
+    return ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0;
 }
+
+// Named temporaries: "." + the file name + ".cq-" + six random characters.
+// A file name too long to leave room for the rest is cut (at a character
+// boundary), so files with names near the file system's limit can be saved.
+constexpr size_t kNameMax = 255;
+constexpr size_t kRandomChars = 6;
+
+std::string TemporaryPrefix(const std::string& file_name) {
+    const std::string suffix = ".cq-";
+    const size_t room = kNameMax - 1 - suffix.size() - kRandomChars;
+    std::string base = file_name;
+    if (base.size() > room) {
+        size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
+        base.resize(cut);
+    }
+    std::string prefix(".");
+    prefix.append(base);
+    prefix.append(suffix);
+    return prefix;
+}
+
+// A save holds an exclusive lock on its temporary file for as long as it
+// exists; one that nobody holds was left by a save that was killed. Such
+// leftovers of this file's own naming pattern are removed by its next save.
+void RemoveStaleTemporaries(const std::filesystem::path& folder, const std::string& prefix) {
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) return;
+    DIR* listing = ::fdopendir(::dup(dir.get()));
+    if (!listing) return;
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name.size() != prefix.size() + kRandomChars || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        UniqueFd fd(
+            ::openat(dir.get(), name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+        struct stat st {};
+        if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) stale.push_back(name);
+    }
+    ::closedir(listing);
+    for (const std::string& name : stale) ::unlinkat(dir.get(), name.c_str(), 0);
+}
+
+// The temporary file of one save: unnamed (O_TMPFILE) where the file system
+// allows it, so a save that is killed leaves nothing behind, else a named
+// file beside the target. Either way it is reachable by path (the unnamed one
+// through /proc/self/fd) for editors that open files by name.
+class Temporary {
+  public:
+    Temporary(const std::filesystem::path& folder, std::string prefix)
+        : folder_(folder), prefix_(std::move(prefix)) {
+        if (g_unnamed_allowed) {
+            fd_ = UniqueFd(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+            if (fd_.valid()) {
+                path_ = "/proc/self/fd/" + std::to_string(fd_.get());
+                if (::access(path_.c_str(), F_OK) == 0 && ::flock(fd_.get(), LOCK_EX) == 0) return;
+                fd_ = UniqueFd();
+            }
+        }
+        std::string pattern = (folder / (prefix_ + std::string(kRandomChars, 'X'))).string();
+        fd_ = UniqueFd(::mkostemp(pattern.data(), O_CLOEXEC));
+        if (!fd_.valid()) return;
+        named_ = pattern;
+        path_ = pattern;
+        ::flock(fd_.get(), LOCK_EX);  // marks it as in use for other saves' clean-up
+    }
+    ~Temporary() {
+        if (!named_.empty()) ::unlink(named_.c_str());
+    }
+    Temporary(const Temporary&) = delete;
+    Temporary& operator=(const Temporary&) = delete;
+
+    bool valid() const { return fd_.valid(); }
+    int fd() const { return fd_.get(); }
+    const std::filesystem::path& path() const { return path_; }
+
+    // Gives the content the name `target` (replacing it atomically) and
+    // closes the temporary file; false, with `target` untouched, on failure.
+    bool ReplaceTarget(const std::filesystem::path& target) {
+        if (named_.empty()) {
+            // Named only now, for the instant before the rename.
+            for (int attempt = 0; attempt < 100 && named_.empty(); ++attempt) {
+                std::string pattern = (folder_ / (prefix_ + std::string(kRandomChars, 'X'))).string();
+                UniqueFd probe(::mkostemp(pattern.data(), O_CLOEXEC));
+                if (!probe.valid()) return false;
+                ::unlink(pattern.c_str());  // only the unused name was wanted
+                if (::linkat(AT_FDCWD, path_.c_str(), AT_FDCWD, pattern.c_str(), AT_SYMLINK_FOLLOW) == 0)
+                    named_ = pattern;
+                else if (errno != EEXIST)
+                    return false;
+            }
+            if (named_.empty()) return false;
+        }
+        if (std::rename(named_.c_str(), target.c_str()) != 0) return false;
+        named_.clear();
+        return fd_.Close();
+    }
+
+  private:
+    std::filesystem::path folder_;
+    std::string prefix_;
+    UniqueFd fd_;
+    std::filesystem::path path_;  // where editors reach the content
+    std::string named_;           // its name in the folder, while it has one
+};
 
 // The steps both kinds of save share: `fill` gets the open original and the
 // new temporary file and makes its content; `edit` (may be empty) then
-// changes the closed temporary file by path.
+// changes the temporary file by path.
 bool ReplaceThroughTemporary(const std::filesystem::path& path,
                              const std::function<bool(int from, int to)>& fill,
                              const std::function<bool(const std::filesystem::path& copy)>& edit) {
@@ -44,30 +159,20 @@ bool ReplaceThroughTemporary(const std::filesystem::path& path,
     std::error_code ec;
     const std::filesystem::path target = std::filesystem::canonical(path, ec);
     if (ec) return false;
-    UniqueFd src(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd src(
+        ::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));  // never waits on a FIFO
     struct stat st {};
     if (src.get() < 0 || ::fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     // A read-only file (no write bit, the platform's read-only attribute) is
     // never replaced: the rename needs only the folder's permission, so
     // without this check any user, and root always, would overwrite it.
-    if ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0) return false;
+    if (!MayReplace(target, st)) return false;
 
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    // Built by appending: GCC 12 at -O3 misreports operator+ chains (-Wrestrict).
-    std::string name(".");
-    name.append(target.filename().string());
-    name.append(".cq-XXXXXX");
-    std::string pattern = (folder / name).string();
-    UniqueFd tmp(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (tmp.get() < 0) return false;
-    const std::filesystem::path copy = pattern;
-    struct Cleanup {
-        const std::filesystem::path& path;
-        bool armed = true;
-        ~Cleanup() {
-            if (armed) ::unlink(path.c_str());
-        }
-    } cleanup{copy};
+    const std::string prefix = TemporaryPrefix(target.filename().string());
+    RemoveStaleTemporaries(folder, prefix);
+    Temporary tmp(folder, prefix);
+    if (!tmp.valid()) return false;
 
     // `fill` and `edit` must not throw; an exception counts as failure.
     const auto succeeds = [](const auto& step) {
@@ -77,17 +182,16 @@ bool ReplaceThroughTemporary(const std::filesystem::path& path,
             return false;
         }
     };
-    if (::fchmod(tmp.get(), st.st_mode & 07777) != 0) return false;
-    if (!succeeds([&] { return fill(src.get(), tmp.get()); })) return false;
-    // Content written whole is final: flush it through the descriptor we hold.
-    if (!edit && ::fsync(tmp.get()) != 0) return false;
-    if (!tmp.Close()) return false;
+    if (!succeeds([&] { return fill(src.get(), tmp.fd()); })) return false;
     if (g_fault == 1) return false;
-    if (edit && !succeeds([&] { return edit(copy); })) return false;
+    if (edit && !succeeds([&] { return edit(tmp.path()); })) return false;
     if (g_fault == 2) return false;
-    if (edit && !FlushFile(copy)) return false;
-    if (std::rename(copy.c_str(), target.c_str()) != 0) return false;
-    cleanup.armed = false;
+    // The original's permission bits, set last so that an editor opening the
+    // copy by name may still write it; then the content reaches the disk
+    // before the name does.
+    if (::fchmod(tmp.fd(), st.st_mode & 07777) != 0) return false;
+    if (::fsync(tmp.fd()) != 0) return false;
+    if (!tmp.ReplaceTarget(target)) return false;
     // Make the rename itself durable.
     UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
@@ -109,6 +213,8 @@ bool WriteAll(int fd, const void* data, size_t size) {
 }
 
 void SetAtomicEditFaultForTesting(int stage) { g_fault = stage; }
+
+void SetUnnamedTemporaryForTesting(bool allowed) { g_unnamed_allowed = allowed; }
 
 bool EditAtomically(const std::filesystem::path& target,
                     const std::function<bool(const std::filesystem::path& copy)>& edit) {

@@ -3,10 +3,17 @@
 // The new content is made in a fresh temporary file in the same folder (so the
 // final rename never crosses file systems): either as a copy of the original
 // that an editor then changes (EditAtomically), or written whole by the caller
-// (WriteAtomically). The temporary file gets the original's permission bits,
-// is flushed to disk and renamed over the original. Until that rename the
+// (WriteAtomically). Where the file system allows it the temporary file has no
+// name (O_TMPFILE; editors reach it as /proc/self/fd/N) and is linked under a
+// name only for the rename, so a save that is killed leaves nothing behind.
+// Elsewhere it is ".<name>.cq-XXXXXX" (the name cut to fit the file system's
+// limit), locked while in use; the next save of the same file removes such a
+// leftover that nobody holds. The temporary file gets the original's
+// permission bits, is flushed to disk and renamed over the original. Until that rename the
 // original is never opened for writing, so any failure leaves it byte for
-// byte; the temporary file is removed on every failure path. A target that is
+// byte; the temporary file is removed on every failure path. A target without
+// write permission (read-only), or one the caller may not write, is refused
+// before anything is made, whoever the caller is. A target that is
 // a symbolic link is resolved first: the linked file is replaced and the link
 // stays. A read-only target (no write bit, or not writable for this user) is
 // refused, whoever runs the save.
@@ -47,5 +54,9 @@ bool WriteAll(int fd, const void* data, size_t size);
 // stage (1 = after the copy was made or the content written, 2 = after the
 // edit, before the rename; 0 = off).
 void SetAtomicEditFaultForTesting(int stage);
+
+// Test hook: false makes saves use the named temporary file even where the
+// file system offers unnamed ones (true is the default).
+void SetUnnamedTemporaryForTesting(bool allowed);
 
 }  // namespace medialib

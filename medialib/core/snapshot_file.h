@@ -18,8 +18,14 @@ class SnapshotFile : public OpenedFile {
     using Writer = std::function<bool(const std::filesystem::path& copy, const AttributeSet& tags)>;
     using Reopener = std::function<std::unique_ptr<OpenedFile>(const std::filesystem::path& path)>;
 
+    // `verify`, when given, checks the edited copy against the original before
+    // the copy replaces it (the original is still untouched then); a false
+    // answer fails the save and keeps the original.
+    using Verifier = std::function<bool(const std::filesystem::path& original,
+                                        const std::filesystem::path& copy, const AttributeSet& tags)>;
+
     SnapshotFile(int32_t container, int32_t codec, AttributeSet attrs, const std::set<uint32_t>& storable,
-                 bool decodable, Writer writer, Reopener reopen);
+                 bool decodable, Writer writer, Reopener reopen, Verifier verify = nullptr);
 
     int32_t Container() const override { return container_; }
     int32_t Codec() const override { return codec_; }
@@ -39,6 +45,7 @@ class SnapshotFile : public OpenedFile {
     bool decodable_;
     Writer writer_;
     Reopener reopen_;
+    Verifier verify_;
 };
 
 }  // namespace medialib

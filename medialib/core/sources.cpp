@@ -56,7 +56,9 @@ class SpanSource final : public ByteSource {
 }  // namespace
 
 std::unique_ptr<ByteSource> OpenFileSource(const std::filesystem::path& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without O_NONBLOCK the open of a FIFO would wait for a writer: the
+    // type is known only once it is open. Regular files ignore the flag.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat st {};
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
     return std::make_unique<FileSource>(std::move(fd), static_cast<uint64_t>(st.st_size));

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     }
     const double seconds = argc == 3 ? std::atof(argv[2]) : 3.0;
     if (!(seconds > 0 && seconds <= 600)) {
-        std::fprintf(stderr, "seconds must be between 0 and 600\n");
+        std::fprintf(stderr, "seconds must be more than 0 and at most 600\n");
         return 2;
     }
     medialib::openmg::DemoOmaOptions options;

@@ -1,5 +1,7 @@
 #include "medialib/detect/dispatch.h"
 
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "medialib/mp4/mp4_file.h"
@@ -32,10 +34,15 @@ std::unique_ptr<OpenedFile> OpenMediaSource(const ByteSource& src, const std::fi
             if (!h.looks_like(head)) continue;
             if (auto file = h.open(src, path)) return file;
         }
-    } catch (...) {
-        // A parser that throws (allocation failure on absurd sizes) means the
-        // content cannot be read; the caller sees an unrecognised file.
+    } catch (const std::bad_alloc&) {
+        // Absurd sizes in the content: the file cannot be read, and the
+        // caller sees an unrecognised file.
+    } catch (const std::length_error&) {
+        // The same, where a size exceeds what a container can hold.
     }
+    // Anything else is a fault of this code, not of the file: it propagates
+    // (the COM methods turn it into E_FAIL) instead of passing as "unknown
+    // format".
     return nullptr;
 }
 

@@ -12,6 +12,7 @@
 #include "medialib/core/snapshot_file.h"
 #include "medialib/core/taglib_stream.h"
 #include "medialib/core/technical.h"
+#include "medialib/ffmpeg/packet_compare.h"
 #include "medialib/ffmpeg/probe.h"
 #include "medialib/mp4/asset_boxes.h"
 
@@ -155,6 +156,39 @@ std::unique_ptr<OpenedFile> Reopen(const std::filesystem::path& path) {
     return src ? OpenMp4(*src, path) : nullptr;
 }
 
+// The non-empty texts among `values`, in order.
+std::vector<std::u16string> TextsOf(const ValueList& values) {
+    std::vector<std::u16string> texts;
+    for (const Value& v : values) {
+        if (const auto* text = std::get_if<std::u16string>(&v); text && !text->empty())
+            texts.push_back(*text);
+    }
+    return texts;
+}
+
+// TagLib rewrites the box tree and moves the sample offsets by what it
+// believes the sizes and counts to be; in a damaged file those may be wrong,
+// and the save then reports success over a copy whose tags or audio are not
+// what was meant (a count trusted too far zeroes the box after it, a size
+// read wrong leaves the tags unwritten). So the copy must open again, read
+// back every text it was given, and carry the original's audio packets.
+bool VerifyCopy(const std::filesystem::path& original, const std::filesystem::path& copy,
+                const AttributeSet& tags) {
+    const std::unique_ptr<ByteSource> copy_src = OpenFileSource(copy);
+    const std::unique_ptr<ByteSource> original_src = OpenFileSource(original);
+    if (!copy_src || !original_src) return false;
+    const std::unique_ptr<OpenedFile> reopened = OpenMp4(*copy_src, copy);
+    if (!reopened) return false;
+    const AttributeSet& stored = reopened->Attributes();
+    for (const auto& [id, values] : tags) {
+        const std::vector<std::u16string> meant = TextsOf(values);
+        if (meant.empty()) continue;
+        const auto it = stored.find(id);
+        if (it == stored.end() || TextsOf(it->second) != meant) return false;
+    }
+    return ff::SameAudioPackets(*original_src, *copy_src, "mov");
+}
+
 std::set<uint32_t> Without(std::initializer_list<uint32_t> ids) {
     std::set<uint32_t> s = AllTagAttributes();
     for (uint32_t id : ids) s.erase(id);
@@ -205,7 +239,7 @@ std::unique_ptr<OpenedFile> OpenMp4(const ByteSource& src, const std::filesystem
         return SaveWith(copy, tags, storable, is_3gp);
     };
     return std::make_unique<SnapshotFile>(container::ThreeGp, codec, std::move(attrs), storable, codec >= 0,
-                                          writer, Reopen);
+                                          writer, Reopen, VerifyCopy);
 }
 
 }  // namespace medialib

@@ -392,7 +392,14 @@ void ReadTagAttributes(const std::vector<TagFrame>& frames, const std::set<uint3
             const TagLib::StringList fields = user->fieldList();
             const std::u16string text = fields.size() < 2 ? std::u16string() : ToU16(fields[1]);
             if (row->kind == Kind::Number) {
-                claim(*row, ParseNumber(text));
+                // Track 0 is no track number, as in the other formats (and in
+                // TRCK): the frame is owned (replaced on save) but not read.
+                std::optional<int32_t> number = ParseNumber(text);
+                if (number && *number == 0) {
+                    if (can(row->id)) owned[i] = true;
+                    number.reset();
+                }
+                claim(*row, number);
             } else if (row->kind == Kind::Date) {
                 claim(*row, ParseOmgDate(text));
             } else {
@@ -495,7 +502,7 @@ std::optional<std::vector<uint8_t>> RenderEa3Tag(const AttributeSet& tags, const
                 if (auto text = AsText(value)) text_frames.push_back(UserTextFrame(row.description, *text));
                 break;
             case Kind::Number:
-                if (auto n = AsNumber(value))
+                if (auto n = AsNumber(value); n && *n > 0)  // track 0 is no track number
                     text_frames.push_back(UserTextFrame(row.description, Ascii(std::to_string(*n))));
                 break;
             case Kind::Date:

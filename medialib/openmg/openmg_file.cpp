@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <numbers>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <vector>
 
 #include "library/media_ids.h"
@@ -363,7 +365,9 @@ std::unique_ptr<OpenedFile> OpenOpenMg(const ByteSource& src, const std::filesys
         const auto layout = openmg::ReadLayout(src);
         if (!layout || !file->LoadEa3(src, *layout, path)) return nullptr;
         return file;
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // absurd sizes in the content
+    } catch (const std::length_error&) {
         return nullptr;
     }
 }

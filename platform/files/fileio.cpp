@@ -288,10 +288,17 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
             break;
     }
     if (dwFlagsAndAttributes & FILE_FLAG_WRITE_THROUGH) flags |= O_DSYNC;
+    // Opening a FIFO for reading waits for a writer, which may never come:
+    // an open for reading does not wait. Reads keep their usual blocking
+    // behaviour (the flag is cleared again below); a FIFO has no size, so the
+    // readers of whole files read nothing from it.
+    const bool read_only = !(want_write || truncates);
+    if (read_only) flags |= O_NONBLOCK;
     int fd;
     do {
         fd = open(path.c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
+    if (fd >= 0 && read_only) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (fd < 0) {
         DWORD error = ErrorFromErrno(errno, path);
         SetLastError(errno == EISDIR ? ERROR_ACCESS_DENIED : error);

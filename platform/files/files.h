@@ -253,7 +253,9 @@ errno_t _wsplitpath_s(LPCWSTR path, LPWSTR drive, size_t driveNumberOfElements, 
 
 namespace platform {
 
-// UTF-16 path ↔ the file system's UTF-8 name.
+// UTF-16 path ↔ the file system's UTF-8 name. A byte of a name that is not
+// part of valid UTF-8 travels as the lone surrogate U+DC80 + (byte - 0x80)
+// and is written back as that byte, so every existing name round-trips.
 std::string NativePath(std::u16string_view path);
 std::u16string FromNativePath(std::string_view path);
 

@@ -67,9 +67,71 @@ std::u16string PathOfLoadedObject(const struct link_map& map) {
 
 namespace platform {
 
-std::string NativePath(std::u16string_view path) { return Utf16ToUtf8(path); }
+// File names are bytes here; most are UTF-8, but not all. A byte that does
+// not belong to a valid UTF-8 sequence is carried as the lone surrogate
+// U+DC80 to U+DCFF (the low byte is the byte itself, as Python's
+// "surrogateescape" does), and turned back into that byte on the way out, so
+// every existing name reaches the file system unchanged. Valid UTF-8 never
+// decodes to these code points (surrogates cannot be encoded in UTF-8).
+std::string NativePath(std::u16string_view path) {
+    std::string out;
+    out.reserve(path.size());
+    size_t start = 0;  // the run of units that is ordinary UTF-16
+    for (size_t i = 0; i <= path.size(); ++i) {
+        const bool escaped = i < path.size() && path[i] >= 0xDC80 && path[i] <= 0xDCFF &&
+                             (i == 0 || path[i - 1] < 0xD800 || path[i - 1] > 0xDBFF);
+        if (i < path.size() && !escaped) continue;
+        out += Utf16ToUtf8(path.substr(start, i - start));
+        if (i < path.size()) out.push_back(static_cast<char>(path[i] & 0xFF));
+        start = i + 1;
+    }
+    return out;
+}
 
-std::u16string FromNativePath(std::string_view path) { return Utf8ToUtf16(path); }
+std::u16string FromNativePath(std::string_view path) {
+    std::u16string out;
+    out.reserve(path.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(path.data());
+    const size_t n = path.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char b = p[i];
+        // The length and lowest code point of a sequence led by `b`.
+        size_t length = 0;
+        char32_t minimum = 0;
+        char32_t c = 0;
+        if (b < 0x80) {
+            out.push_back(b);
+            ++i;
+            continue;
+        } else if (b >= 0xC2 && b <= 0xDF) {
+            length = 2, minimum = 0x80, c = b & 0x1F;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            length = 3, minimum = 0x800, c = b & 0x0F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            length = 4, minimum = 0x10000, c = b & 0x07;
+        }
+        bool valid = length != 0 && i + length <= n;
+        for (size_t k = 1; valid && k < length; ++k) {
+            valid = (p[i + k] & 0xC0) == 0x80;
+            c = (c << 6) | (p[i + k] & 0x3F);
+        }
+        valid = valid && c >= minimum && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
+        if (!valid) {
+            out.push_back(static_cast<char16_t>(0xDC00 + b));  // b >= 0x80: U+DC80..U+DCFF
+            ++i;
+            continue;
+        }
+        if (c >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+        i += length;
+    }
+    return out;
+}
 
 PathParts SplitWindowsPath(std::u16string_view path) {
     PathParts parts;

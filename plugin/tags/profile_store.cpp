@@ -1,6 +1,11 @@
 #include "plugin/tags/profile_store.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -136,6 +141,33 @@ void RemoveCandidate(const std::string& path, abort_callback& abort) {
 }
 
 }  // namespace
+
+ProfileBucketLock::ProfileBucketLock(LPCWSTR key_path, bool create, abort_callback& abort) {
+    const std::optional<unsigned> bucket = ProfileBucketOf(key_path);
+    if (!bucket) return;
+    const std::string profile = core_api::get_profile_path();
+    if (!Exists(profile, abort)) return;
+    const std::string root = profile + "\\ID3v2\\";
+    if (!EnsureFolder(root, create, abort)) return;
+    char digits[4];
+    std::snprintf(digits, sizeof(digits), "%02X", *bucket);
+    const std::string bucket_folder = root + digits + "\\";
+    if (!EnsureFolder(bucket_folder, create, abort)) return;
+    const std::string native = fb2k::host_path_to_native(bucket_folder.c_str());
+    fd_ = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+    }
+}
+
+ProfileBucketLock::~ProfileBucketLock() {
+    if (fd_ >= 0) ::close(fd_);  // releases the lock
+}
 
 std::optional<unsigned> ProfileBucketOf(LPCWSTR key_path) {
     if (!key_path || !*key_path) return std::nullopt;

@@ -19,8 +19,8 @@
 // with stored paths longer than it.
 //
 // All file access goes through the host's file-system service with host
-// paths. Nothing is kept in memory between calls and nothing is locked;
-// SaveSideTags (side_tags.h) serialises its own allocations.
+// paths. Nothing is kept in memory between calls; SaveSideTags (side_tags.h)
+// serialises its allocations and writes with ProfileBucketLock.
 #pragma once
 
 #include <cstdint>
@@ -56,6 +56,26 @@ std::vector<uint8_t> ProfileTrailer(LPCWSTR key_path);
 // the listing and its turn is skipped.
 bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, const SideTagSettings& settings,
                            abort_callback& abort);
+
+// An advisory lock (flock) on the bucket folder of a key path, held for as
+// long as the object lives. A save takes it around looking up or allocating
+// the name and writing the file, so saves in different processes (two
+// players, a player and a tagger) cannot give two audio files of one bucket
+// the same new name and lose one file's side tags. The lock is on the folder
+// itself: the store's layout gains no file. With `create` the store root and
+// bucket folder are made when missing; a bucket folder that does not exist
+// (and, without a profile folder, nothing) is not locked, as nothing will be
+// found or saved there. Blocks until the lock is had.
+class ProfileBucketLock {
+  public:
+    ProfileBucketLock(LPCWSTR key_path, bool create, abort_callback& abort);
+    ~ProfileBucketLock();
+    ProfileBucketLock(const ProfileBucketLock&) = delete;
+    ProfileBucketLock& operator=(const ProfileBucketLock&) = delete;
+
+  private:
+    int fd_ = -1;
+};
 
 // The stored key path at the end of a profile side-tag file, given the last
 // `window.size()` bytes of it (an even count) and whether they start at the

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "host/sdk/callstack.h"
+#include "host/sdk/file_info.h"
 #include "host/sdk/filesystem.h"
 #include "host/sdk/tag_processor.h"
 #include "plugin/tags/profile_store.h"
@@ -36,13 +37,29 @@ bool Exists(const std::string& path, abort_callback& abort) {
     return filesystem::g_exists(path.c_str(), abort);
 }
 
+// Reads the side-tag file at `path` into `info`. A file whose tag does not
+// parse (damaged, cut short) is left where it is and ignored: the audio
+// file's own tags are still worth reading, and the next save replaces it.
+// Failures to open or read the file still propagate.
 void ReadTagInto(const std::string& path, file_info& info, abort_callback& abort) {
     file_ptr f;
     {
         TRACK_CALL_TEXT("filesystem::g_open");
         filesystem::g_open(f, path.c_str(), filesystem::open_mode_read, abort);
     }
-    tag_processor_id3v2::g_get()->read(f, info, abort);
+    file_info_impl read;
+    try {
+        tag_processor_id3v2::g_get()->read(f, read, abort);
+    } catch (const exception_io_data&) {
+        return;
+    }
+    // What the tag service sets: the metadata and the ReplayGain values.
+    info.meta_remove_all();
+    for (size_t i = 0; i < read.meta_get_count(); ++i) {
+        for (size_t v = 0; v < read.meta_enum_value_count(i); ++v)
+            info.meta_add(read.meta_enum_name(i), read.meta_enum_value(i, v));
+    }
+    info.set_replaygain(read.get_replaygain());
 }
 
 // Writes `target` through a file beside it that is renamed over the target
@@ -74,6 +91,19 @@ void WriteAside(const std::string& target, const std::function<void(const file_p
     }
 }
 
+// Removes a pending file that a killed save left beside `target`. A save
+// with content replaces it anyway (it is opened as a new file); a save that
+// removes the side-tag file removes it too, so nothing stale stays behind.
+void RemoveStalePending(const std::string& target) {
+    const std::string pending = target + kPendingSuffix;
+    try {
+        abort_callback_dummy cleanup;
+        if (filesystem::g_exists(pending.c_str(), cleanup)) filesystem::g_remove(pending.c_str(), cleanup);
+    } catch (const exception_io&) {
+        // A leftover that cannot be removed changes nothing for this save.
+    }
+}
+
 void WriteTag(const file_ptr& f, const file_info& info, abort_callback& abort) {
     tag_write_callback_dummy no_temp_file;
     tag_processor_id3v2::g_get()->write(f, info, no_temp_file, abort);
@@ -102,6 +132,7 @@ void SaveToStream(const file_info& info, const char* host_path, bool content, ab
             stream, [&](const file_ptr& f) { WriteTag(f, info, abort); }, abort);
         return;
     }
+    RemoveStalePending(stream);
     try {
         TRACK_CALL_TEXT("filesystem::g_remove");
         filesystem::g_remove(stream.c_str(), abort);
@@ -114,6 +145,8 @@ void SaveToProfile(const file_info& info, LPCWSTR key_path, bool content, const 
                    abort_callback& abort) {
     if (!KeyPresent(key_path)) return;
     std::lock_guard<std::mutex> hold(g_profile_save_lock);
+    // And against saves in other processes, from the lookup to the rename.
+    const ProfileBucketLock bucket_lock(key_path, content, abort);
     std::string path;
     if (content) {
         if (!ResolveProfileTagPath(key_path, true, path, settings, abort)) return;
@@ -127,6 +160,7 @@ void SaveToProfile(const file_info& info, LPCWSTR key_path, bool content, const 
             },
             abort);
     } else if (ResolveProfileTagPath(key_path, false, path, settings, abort)) {
+        RemoveStalePending(path);
         TRACK_CALL_TEXT("filesystem::g_remove");
         filesystem::g_remove(path.c_str(), abort);
     }

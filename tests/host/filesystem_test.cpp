@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -102,6 +103,38 @@ TEST_F(HostFilesystem, MissingObjectsAndExistence) {
     EXPECT_FALSE(filesystem::g_exists(Native("d.txt").c_str(), abort));
     // A folder cannot be opened as a file.
     EXPECT_THROW(filesystem::g_open_read(f, dir.path().string().c_str(), abort), exception_io_denied);
+}
+
+// Reading opens regular files only, at once: a FIFO would wait for a writer
+// and a device may never end.
+TEST_F(HostFilesystem, FifosAndDevicesAreNotFoundForReading) {
+    ASSERT_EQ(mkfifo(Native("f.oma").c_str(), 0644), 0);
+    file_ptr f;
+    alarm(10);
+    EXPECT_THROW(filesystem::g_open_read(f, Url("f.oma").c_str(), abort), exception_io_not_found);
+    alarm(0);
+    EXPECT_THROW(filesystem::g_open_read(f, "/dev/zero", abort), exception_io_not_found);
+    EXPECT_TRUE(f.is_empty());
+}
+
+// A name longer than the file system holds (255 bytes a component) names
+// nothing: lookups, reads and removals find no object; creating it fails.
+TEST_F(HostFilesystem, NamesTooLongForTheFileSystemAreNotFound) {
+    const std::string long_name = Url(std::string(250, 'a') + ".oma:ID3v2.tag");
+    t_filestats stats;
+    bool writeable;
+    EXPECT_THROW(filesystem::g_get_stats(long_name.c_str(), stats, writeable, abort), exception_io_not_found);
+    EXPECT_FALSE(filesystem::g_exists(long_name.c_str(), abort));
+    file_ptr f;
+    EXPECT_THROW(filesystem::g_open_read(f, long_name.c_str(), abort), exception_io_not_found);
+    EXPECT_THROW(filesystem::g_remove(long_name.c_str(), abort), exception_io_not_found);
+    try {
+        filesystem::g_open(f, long_name.c_str(), filesystem::open_mode_write_new, abort);
+        ADD_FAILURE() << "a name the file system cannot hold was created";
+    } catch (const exception_io_not_found&) {
+        ADD_FAILURE() << "creating reports the name, not a missing file";
+    } catch (const exception_io&) {
+    }
 }
 
 TEST_F(HostFilesystem, FoldersCreateListEmptyRemove) {

@@ -1,5 +1,6 @@
 // The playhost program end to end, against the test component.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -35,12 +36,20 @@ class Playhost : public ::testing::Test {
     // Runs playhost with the test component and this test's profile; stdout
     // is captured, stderr discarded; `cwd`, when given, is its working folder.
     RunResult Run(const std::string& args, bool with_component = true, const std::string& cwd = {}) {
-        std::string command = Quote((testsupport::BinDir() / "playhost").string());
+        std::string command = Command(args, with_component);
         if (!cwd.empty()) command = "cd " + Quote(cwd) + " && " + command;
+        return Shell(command);
+    }
+    // The playhost command line for `args` (stderr discarded).
+    std::string Command(const std::string& args, bool with_component = true) const {
+        std::string command = Quote((testsupport::BinDir() / "playhost").string());
         if (with_component)
             command +=
                 " --component " + Quote((testsupport::BinDir() / "playhost_testcomponent.so").string());
-        command += " --profile " + Quote((dir / "profile").string()) + " " + args + " 2>/dev/null";
+        return command + " --profile " + Quote((dir / "profile").string()) + " " + args + " 2>/dev/null";
+    }
+    // Runs a shell command line and captures its standard output.
+    static RunResult Shell(const std::string& command) {
         RunResult result;
         FILE* pipe = ::popen(command.c_str(), "r");
         if (!pipe) return result;
@@ -102,6 +111,30 @@ TEST_F(Playhost, SettingsPersistAcrossRuns) {
     ASSERT_EQ(r.code, 0);
     r = Run("config");
     EXPECT_TRUE(r.Has("claim_all=off"));
+}
+
+// Settings are written atomically and under the profile folder's lock: ten
+// processes at once all succeed (each saves the test component's run
+// counters), and changes made by processes running at the same time all
+// persist.
+TEST_F(Playhost, ConcurrentRunsNeitherFailNorLoseSettings) {
+    ASSERT_EQ(Run("config claim_all on").code, 0);
+    testsupport::WriteText(dir / "song.tst", "0123456789");
+    std::string script;
+    for (int i = 0; i < 10; ++i)
+        script += "( " + Command("open " + Quote((dir / "song.tst").string())) +
+                  " >/dev/null; echo \"exit $?\" ) & ";
+    RunResult r = Shell(script + "wait");
+    std::string all_succeed;
+    for (int i = 0; i < 10; ++i) all_succeed += "exit 0\n";
+    EXPECT_EQ(r.out, all_succeed);
+
+    // Two processes changing different settings at once: both changes stay.
+    r = Shell("( " + Command("config claim_all off") + " >/dev/null; echo \"exit $?\" ) & ( " +
+              Command("config fail_data on") + " >/dev/null; echo \"exit $?\" ) & wait");
+    EXPECT_EQ(r.out, "exit 0\nexit 0\n");
+    EXPECT_EQ(Run("config").out, "claim_all=off\nfail_io=off\nfail_data=on\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "profile/settings.cfg.new"));
 }
 
 TEST_F(Playhost, RadioItemsExcludeEachOther) {

@@ -1,5 +1,6 @@
 // Settings: the record stream of a component's variables and the host's store.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <vector>
@@ -117,6 +118,48 @@ TEST(SettingsStore, SavesAndLoadsValues) {
     playhost::SettingsStore third(dir / "other.cfg");
     ASSERT_TRUE(third.MergeConfigStream(again.ToConfigStream()));
     EXPECT_EQ(third.values(), store.values());
+}
+
+// A run that changes nothing does not write; a run that changes one value
+// writes only that value over what other processes saved meanwhile.
+TEST(SettingsStore, SavesOnlyChangesAndKeepsOtherProcessesChanges) {
+    testsupport::ScopedTempDir dir;
+    const auto file = dir / "settings.cfg";
+    {
+        playhost::SettingsStore first(file);
+        std::vector<uint8_t> stream;
+        AppendRecord(stream, kFlag, {0});
+        AppendRecord(stream, kOther, {0});
+        ASSERT_TRUE(first.MergeConfigStream(stream));
+        first.Save();
+    }
+    playhost::SettingsStore reader(file);
+    playhost::SettingsStore writer(file);
+    reader.Load();
+    writer.Load();
+
+    struct stat before {};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    ASSERT_TRUE(reader.MergeConfigStream(reader.ToConfigStream()));  // given back unchanged
+    reader.Save();
+    struct stat after {};
+    ASSERT_EQ(::stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "an unchanged store rewrote the file";
+
+    std::vector<uint8_t> flag_on;
+    AppendRecord(flag_on, kFlag, {1});
+    ASSERT_TRUE(writer.MergeConfigStream(flag_on));
+    writer.Save();
+    std::vector<uint8_t> other_on;
+    AppendRecord(other_on, kOther, {1});
+    ASSERT_TRUE(reader.MergeConfigStream(other_on));
+    reader.Save();  // loaded before the writer's change: must not undo it
+
+    playhost::SettingsStore check(file);
+    check.Load();
+    EXPECT_EQ(check.values().at(kFlag), std::vector<uint8_t>{1});
+    EXPECT_EQ(check.values().at(kOther), std::vector<uint8_t>{1});
+    EXPECT_FALSE(std::filesystem::exists(file.string() + ".new"));
 }
 
 TEST(SettingsStore, MergeKeepsOthersAndRejectsDamage) {

@@ -50,6 +50,16 @@ class HostMove : public ::testing::Test {
     std::string Url(const std::string& name) const { return "file://" + (dir / name).string(); }
 };
 
+TEST_F(HostMove, ReadOnlyTargetIsNotReplaced) {
+    testsupport::WriteText(dir / "new", "new content");
+    testsupport::WriteText(dir / "old", "old content");
+    std::filesystem::permissions(dir / "old", std::filesystem::perms::owner_read);
+    EXPECT_THROW(filesystem::g_move(Url("new").c_str(), Url("old").c_str(), abort), exception_io_denied);
+    const auto bytes = testsupport::ReadBytes(dir / "old");
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old content");
+    EXPECT_TRUE(std::filesystem::exists(dir / "new"));
+}
+
 TEST_F(HostMove, ReplacesTheTargetAndLeavesNoSource) {
     testsupport::WriteText(dir / "new", "new content");
     testsupport::WriteText(dir / "old", "old content that is longer");

@@ -1,9 +1,18 @@
 // The engine's shared core: value comparison, dates, UTF conversion, byte
 // sources, atomic edits and dispatch of unknown content.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <fstream>
+#include <functional>
+#include <stdexcept>
 
 #include "container_fixtures.h"
 #include "medialib/core/atomic_save.h"
@@ -144,21 +153,144 @@ TEST(AtomicEdit, WholeNewContentReplacesOnlyOnSuccess) {
     EXPECT_FALSE(WriteAtomically(dir.path(), [](int) { return true; })) << "a folder is not a file";
 }
 
-TEST(AtomicEdit, AReadOnlyFileIsNeverReplaced) {
-    // Renaming over a file needs only the folder's permission (and root may
-    // write anything): the write bit alone must decide.
+// A file without write permission is read-only for every user, root
+// included, although the rename over it needs only the folder's permission.
+TEST(AtomicEdit, ReadOnlyFileIsNeverReplaced) {
     testsupport::ScopedTempDir dir;
     const fs::path f = dir / "data.bin";
     testsupport::WriteText(f, "original");
-    fs::permissions(f, fs::perms::owner_read | fs::perms::group_read);
-    EXPECT_FALSE(EditAtomically(f, [](const fs::path& copy) {
-        testsupport::WriteText(copy, "new");
-        return true;
-    }));
+    fs::permissions(f, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    const std::vector<uint8_t> original = testsupport::ReadBytes(f);
+    bool edited = false;
+    EXPECT_FALSE(EditAtomically(f, [&](const fs::path&) { return edited = true; }));
+    EXPECT_FALSE(edited) << "no copy is even made";
     EXPECT_FALSE(WriteAtomically(f, [](int fd) { return WriteAll(fd, "new", 3); }));
     EXPECT_FALSE(WriteWholeFile(f, [](int fd) { return WriteAll(fd, "new", 3); }));
-    EXPECT_EQ(testsupport::ReadBytes(f).size(), 8u);
+    EXPECT_EQ(testsupport::ReadBytes(f), original);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+
+    fs::permissions(f, fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_TRUE(WriteAtomically(f, [](int fd) { return WriteAll(fd, "new", 3); }));
+}
+
+size_t EntriesIn(const fs::path& folder) {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+// Where the file system offers unnamed temporary files the copy has no name
+// while it is made; elsewhere it is ".<name>.cq-XXXXXX" beside the target.
+TEST(AtomicEdit, TheCopyHasANameOnlyWhereItMust) {
+    testsupport::ScopedTempDir dir;
+    const fs::path f = dir / "data.bin";
+    testsupport::WriteText(f, "original");
+    for (bool unnamed : {true, false}) {
+        SetUnnamedTemporaryForTesting(unnamed);
+        std::string copy_seen;
+        size_t entries_during_edit = 0;
+        EXPECT_TRUE(EditAtomically(f, [&](const fs::path& copy) {
+            copy_seen = copy.string();
+            entries_during_edit = EntriesIn(dir.path());
+            testsupport::WriteText(copy, "edited");
+            return true;
+        }));
+        SetUnnamedTemporaryForTesting(true);
+        if (copy_seen.rfind("/proc/self/fd/", 0) == 0) {
+            EXPECT_TRUE(unnamed);
+            EXPECT_EQ(entries_during_edit, 1u);
+        } else {
+            EXPECT_EQ(fs::path(copy_seen).filename().string().rfind(".data.bin.cq-", 0), 0u) << copy_seen;
+            EXPECT_EQ(entries_during_edit, 2u);
+        }
+        EXPECT_EQ(testsupport::ReadBytes(f), std::vector<uint8_t>({'e', 'd', 'i', 't', 'e', 'd'}));
+        EXPECT_EQ(EntriesIn(dir.path()), 1u);
+    }
+}
+
+// A save killed halfway (SIGKILL, no clean-up runs) may leave its named
+// temporary file; the next save of the same file removes it, but not one of
+// another file's pattern nor one that a running save still holds.
+TEST(AtomicEdit, NextSaveRemovesAStaleTemporaryOfItsOwnFile) {
+    testsupport::ScopedTempDir dir;
+    const fs::path f = dir / "data.bin";
+    testsupport::WriteText(f, "original");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SetUnnamedTemporaryForTesting(false);
+        EditAtomically(f, [](const fs::path&) {
+            for (;;) ::pause();
+            return true;
+        });
+        ::_exit(0);
+    }
+    // Wait until the child's temporary exists, then kill it.
+    for (int i = 0; i < 1000 && EntriesIn(dir.path()) < 2; ++i) ::usleep(5000);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_EQ(EntriesIn(dir.path()), 2u) << "the killed save left its temporary";
+
+    const fs::path other = dir / ".other.bin.cq-AbCdEf";
+    testsupport::WriteText(other, "another file's leftover");
+    const fs::path held = dir / ".data.bin.cq-HeLd01";
+    testsupport::WriteText(held, "a save in progress");
+    const int hold = ::open(held.c_str(), O_RDONLY);
+    ASSERT_GE(hold, 0);
+    ASSERT_EQ(::flock(hold, LOCK_EX), 0);
+
+    EXPECT_TRUE(WriteAtomically(f, [](int fd) { return WriteAll(fd, "new", 3); }));
+    ::close(hold);
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(dir.path())) left.push_back(e.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{".data.bin.cq-HeLd01", ".other.bin.cq-AbCdEf", "data.bin"}));
+}
+
+// Names near the file system's limit (255 bytes) still save: the named
+// temporary cuts the name to fit.
+TEST(AtomicEdit, FilesWithNamesNearTheLimitCanBeSaved) {
+    testsupport::ScopedTempDir dir;
+    const fs::path f = dir / (std::string(250, 'a') + ".bin");
+    testsupport::WriteText(f, "original");
+    for (bool unnamed : {true, false}) {
+        SetUnnamedTemporaryForTesting(unnamed);
+        EXPECT_TRUE(EditAtomically(f, [](const fs::path& copy) {
+            testsupport::WriteText(copy, "edited");
+            return true;
+        })) << unnamed;
+        SetUnnamedTemporaryForTesting(true);
+        EXPECT_EQ(EntriesIn(dir.path()), 1u);
+    }
+}
+
+TEST(Dispatch, FifosAndDevicesAreNotOpened) {
+    testsupport::ScopedTempDir dir;
+    const fs::path fifo = dir / "f.oma";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    ::alarm(10);  // a test that waits for a writer ends here
+    EXPECT_FALSE(OpenFileSource(fifo));
+    EXPECT_FALSE(OpenMediaFile(fifo));
+    ::alarm(0);
+    EXPECT_FALSE(OpenMediaFile("/dev/zero"));
+}
+
+// Detection turns absurd sizes in the content (an allocation that fails)
+// into "not recognised", but a fault of the code itself is not passed off as
+// an unknown format: it reaches the caller (the COM methods answer E_FAIL).
+TEST(Dispatch, OnlyAllocationFailuresCountAsUnrecognisedContent) {
+    struct Throwing final : ByteSource {
+        std::function<void()> raise;
+        uint64_t Size() const override { return 1000; }
+        size_t ReadAt(uint64_t, void*, size_t) const override {
+            raise();
+            return 0;
+        }
+    } source;
+    source.raise = [] { throw std::bad_alloc(); };
+    EXPECT_FALSE(OpenMediaSource(source, "x.oma"));
+    source.raise = [] { throw std::length_error("too long"); };
+    EXPECT_FALSE(OpenMediaSource(source, "x.oma"));
+    source.raise = [] { throw std::logic_error("a fault of the code"); };
+    EXPECT_THROW(OpenMediaSource(source, "x.oma"), std::logic_error);
 }
 
 TEST(Dispatch, UnknownOrEmptyContentGivesNull) {

@@ -129,6 +129,16 @@ TEST_P(ContainerRoundTrip, FailedWriteLeavesTheOriginalByteForByte) {
     EXPECT_EQ(fixtures::Text(*file, attr::Title), u"<absent>");
 }
 
+TEST_P(ContainerRoundTrip, ReadOnlyFileRefusesTheSave) {
+    fs::permissions(path_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    const std::vector<uint8_t> original = testsupport::ReadBytes(path_);
+    auto file = OpenMediaFile(path_);
+    ASSERT_TRUE(file);
+    EXPECT_FALSE(file->Save(path_, fixtures::FullTags()));
+    EXPECT_TRUE(testsupport::ReadBytes(path_) == original);
+}
+
 // A date value outside the years a tag can write (1..9999) is no date: the
 // year text given beside it is stored instead of a garbled date.
 TEST_P(ContainerRoundTrip, ADateOutsideTheWritableYearsIsNotStored) {

@@ -5,6 +5,8 @@
 #include <taglib/mp4file.h>
 #include <taglib/mp4tag.h>
 
+#include <algorithm>
+
 #include "container_fixtures.h"
 #include "medialib/detect/dispatch.h"
 #include "medialib/mp4/asset_boxes.h"
@@ -54,6 +56,60 @@ TEST(Mp4AssetBoxes, DamagedBoxTreesAreWalkedSafely) {
     auto src = MemorySource(bytes);
     EXPECT_TRUE(ReadAssetBoxes(*src).empty());
     EXPECT_FALSE(OpenMediaSource(*src, "bad.3gp"));
+}
+
+// A damaged box tree can make TagLib report a save that did not happen (a
+// trak size read wrong) or that damaged the copy (an stco entry count
+// trusted past its box zeroes the box after it). The copy is checked before
+// it replaces the original: the save fails and the original stays.
+TEST(Mp4Save, DamagedFilesAreRefusedNotCorrupted) {
+    CQ_REQUIRE_FFMPEG();
+    testsupport::ScopedTempDir dir;
+    const fs::path good = dir / "good.m4a";
+    ASSERT_TRUE(fixtures::MakeTone(good, "-c:a aac -metadata title=Old -metadata artist=Art", 0.3));
+    const std::vector<uint8_t> bytes = testsupport::ReadBytes(good);
+    auto find = [&](const char* type) {
+        const auto at = std::search(bytes.begin(), bytes.end(), type, type + 4);
+        return static_cast<size_t>(at - bytes.begin());
+    };
+    auto put32 = [](std::vector<uint8_t>& b, size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+    };
+    auto get32 = [&](size_t at) {
+        return (uint32_t{bytes[at]} << 24) | (uint32_t{bytes[at + 1]} << 16) |
+               (uint32_t{bytes[at + 2]} << 8) | bytes[at + 3];
+    };
+    const size_t stco = find("stco");
+    const size_t trak = find("trak");
+    ASSERT_LT(stco, bytes.size());
+    ASSERT_EQ(get32(stco + 8), 1u) << "one chunk expected in a short tone";
+
+    std::vector<uint8_t> counted = bytes;
+    put32(counted, stco + 8, 8);
+    std::vector<uint8_t> sized = bytes;
+    put32(sized, trak - 4, 2 * get32(trak - 4));
+    for (const auto& [name, damaged] : {std::pair{"stco.m4a", counted}, std::pair{"trak.m4a", sized}}) {
+        SCOPED_TRACE(name);
+        const fs::path path = dir / name;
+        testsupport::WriteBytes(path, damaged);
+        auto file = OpenMediaFile(path);
+        if (!file) continue;  // not even opened: nothing can be saved
+        AttributeSet tags = file->Attributes();
+        tags[attr::Title] = {u"X"};
+        EXPECT_FALSE(file->Save(path, tags));
+        EXPECT_TRUE(testsupport::ReadBytes(path) == damaged);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()),
+                  std::string(name) == "stco.m4a" ? 2 : 3);
+    }
+
+    // The undamaged file saves, and keeps its audio.
+    auto file = OpenMediaFile(good);
+    ASSERT_TRUE(file);
+    AttributeSet tags = file->Attributes();
+    tags[attr::Title] = {u"X"};
+    EXPECT_TRUE(file->Save(good, tags));
+    EXPECT_EQ(fixtures::Text(*file, attr::Title), u"X");
+    EXPECT_EQ(fixtures::Text(*file, attr::Artist), u"Art");
 }
 
 // Another tagger may store more covers than the five jacket slots.

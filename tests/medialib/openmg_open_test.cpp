@@ -141,6 +141,8 @@ TEST(OpenMgOpen, LegacyPackageGivesMetadataButNoAudio) {
     testsupport::ScopedTempDir dir;
     const auto copy = dir / "legacy.omg";
     std::filesystem::copy_file(path, copy);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);  // samples are read-only
     const auto reopened = Open(copy);
     ASSERT_NE(reopened, nullptr);
     AttributeSet tags;
@@ -262,7 +264,9 @@ TEST(OpenMgOpen, DetectionIsByContent) {
     testsupport::ScopedTempDir dir;
     const auto named_oma = dir / "riff.oma";
     std::filesystem::copy_file(riff, named_oma);
-    EXPECT_EQ(Open(named_oma), nullptr);  // a RIFF file named .oma is not OpenMG
+    std::filesystem::permissions(named_oma, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);  // samples are read-only
+    EXPECT_EQ(Open(named_oma), nullptr);                               // a RIFF file named .oma is not OpenMG
 
     const auto tagged = dir / "demo.bin";
     ASSERT_TRUE(openmg::WriteDemoOma(tagged, 0.5));
@@ -277,6 +281,8 @@ TEST(OpenMgOpen, DetectionIsByContent) {
     // lower case.
     const auto odd_name = dir / "b\377d.\303\226MA";  // 0xFF, then U+00D6 in UTF-8
     std::filesystem::copy_file(tagged, odd_name);
+    std::filesystem::permissions(odd_name, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);  // samples are read-only
     const auto odd = Open(odd_name);
     ASSERT_NE(odd, nullptr);
     EXPECT_EQ(Text(*odd, attr::Extension), u".\u00D6ma");
@@ -302,6 +308,8 @@ TEST(OpenMgOpen, ExtensionPicksTheContainerNumber) {
     for (const auto& c : cases) {
         const auto copy = dir / c.name;
         std::filesystem::copy_file(path, copy);
+        std::filesystem::permissions(copy, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add);  // samples are read-only
         const auto file = Open(copy);
         ASSERT_NE(file, nullptr) << c.name;
         EXPECT_EQ(file->Container(), c.container) << c.name;

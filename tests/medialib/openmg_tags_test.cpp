@@ -579,6 +579,23 @@ TEST(OpenMgTags, UnreadableValuesAreNotWritten) {
     }
 }
 
+// Track 0 is no track number, as in MP3 and MP4 files: not written, and a
+// stored "0" (written before) reads as no track number.
+TEST(OpenMgTags, TrackZeroIsNoTrackNumber) {
+    testsupport::ScopedTempDir dir;
+    const auto path = dir / "n.oma";
+    ASSERT_TRUE(openmg::WriteDemoOma(path, 0.1));
+    AttributeSet tags;
+    tags[attr::TrackNumber] = {int32_t{0}};
+    tags[attr::TotalTracks] = {int32_t{9}};
+    ASSERT_TRUE(Open(path)->Save(path, tags));
+    const auto frames = FramesOf(path);
+    EXPECT_EQ(std::count_if(frames.begin(), frames.end(), [](const auto& f) { return f.id == "TXXX"; }), 0);
+    const auto file = Open(path);
+    EXPECT_EQ(file->Attributes().count(attr::TrackNumber), 0u);
+    EXPECT_EQ(file->Attributes().at(attr::TotalTracks).size(), 1u);
+}
+
 TEST(OpenMgTags, UrlsOutsideLatin1AreStoredAsPercentEscapes) {
     testsupport::ScopedTempDir dir;
     const auto path = dir / "u.oma";

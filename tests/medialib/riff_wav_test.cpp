@@ -55,6 +55,7 @@ TEST(RiffAtrac3, TagsWrittenIntoACopyLeaveTheAtracStreamIntact) {
     testsupport::ScopedTempDir dir;
     const fs::path copy = dir / "sine.at3";
     fs::copy_file(sample, copy);
+    fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add);  // samples are read-only
     auto before = ff::DecodeAll(*OpenFileSource(copy));
     auto file = OpenMediaFile(copy);
     ASSERT_TRUE(file);

@@ -177,6 +177,8 @@ TEST_F(MediaLibraryModule, ProtectedLegacyPackageIsReadOnly) {
     CQ_REQUIRE_SAMPLE(path, "pronom_02-Untitled-2_openmg_legacy.omg");
     testsupport::ScopedTempDir dir;
     std::filesystem::copy_file(path, dir / "legacy.omg");
+    std::filesystem::permissions(dir / "legacy.omg", std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);  // samples are read-only
     const auto before = testsupport::ReadBytes(dir / "legacy.omg");
     ComPtr<MediaItem> item = Open(dir / "legacy.omg", kMediaItemWrite);
     ASSERT_TRUE(item);

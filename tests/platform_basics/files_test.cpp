@@ -48,6 +48,47 @@ mode_t ModeOf(const fs::path& path) {
     return st.st_mode & 07777;
 }
 
+// Closes a handle at the end of a scope.
+struct HandleCloser {
+    HANDLE h;
+    ~HandleCloser() {
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+};
+
+// Every existing file name reaches the file system unchanged: bytes that
+// are not UTF-8 travel as U+DC80..U+DCFF and come back as the same bytes.
+TEST(NativePathTest, NamesThatAreNotUtf8RoundTrip) {
+    const std::vector<std::string> names = {
+        "plain.oma",
+        "caf\xC3\xA9.oma",
+        "\xE6\x97\xA5\xE6\x9C\xAC.oma",
+        "\xF0\x9F\x8E\xB5.oma",
+        "caf\xE9.oma",           // Latin-1
+        "\xC3(.oma",             // a lead byte without its continuation
+        "\xED\xB2\x80.oma",      // an encoded surrogate (not UTF-8)
+        "\xC0\xAF.oma",          // an overlong "/"
+        "\xF4\x90\x80\x80.oma",  // beyond U+10FFFF
+        "end\xE6\x97",           // cut short at the end
+    };
+    for (const std::string& name : names) {
+        const std::u16string wide = platform::FromNativePath(name);
+        EXPECT_EQ(platform::NativePath(wide), name) << name;
+    }
+    EXPECT_EQ(platform::FromNativePath("caf\xE9"), std::u16string(u"caf\xDCE9"));
+    EXPECT_EQ(platform::FromNativePath("caf\xC3\xA9"), std::u16string(u"caf\u00E9"));
+    EXPECT_EQ(platform::NativePath(u"\U0001F3B5"), "\xF0\x9F\x8E\xB5");
+
+    testsupport::ScopedTempDir dir;
+    const fs::path latin1 = dir / "caf\xE9.oma";
+    testsupport::WriteText(latin1, "x");
+    const std::u16string wide = platform::FromNativePath(latin1.string());
+    EXPECT_NE(GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES);
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_TRUE(CloseHandle(h));
+}
+
 TEST(FullPathTest, MakesAbsoluteAndCollapses) {
     EXPECT_EQ(Cwd() + u"/a/c.txt", platform::FullPath(u"a/./b/../c.txt"));
     EXPECT_EQ(u"/x/y", platform::FullPath(u"/x//y/."));
@@ -228,6 +269,22 @@ TEST(FileIoTest, HandlesThatAreNotOpenFailCleanly) {
     EXPECT_FALSE(ReadFile(reinterpret_cast<HANDLE>(0x12345678), nullptr, 0, &n, nullptr));
     EXPECT_EQ(INVALID_FILE_SIZE, GetFileSize(nullptr, nullptr));
     EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+}
+
+// Opening a FIFO for reading must not wait for a writer that never comes
+// (the alarm ends a test that hangs); a FIFO has no size to read.
+TEST(FileIoTest, OpeningAFifoForReadingDoesNotWait) {
+    testsupport::ScopedTempDir dir;
+    const fs::path fifo = dir / "f.oma";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    alarm(10);
+    HANDLE h =
+        CreateFileW(W(fifo).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    alarm(0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    DWORD high = 0;
+    EXPECT_EQ(0u, GetFileSize(h, &high));
+    EXPECT_TRUE(CloseHandle(h));
 }
 
 TEST(AttributesTest, KindsAndMissingFiles) {

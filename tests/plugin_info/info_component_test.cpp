@@ -3,9 +3,11 @@
 // and on files the engine generates. What the library stored is checked with
 // the engine itself, the profile side-tag file byte by byte and with TagLib.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -96,6 +98,87 @@ class InfoComponent : public ::testing::Test {
 
     ScopedTempDir dir;
 };
+
+// A file name of 246 to 255 bytes has no room for the stream side-tag name
+// (name + ":ID3v2.tag"): that means "no stream side tag" when reading, and the
+// file is read and tagged like any other. Only a save that needs the stream
+// side-tag file fails.
+TEST_F(InfoComponent, NamesNearTheFileSystemLimitAreReadAndTagged) {
+    const fs::path file = Demo(std::string(246, 'n') + ".oma");
+    ProgramResult r = Info(file);
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_TRUE(r.HasLine("title=Demo")) << r.out;
+    r = Tag(file, {"title=Long"});
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_EQ(LibraryText(file, medialib::attr::Title), "Long");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2)
+        << "the file and the profile folder, no temporary";
+
+    Switch("write_ntfs_stream", true);
+    r = Tag(file, {"title=Stream", "mood=Calm"});
+    EXPECT_NE(r.exit_code, 0) << "the stream side-tag file cannot be written";
+    EXPECT_EQ(LibraryText(file, medialib::attr::Title), "Long");
+    EXPECT_TRUE(Info(file).HasLine("title=Long"));
+}
+
+// Ten playhost processes tag ten files of one bucket at once (the names add
+// up alike). Each save holds the bucket's lock from the lookup to the
+// rename, so no two files get the same new name: ten side-tag files, every
+// file keeps its own tags, every process succeeds.
+TEST_F(InfoComponent, ConcurrentProcessesTaggingOneBucketKeepEveryFilesSideTags) {
+    const std::vector<std::string> names = {"A",    "AKZZ", "ALYZ", "ALZY", "AMXZ",
+                                            "AMYY", "AMZX", "ANWZ", "ANXY", "ANYX"};
+    std::set<unsigned> buckets;
+    for (const std::string& name : names) {
+        const fs::path file = Demo(name + ".oma", 0.1);
+        buckets.insert(*corvina::ProfileBucketOf(KeyOf(file).c_str()));
+    }
+    ASSERT_EQ(buckets.size(), 1u) << "the names must share a bucket";
+    Switch("use_user_profile", true);
+
+    const std::string playhost = ShellQuote((testsupport::BinDir() / "playhost").string()) + " --component " +
+                                 ShellQuote((testsupport::BinDir() / "corvina.so").string()) + " --profile " +
+                                 ShellQuote(Profile().string());
+    std::string script;
+    for (const std::string& name : names) {
+        script += "( " + playhost + " tag " + ShellQuote((dir / (name + ".oma")).string()) + " mood=m" +
+                  name + " >/dev/null 2>&1; echo \"exit " + name + " $?\" ) & ";
+    }
+    script += "wait";
+    const ProgramResult r = testsupport::RunShell(script);
+    for (const std::string& name : names) EXPECT_TRUE(r.HasLine("exit " + name + " 0")) << r.out;
+    EXPECT_EQ(StoreFiles().size(), names.size());
+    for (const std::string& name : names) {
+        const ProgramResult info = Info(dir / (name + ".oma"));
+        EXPECT_TRUE(info.HasLine("mood=m" + name)) << info.out;
+    }
+}
+
+// Reading changes no setting, so ten playhost info runs at once leave the
+// settings file as it was (not even rewritten) and all succeed.
+TEST_F(InfoComponent, ConcurrentInfoRunsDoNotRewriteTheSettings) {
+    const fs::path file = Demo("x.oma", 0.1);
+    Switch("use_user_profile", true);
+    const fs::path settings = Profile() / "settings.cfg";
+    struct stat before {};
+    ASSERT_EQ(::stat(settings.c_str(), &before), 0);
+    std::string script;
+    for (int i = 0; i < 10; ++i)
+        script += "( " + ShellQuote((testsupport::BinDir() / "playhost").string()) + " --component " +
+                  ShellQuote((testsupport::BinDir() / "corvina.so").string()) + " --profile " +
+                  ShellQuote(Profile().string()) + " info " + ShellQuote(file.string()) +
+                  " >/dev/null 2>&1; echo \"exit $?\" ) & ";
+    const ProgramResult r = testsupport::RunShell(script + "wait");
+    std::string all_succeed;
+    for (int i = 0; i < 10; ++i) all_succeed += "exit 0\n";
+    EXPECT_EQ(r.out, all_succeed);
+    struct stat after {};
+    ASSERT_EQ(::stat(settings.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec)
+        << "a run that changed nothing rewrote the settings";
+}
 
 TEST_F(InfoComponent, ProfileSideTagCarriesWhatTheLibraryCannotStore) {
     const fs::path file = Demo("x.oma", 0.5);

@@ -373,11 +373,22 @@ TEST_F(ReaderTest, MissingPathOrItemOrAFailedLoadIsAnIoErrorWithTheRecordUntouch
 }
 
 TEST_F(ReaderTest, ASideTagErrorPropagatesAndTheItemIsStillClosed) {
+    // A side-tag "file" that cannot be opened (a folder) is an error...
     const std::string path = InDir("a.oma");
+    std::filesystem::create_directory(path + ":ID3v2.tag");
+    file_info_impl info;
+    EXPECT_THROW(Read(path, info), exception_io_denied);
+    EXPECT_EQ(item.Log(), (std::vector<std::string>{"Load(1)", "Close"}));
+}
+
+TEST_F(ReaderTest, ADamagedSideTagIsIgnoredAndTheFileIsRead) {
+    // ...but one whose tag does not parse is ignored: the file's own tags count.
+    const std::string path = InDir("b.oma");
     testsupport::WriteText(path + ":ID3v2.tag", "not a tag");
     file_info_impl info;
-    EXPECT_THROW(Read(path, info), exception_io_data);
-    EXPECT_EQ(item.Log(), (std::vector<std::string>{"Load(1)", "Close"}));
+    EXPECT_NO_THROW(Read(path, info));
+    EXPECT_EQ(item.Log().back(), "Close");
+    EXPECT_TRUE(std::filesystem::exists(path + ":ID3v2.tag"));
 }
 
 TEST_F(ReaderTest, ExtensionIsTakenFromTheFileNameOnly) {

@@ -68,6 +68,52 @@ TEST_F(SideTags, StreamFileIsHostPathPlusStreamName) {
     EXPECT_EQ(std::string(Load().meta_get("mood", 0)), "calm");
 }
 
+// A read-only side-tag file is refused for every user (root included) and
+// keeps what it held; no pending file is left beside it.
+TEST_F(SideTags, ReadOnlySideTagFilesAreNotReplaced) {
+    flags.ntfs_stream = true;
+    flags.user_profile = true;
+    Save(Titled("first"));
+    const std::filesystem::path profile_file = ProfileFile();
+    ASSERT_FALSE(profile_file.empty());
+    for (const std::filesystem::path& f : {stream_file, profile_file}) {
+        std::filesystem::permissions(f,
+                                     std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    }
+    EXPECT_THROW(Save(Titled("second")), exception_io_denied);
+    flags.ntfs_stream = false;
+    EXPECT_THROW(Save(Titled("second")), exception_io_denied);
+    flags.ntfs_stream = true;
+    EXPECT_EQ(LoadedTitle(), "first");
+    flags.ntfs_stream = false;
+    EXPECT_EQ(LoadedTitle(), "first");
+    EXPECT_FALSE(std::filesystem::exists(stream_file.string() + ".new"));
+    EXPECT_FALSE(std::filesystem::exists(profile_file.string() + ".new"));
+}
+
+// A save killed between writing "<name>.new" and renaming it leaves the
+// pending file; the next save of the same side-tag file does not leave it.
+TEST_F(SideTags, StalePendingFilesAreClearedByTheNextSave) {
+    flags.ntfs_stream = true;
+    flags.user_profile = true;
+    Save(Titled("first"));
+    const std::filesystem::path profile_file = ProfileFile();
+    ASSERT_FALSE(profile_file.empty());
+    for (const std::filesystem::path& f : {stream_file, profile_file})
+        testsupport::WriteText(f.string() + ".new", "left by a killed save");
+    Save(Titled("second"));
+    EXPECT_FALSE(std::filesystem::exists(stream_file.string() + ".new"));
+    EXPECT_FALSE(std::filesystem::exists(profile_file.string() + ".new"));
+    for (const std::filesystem::path& f : {stream_file, profile_file})
+        testsupport::WriteText(f.string() + ".new", "left by a killed save");
+    Save(file_info_impl());  // no content: both side-tag files go, and their leftovers
+    EXPECT_FALSE(std::filesystem::exists(stream_file));
+    EXPECT_FALSE(std::filesystem::exists(stream_file.string() + ".new"));
+    EXPECT_FALSE(std::filesystem::exists(profile_file));
+    EXPECT_FALSE(std::filesystem::exists(profile_file.string() + ".new"));
+    EXPECT_EQ(LoadedTitle(), "");
+}
+
 TEST_F(SideTags, LoadOrderPrefersTheSwitchedOnPlace) {
     PutBoth("stream", "profile");
     flags.ntfs_stream = true;
@@ -125,11 +171,38 @@ TEST_F(SideTags, LoadWithNothingStoredGivesNothing) {
     EXPECT_EQ(no_key.meta_get_count(), 0u);
 }
 
-TEST_F(SideTags, DamagedStreamFileFailsTheLoad) {
+// A side-tag file whose tag does not parse must not make a good audio file
+// unreadable: it is ignored (and left in place for the next save to replace),
+// and the next place is tried.
+TEST_F(SideTags, DamagedSideTagFilesAreIgnoredAndKept) {
     testsupport::WriteText(stream_file, "not a tag");
     flags.ntfs_stream = true;
     file_info_impl info;
-    EXPECT_THROW(LoadSideTags(info, host_path.c_str(), key.c_str(), flags, abort), exception_io_data);
+    EXPECT_NO_THROW(LoadSideTags(info, host_path.c_str(), key.c_str(), flags, abort));
+    EXPECT_EQ(info.meta_get_count(), 0u);
+    EXPECT_TRUE(std::filesystem::exists(stream_file));
+
+    // A profile file whose key path matches but whose tag claims more bytes
+    // than it holds.
+    std::vector<uint8_t> damaged = {'I', 'D', '3', 4, 0, 0, 0, 0, 0x7F, 0x7F, 'T', 'I', 'T', '2'};
+    const std::vector<uint8_t> trailer = corvina::ProfileTrailer(key.c_str());
+    damaged.insert(damaged.end(), trailer.begin(), trailer.end());
+    std::filesystem::create_directories(BucketFolder(key));
+    const auto profile_file = BucketFolder(key) / "00000000.tag";
+    testsupport::WriteBytes(profile_file, damaged);
+    flags.user_profile = true;
+    EXPECT_NO_THROW(LoadSideTags(info, host_path.c_str(), key.c_str(), flags, abort));
+    EXPECT_EQ(info.meta_get_count(), 0u);
+    EXPECT_TRUE(testsupport::ReadBytes(profile_file) == damaged);
+
+    // The next save replaces the damaged profile file; with the stream file
+    // still damaged, the load goes on to the profile place and finds it.
+    flags = {};
+    flags.user_profile = true;
+    Save(Titled("from the profile"));
+    EXPECT_EQ(BucketFiles(key), std::vector<std::string>{"00000000.tag"});
+    flags.ntfs_stream = true;
+    EXPECT_EQ(LoadedTitle(), "from the profile");
 }
 
 TEST_F(SideTags, SaveWithAndWithoutContentPerPlace) {

@@ -27,6 +27,17 @@ TEST(ConsoleOutput, RedirectedWritesAnsiBytesAndSingleLineFeeds) {
     EXPECT_EQ(capture.Text(), "Title=Caf\xE9 ?\n=value only\nkey only=\n=\nN\xFCm=42\n");
 }
 
+// A value cannot forge lines of the protocol: every C0 control inside key
+// or value is printed as a space, on both output paths.
+TEST(ConsoleOutput, ControlCharactersInValuesArePrintedAsSpaces) {
+    tooltest::CodePage code_page("windows-1252");
+    tooltest::OutputCapture capture;
+    WriteKeyValue(u"Title", u"X\nEOS.\nGenre=Injected\r\t\x1b\x7f\u2028");
+    WriteKeyValue(u"K\ney", u"v");
+    EXPECT_EQ(capture.Text(), "Title=X EOS. Genre=Injected   \x7f?\nK ey=v\n");
+    EXPECT_EQ(quillet::OneLine(std::u16string(u"a\0b\x1f c", 6)), std::u16string(u"a b  c"));
+}
+
 TEST(ConsoleOutput, LongValuesAreWrittenWhole) {
     tooltest::CodePage code_page("windows-1252");
     tooltest::OutputCapture capture;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -149,6 +151,24 @@ TEST_F(InfoFileTest, WrittenFileReadsBackAndFoldersAreCreated) {
     EXPECT_EQ(Entries(back), Entries(list));
 }
 
+// A value holding line ends (any tag editor can store them) must not split
+// into lines of its own: controls are written as spaces and the entry reads
+// back whole, in every encoding.
+TEST_F(InfoFileTest, ControlCharactersInAValueAreWrittenAsSpaces) {
+    NameValueList list;
+    list.Append(u"Title", u"X\nEOS.\r\nGenre=Injected\t\x1b[2J");
+    list.Append(u"Album", u"A");
+    for (LONG digit : {1, 2, 8, 3}) {
+        const auto path = dir_ / ("x" + std::to_string(digit) + ".info");
+        ASSERT_TRUE(quillet::WriteInfoFile(list, U16(path).c_str(), digit));
+        NameValueList back;
+        quillet::ReadInfoFile(U16(path).c_str(), back);
+        EXPECT_EQ(Entries(back), (Pairs{{u"Title", u"X EOS.  Genre=Injected  [2J"}, {u"Album", u"A"}}))
+            << digit;
+    }
+    EXPECT_EQ(Bytes(dir_ / "x1.info"), "Title=X EOS.  Genre=Injected  [2J\r\nAlbum=A\r\n");
+}
+
 TEST_F(InfoFileTest, TextFileEncodings) {
     const auto path = dir_ / "t.txt";
     quillet::WriteTextFile(U16(path).c_str(), u"plain", 3);
@@ -245,6 +265,30 @@ TEST_F(InfoFileTest, AWriteThatFailsPartWayLeavesNoShortFileAndIsNotReported) {
     EXPECT_FALSE(std::filesystem::exists(written));
     EXPECT_FALSE(text_written);
     EXPECT_FALSE(std::filesystem::exists(dir_ / "notes.txt"));
+}
+
+// A FIFO or device is no info file: reading it gives nothing at once, and a
+// forced export does not replace it (opening it to write would wait for a
+// reader).
+TEST_F(InfoFileTest, FifosAreNeitherReadNorWritten) {
+    const auto fifo = dir_ / "f.info";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    alarm(10);
+    NameValueList read;
+    quillet::ReadInfoFile(U16(fifo).c_str(), read);
+    EXPECT_TRUE(read.Empty());
+    std::u16string text;
+    EXPECT_FALSE(quillet::ReadTextFile(U16(fifo).c_str(), &text));
+    NameValueList list;
+    list.Append(u"Title", u"T");
+    NameValueList exports;
+    exports.Append(u"3", U16(fifo).c_str());
+    tooltest::OutputCapture capture;
+    EXPECT_FALSE(quillet::ExportInfoFiles(exports, list, true));
+    EXPECT_FALSE(quillet::WriteInfoFile(list, u"/dev/null", 3));
+    alarm(0);
+    EXPECT_EQ(capture.Text(), "");
+    EXPECT_FALSE(std::filesystem::is_regular_file(fifo));
 }
 
 TEST_F(InfoFileTest, ImportLetsTheLaterFileWin) {

@@ -2,6 +2,7 @@
 // with committed golden files, the program without a registered media
 // library, and output to a terminal.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
@@ -84,6 +85,99 @@ TEST(Program, TerminalOutputIsTextWithSingleLineFeeds) {
     const Result r = RunQuillet({"--Version"}, {}, true);
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, Golden("version.out"));
+}
+
+// Files the project makes itself (make_demo_oma: a tagged OpenMG tone).
+class DemoFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        song_ = dir_ / "song.oma";
+        const Result made =
+            testsupport::RunProgram(testsupport::BinDir() / "make_demo_oma", {song_.string(), "1"});
+        ASSERT_EQ(made.exit_code, 0) << "make_demo_oma failed";
+    }
+    std::string Title(const std::filesystem::path& path) {
+        const Result r = RunQuillet({"--Get", path.string()});
+        const size_t at = r.out.find("\nTitle=");
+        if (at == std::string::npos) return "<missing>";
+        return r.out.substr(at + 7, r.out.find('\n', at + 1) - at - 7);
+    }
+
+    testsupport::ScopedTempDir dir_;
+    std::filesystem::path song_;
+};
+
+// A read-only file is refused whoever runs the program (root too, who may
+// write the folder), and the refusal is a failed run, not a listing of values
+// that never reached the file.
+TEST_F(DemoFileTest, PutOnAReadOnlyFileFailsAndKeepsTheFile) {
+    std::filesystem::permissions(song_,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    const std::vector<uint8_t> before = testsupport::ReadBytes(song_);
+    const Result r = RunQuillet({"--Put", "--Title", "New", song_.string()});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_TRUE(testsupport::ReadBytes(song_) == before);
+    EXPECT_NE(Title(song_), "New");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
+TEST_F(DemoFileTest, GetAllOnAFileNamedLikeItsInfoFileKeepsTheAudio) {
+    const auto named_info = dir_ / "song.info";
+    std::filesystem::copy_file(song_, named_info);
+    const std::vector<uint8_t> before = testsupport::ReadBytes(named_info);
+    const Result r = RunQuillet({"--GetAll", "--ForceWrite", named_info.string()});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out.find("InfoFile="), std::string::npos);
+    EXPECT_TRUE(testsupport::ReadBytes(named_info) == before);
+}
+
+// A FIFO as target, info, base or jacket file: nothing waits, nothing is
+// read from it or written to it. `timeout` ends a run that would hang.
+TEST_F(DemoFileTest, FifosAreNotFilesToReadOrWrite) {
+    const auto fifo = dir_ / "f.oma";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo((dir_ / "g.info").c_str(), 0644), 0);
+    const std::string quillet = testsupport::ShellQuote((testsupport::BinDir() / "Quillet").string());
+    const std::string song = testsupport::ShellQuote(song_.string());
+    const std::string f = testsupport::ShellQuote(fifo.string());
+    auto run = [&](const std::string& args) {
+        return testsupport::RunShell("LC_ALL=C.UTF-8 timeout 20 " + quillet + " " + args);
+    };
+    Result r = run("--Get " + f);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_FALSE(r.HasKey("TargetTrack"));
+    for (const char* option : {"--Info ", "--Base ", "--Jacket "}) {
+        r = run(std::string("--Put --Quiet ") + option + f + " " + song);
+        EXPECT_TRUE(r.HasLine("EOS.")) << option;
+    }
+    r = run("--Get --Quiet --ForceWrite --Info " + testsupport::ShellQuote((dir_ / "g").string()) + " " +
+            song);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_FALSE(r.HasKey("InfoFile"));
+}
+
+// Arguments are UTF-8 whatever the locale, and a name that is not UTF-8 is
+// reached all the same.
+TEST_F(DemoFileTest, ArgumentsAreUtf8UnderEveryLocaleAndEveryNameOpens) {
+    const auto japanese = dir_ / "\xE6\x97\xA5\xE6\x9C\xAC.oma";
+    std::filesystem::copy_file(song_, japanese);
+    Result r =
+        RunQuillet({"--Put", "--Quiet", "--Title", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", japanese.string()},
+                   {"LC_ALL=C"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_TRUE(r.HasKey("TargetTrack"));
+    EXPECT_EQ(Title(japanese), "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E");
+
+    const auto latin1 = dir_ / "caf\xE9.oma";
+    std::filesystem::copy_file(song_, latin1);
+    for (const char* locale : {"LC_ALL=C", "LC_ALL=C.UTF-8"}) {
+        r = RunQuillet({"--Put", "--Quiet", "--Title", "Latin", latin1.string()}, {locale});
+        EXPECT_EQ(r.exit_code, 0) << locale;
+        EXPECT_TRUE(r.HasKey("TargetTrack")) << locale;
+    }
+    EXPECT_EQ(Title(latin1), "Latin");
 }
 
 // Real samples, worked on as copies. Each test skips while the media library

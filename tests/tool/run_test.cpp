@@ -193,6 +193,46 @@ TEST_F(RunTest, QuietSkipsTheListingButStillCloses) {
     EXPECT_EQ(item->close_count, 1);
 }
 
+TEST_F(RunTest, FailedCloseFailsTheRunAfterTheListing) {
+    // Close writes the changes: a save that fails there must not pass as success.
+    ComPtr<FakeMediaItem> item = Openable(song_);
+    item->close_result = E_ACCESSDENIED;
+    EXPECT_EQ(Run({u"--Put", u"--Title", u"New", U16(song_)}), 1);
+    EXPECT_NE(output_.find("\nTitle=New\n"), std::string::npos);  // listed before the close
+    EXPECT_EQ(item->close_count, 1);
+    EXPECT_EQ(Run({u"--Get", u"--Quiet", U16(song_)}), 1);
+
+    item->close_result = S_OK;
+    EXPECT_EQ(Run({u"--Put", u"--Title", u"New", U16(song_)}), 0);
+}
+
+// The default export names come from the target's own name: a target
+// called song.info would be overwritten by its own info export, and a
+// picture or text path may name the target or a base file.
+TEST_F(RunTest, ExportsAreNeverWrittenOntoTheTargetOrABaseFile) {
+    const std::filesystem::path target = dir_ / "song.info";
+    testsupport::WriteText(target, "audio bytes");
+    ComPtr<FakeMediaItem> item = Openable(target);
+    ComPtr<FakeMediaItem> base = Openable(other_);
+    EXPECT_EQ(Run({u"--GetAll", u"--ForceWrite", U16(target)}), 0);
+    EXPECT_EQ(output_.find("InfoFile="), std::string::npos);
+    EXPECT_EQ(testsupport::ReadBytes(target),
+              std::vector<uint8_t>({'a', 'u', 'd', 'i', 'o', ' ', 'b', 'y', 't', 'e', 's'}));
+
+    // Another spelling of the same file, and a base file, are caught too.
+    const std::u16string spelled = U16(dir_ / "." / "song.info");
+    EXPECT_EQ(Run({u"--Get", u"--ForceWrite", u"--Info", spelled, U16(target)}), 1);
+    EXPECT_EQ(testsupport::ReadBytes(target).size(), 11u);
+    const std::filesystem::path other_info = dir_ / "other.info";
+    std::filesystem::rename(other_, other_info);
+    ComPtr<FakeMediaItem> renamed_base = Openable(other_info);
+    EXPECT_EQ(
+        Run({u"--Put", u"--Quiet", u"--Base", U16(other_info), u"--Info", U16(other_info), U16(target)}), 0);
+    EXPECT_EQ(renamed_base->close_count, 1);
+    EXPECT_EQ(Run({u"--Get", u"--ForceWrite", u"--Info", U16(other_info), U16(target)}), 0);
+    EXPECT_NE(output_.find("InfoFile="), std::string::npos) << "a base of an earlier run is free again";
+}
+
 TEST_F(RunTest, NothingOpensOrNothingGivenLeavesExitCodeAlone) {
     EXPECT_EQ(Run({u"--Put", U16(song_)}), 0);
     EXPECT_EQ(output_, "EOS.\n");

@@ -4,6 +4,7 @@
 #include "tool/commands/sequences.h"
 #include "tool/common/console_output.h"
 #include "tool/common/numbers_paths.h"
+#include "tool/common/protected_files.h"
 #include "tool/tags/attribute_list.h"
 #include "tool/tags/media_item.h"
 
@@ -36,6 +37,9 @@ void AddAllDefaults(CommandOptions& options, const PathParts& target) {
 }
 
 // The listing of the file the command ended on, then Close and release.
+// Close is where the library writes the changes, so a failed Close is a
+// failed run: the listing printed before it showed values that never reached
+// the file.
 void CloseTarget(CommandRun& run) {
     if (!run.item) return;
     if (!run.options.quiet) {
@@ -43,7 +47,7 @@ void CloseTarget(CommandRun& run) {
         ReadAttributeList(run.item.Get(), listing);
         for (const NameValueList::Entry& entry : listing) WriteKeyValue(entry.Name(), entry.Value());
     }
-    run.item->Close();
+    if (FAILED(run.item->Close())) run.exit_code = 1;
     run.item.Reset();
 }
 
@@ -51,6 +55,11 @@ void CloseTarget(CommandRun& run) {
 
 void RunCommand(CommandOptions& options, MediaLibrary* root, int version,
                 const library::ApplicationIdentity& identity, LONG& exit_code) {
+    // The files this run works on are known only for the run.
+    ClearProtectedFiles();
+    struct ForgetAtEnd {
+        ~ForgetAtEnd() { ClearProtectedFiles(); }
+    } forget_at_end;
     if (options.command == Command::Create) {
         RunCreateSequence(options);
         return;

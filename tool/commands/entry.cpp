@@ -5,6 +5,7 @@
 
 #include "library/identity.h"
 #include "platform/com/apartment.h"
+#include "platform/files/files.h"
 #include "platform/imaging/gdiplus.h"
 #include "platform/text/text.h"
 #include "tool/commands/dispatch.h"
@@ -40,20 +41,13 @@ uintptr_t StartPictureServices() {
 
 void StopPictureServices(uintptr_t token) { GdiplusShutdown(token); }
 
+// Arguments are UTF-8 on this platform whatever the locale says (a C or
+// POSIX locale would turn every non-ASCII character into a default
+// character), and file names are bytes: a byte that is not UTF-8 is carried
+// losslessly, as the file functions expect it (platform::FromNativePath).
 std::vector<std::u16string> DecodeArguments(int argc, char** argv) {
     std::vector<std::u16string> words;
-    for (int i = 0; i < argc; ++i) {
-        const int length = static_cast<int>(std::strlen(argv[i]));
-        std::u16string word;
-        if (length > 0) {
-            const int units = MultiByteToWideChar(CP_ACP, 0, argv[i], length, nullptr, 0);
-            if (units > 0) {
-                word.resize(static_cast<size_t>(units));
-                MultiByteToWideChar(CP_ACP, 0, argv[i], length, word.data(), units);
-            }
-        }
-        words.push_back(std::move(word));
-    }
+    for (int i = 0; i < argc; ++i) words.push_back(platform::FromNativePath(argv[i]));
     return words;
 }
 

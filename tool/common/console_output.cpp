@@ -94,8 +94,20 @@ void WriteLine(int length) {
     WriteBytes("\n", 1);
 }
 
-void WriteKeyValue(LPCWSTR key, LPCWSTR value) {
+std::u16string OneLine(std::u16string_view text) {
+    std::u16string line(text);
+    for (char16_t& unit : line) {
+        if (unit < 0x20) unit = u' ';
+    }
+    return line;
+}
+
+void WriteKeyValue(LPCWSTR raw_key, LPCWSTR raw_value) {
     if (!HasOutput()) return;
+    const std::u16string key_line = OneLine(raw_key ? raw_key : u"");
+    const std::u16string value_line = OneLine(raw_value ? raw_value : u"");
+    const LPCWSTR key = raw_key ? key_line.c_str() : nullptr;
+    const LPCWSTR value = raw_value ? value_line.c_str() : nullptr;
     const int key_length = lstrlenW(key);
     const int value_length = lstrlenW(value);
     if (g_console.is_console) {

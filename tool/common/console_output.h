@@ -12,6 +12,9 @@
 // Single-threaded: the state is process-wide and unguarded.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "platform/files/handles.h"
 #include "platform/wintypes.h"
 
@@ -38,8 +41,15 @@ int FormatLine(LPCWSTR format, ...);
 void WriteLine(int length);
 
 // Prints key, "=", value and a line end; a null key or value prints as
-// nothing between the other parts.
+// nothing between the other parts. Control characters inside key or value
+// are printed as spaces (OneLine), so no value can end its line early.
 void WriteKeyValue(LPCWSTR key, LPCWSTR value);
+
+// `text` with every C0 control character (U+0000 to U+001F: CR, LF, tab,
+// escape, ...) replaced by a space. Result lines and info-file lines hold one
+// value each; a tag value holding a line feed would otherwise forge a line
+// of its own ("EOS.", or another key) that a reader cannot tell apart.
+std::u16string OneLine(std::u16string_view text);
 
 // The version line, "Quillet Version 111029."
 extern const WCHAR kVersionLine[];

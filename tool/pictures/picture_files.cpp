@@ -7,6 +7,7 @@
 #include "platform/files/files.h"
 #include "platform/text/text.h"
 #include "tool/common/numbers_paths.h"
+#include "tool/common/protected_files.h"
 #include "tool/pictures/image_formats.h"
 
 namespace quillet {
@@ -26,6 +27,7 @@ bool SavePicture(std::u16string* extension, LPCWSTR path, MediaPicture* picture,
     if (extension) *extension = chosen;
 
     if (!force_write && !IsMissingOrFolder(file_name.c_str())) return false;
+    if (!MayExportOnto(file_name.c_str())) return false;  // the audio file of this run, a FIFO, a device
 
     std::u16string folder;
     if (SplitPath(file_name.c_str(), nullptr, &folder, nullptr, nullptr) != 0 && !folder.empty())

@@ -4,6 +4,7 @@
 
 #include "library/attribute_read.h"
 #include "library/media_ids.h"
+#include "platform/com/variant.h"
 #include "platform/text/text.h"
 #include "tool/pictures/picture_info.h"
 
@@ -123,7 +124,11 @@ bool WriteOneAttribute(MediaItem* item, ULONG read_id, ULONG read_fallback,
     array[0].vt = VT_BSTR;
     array[0].bstrVal = SysAllocString(value ? value : u"");
     bool changed = false;
-    if (SUCCEEDED(VariantChangeType(&array[0], &array[0], 0, type)) && array[0].vt == type) {
+    // A negative number is refused like any other text that is no number:
+    // no attribute (track, total, duration) can hold one, and storing it
+    // would turn it into 0 or nothing.
+    if (SUCCEEDED(VariantChangeType(&array[0], &array[0], 0, type)) && array[0].vt == type &&
+        !(type == VT_I4 && array[0].lVal < 0)) {
         for (ULONG id : write_ids) {
             if (SUCCEEDED(item->SetAttribute(id, count, array))) changed = true;
         }
@@ -159,6 +164,18 @@ bool WriteRelease(MediaItem* item, LPCWSTR value) {
             WriteOneAttribute(item, attr::ReleaseYear, 0, {attr::ReleaseYear}, year.c_str(), VT_BSTR, false);
     } else {
         changed |= WriteOneAttribute(item, attr::ReleaseYear, 0, {attr::ReleaseYear}, value, VT_BSTR, true);
+    }
+    // A value that is no date (a year alone, from an info file) removes the
+    // stored date: kept beside the new year text, the old date would still
+    // be what the listing shows. The plug-in's writer does the same.
+    platform::Variant date;
+    if (value && *value) {
+        date->vt = VT_BSTR;
+        date->bstrVal = SysAllocString(value);
+    }
+    if (value && *value && FAILED(VariantChangeType(date.Get(), date.Get(), 0, VT_DATE))) {
+        item->SetAttribute(attr::Release, 0, nullptr);
+        return true;  // a removal counts as a change
     }
     changed |= WriteOneAttribute(item, attr::Release, 0, {attr::Release}, value, VT_DATE, true);
     return changed;

@@ -9,6 +9,7 @@
 #include "platform/text/text.h"
 #include "tool/common/console_output.h"
 #include "tool/common/numbers_paths.h"
+#include "tool/common/protected_files.h"
 
 namespace quillet {
 namespace {
@@ -185,6 +186,7 @@ void AppendEquals(std::string& out, Encoding encoding) {
 // every byte was written; a file cut short is removed rather than left behind
 // as a shorter list of tags for a later import.
 bool ReplaceFile(LPCWSTR path, const std::string& bytes) {
+    if (!MayExportOnto(path)) return false;  // the audio file of this run, a FIFO, a device
     std::u16string folder;
     if (SplitPath(path, nullptr, &folder, nullptr, nullptr) != 0 && !folder.empty())
         SHCreateDirectory(nullptr, folder.c_str());
@@ -217,10 +219,20 @@ void ReadInfoBytes(std::span<const uint8_t> bytes, NameValueList& list) {
 bool ReadTextFile(LPCWSTR path, std::u16string* text) { return DecodeFile(path, text); }
 
 bool WriteInfoFile(const NameValueList& list, LPCWSTR path, LONG digit) {
+    // One line per entry: a CR or LF inside a name or value would end it
+    // early and the rest would come back as another entry (or be lost).
+    struct Line {
+        bool has_name, has_value;
+        std::u16string name, value;
+    };
+    std::vector<Line> lines;
+    for (const NameValueList::Entry& entry : list)
+        lines.push_back({entry.HasName(), entry.HasValue(), OneLine(entry.name), OneLine(entry.value)});
+
     // The exactness test stops at the first string that fails.
     bool all_exact = true;
-    for (const NameValueList::Entry& entry : list) {
-        if (!ConvertsExactly(entry.name) || !ConvertsExactly(entry.value)) {
+    for (const Line& line : lines) {
+        if (!ConvertsExactly(line.name) || !ConvertsExactly(line.value)) {
             all_exact = false;
             break;
         }
@@ -228,13 +240,13 @@ bool WriteInfoFile(const NameValueList& list, LPCWSTR path, LONG digit) {
     const Encoding encoding = ChooseEncoding(digit, all_exact);
     std::string bytes;
     AppendMark(bytes, encoding);
-    for (const NameValueList::Entry& entry : list) {
-        if (entry.HasName()) {
-            const size_t name_bytes = AppendEncoded(bytes, entry.name, encoding);
+    for (const Line& line : lines) {
+        if (line.has_name) {
+            const size_t name_bytes = AppendEncoded(bytes, line.name, encoding);
             if (encoding == Encoding::Utf16 || name_bytes > 0) AppendEquals(bytes, encoding);
         }
-        if (entry.HasValue()) AppendEncoded(bytes, entry.value, encoding);
-        if (entry.HasName() || entry.HasValue()) AppendLineEnd(bytes, encoding);
+        if (line.has_value) AppendEncoded(bytes, line.value, encoding);
+        if (line.has_name || line.has_value) AppendLineEnd(bytes, encoding);
     }
     return ReplaceFile(path, bytes);
 }

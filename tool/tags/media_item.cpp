@@ -1,6 +1,7 @@
 #include "tool/tags/media_item.h"
 
 #include "platform/com/classtable.h"
+#include "tool/common/protected_files.h"
 
 namespace quillet {
 
@@ -29,6 +30,7 @@ ComPtr<MediaItem> OpenMediaItem(MediaLibrary* root, LPCWSTR path) {
     if (FAILED(item->Load(path, kMediaItemWrite))) return {};
     LONG count = 0;
     if (FAILED(item->GetAttributeCount(&count)) || count < 1) return {};
+    ProtectFile(path);  // the target or a base: never an export's destination
     return item;
 }
 
