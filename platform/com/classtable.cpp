@@ -113,16 +113,6 @@ HRESULT CreateFromModule(const std::string& module_path, REFCLSID clsid, REFIID 
 
 }  // namespace platform
 
-HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsctx, void* /*reserved*/, REFIID riid, void** object) {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (platform::ComInitCount() <= 0) return CO_E_NOTINITIALIZED;
-    if (!(clsctx & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER))) return REGDB_E_CLASSNOTREG;
-    std::string module;
-    if (!platform::FindInprocServer(platform::FormatGuid(clsid), &module)) return REGDB_E_CLASSNOTREG;
-    return GetModuleClassObject(module, clsid, riid, object);
-}
-
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsctx, REFIID riid, void** object) {
     if (!object) return E_POINTER;
     *object = nullptr;

@@ -30,7 +30,6 @@ inline constexpr const char* kDllGetClassObjectName = "DllGetClassObject";
 // CO_E_DLLNOTFOUND / CO_E_ERRORINDLL when its module cannot be loaded, or with
 // the factory's own status. On failure *object is null.
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsctx, REFIID riid, void** object);
-HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsctx, void* reserved, REFIID riid, void** object);
 
 namespace platform {
 

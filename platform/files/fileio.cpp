@@ -419,25 +419,6 @@ DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     return static_cast<DWORD>(size);
 }
 
-DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
-    LONGLONG distance =
-        lpDistanceToMoveHigh
-            ? static_cast<LONGLONG>(
-                  (static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32) |
-                  static_cast<uint32_t>(lDistanceToMove))
-            : lDistanceToMove;
-    LONGLONG position = 0;
-    if (!platform::SeekFile(hFile, distance, &position, dwMoveMethod)) return INVALID_SET_FILE_POINTER;
-    if (lpDistanceToMoveHigh) {
-        *lpDistanceToMoveHigh = static_cast<LONG>(static_cast<uint64_t>(position) >> 32);
-    } else if (position > 0xFFFFFFFFLL) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_SET_FILE_POINTER;
-    }
-    SetLastError(ERROR_SUCCESS);
-    return static_cast<DWORD>(position);
-}
-
 BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
                  LPFILETIME lpLastWriteTime) {
     auto file = LookupHandleAs<FileObject>(hFile);

@@ -149,7 +149,6 @@ BOOL SetEndOfFile(HANDLE hFile);
 // Low 32 bits of the size; the high ones into *lpFileSizeHigh (may be null).
 // INVALID_FILE_SIZE with a last error on failure.
 DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
-DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
 // Any of the three may be null.
 BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime,
                  LPFILETIME lpLastWriteTime);
@@ -237,7 +236,6 @@ BOOL RemoveDirectoryW(LPCWSTR lpPathName);
 // MOVEFILE_WRITE_THROUGH returns only after the data and the target folder
 // are on disk. MOVEFILE_DELAY_UNTIL_REBOOT is not supported.
 BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags);
-BOOL MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName);
 
 // Deletes a file; a folder or a read-only file fails with ERROR_ACCESS_DENIED.
 BOOL DeleteFileW(LPCWSTR lpFileName);

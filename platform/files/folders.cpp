@@ -309,10 +309,6 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
     return TRUE;
 }
 
-BOOL MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName) {
-    return MoveFileExW(lpExistingFileName, lpNewFileName, MOVEFILE_COPY_ALLOWED);
-}
-
 BOOL DeleteFileW(LPCWSTR lpFileName) {
     if (!lpFileName || !*lpFileName) {
         SetLastError(lpFileName ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER);

@@ -105,16 +105,6 @@ LPWSTR CharUpperW(LPWSTR lpsz) {
     return lpsz;
 }
 
-LPWSTR CharLowerW(LPWSTR lpsz) {
-    if (IsAtom(lpsz)) {
-        auto c = static_cast<char16_t>(reinterpret_cast<uintptr_t>(lpsz));
-        CharLowerBuffW(&c, 1);
-        return reinterpret_cast<LPWSTR>(static_cast<uintptr_t>(c));
-    }
-    MapInPlace(lpsz, std::char_traits<char16_t>::length(lpsz), Lower);
-    return lpsz;
-}
-
 DWORD CharUpperBuffW(LPWSTR lpsz, DWORD cchLength) {
     if (!lpsz) return 0;
     MapInPlace(lpsz, cchLength, Upper);

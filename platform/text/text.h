@@ -80,11 +80,10 @@ LPWSTR lstrcpyW(LPWSTR lpString1, LPCWSTR lpString2);
 LPWSTR lstrcpynW(LPWSTR lpString1, LPCWSTR lpString2, int iMaxLength);
 LPWSTR lstrcatW(LPWSTR lpString1, LPCWSTR lpString2);
 
-// Upper-/lower-cases a NUL-terminated string in place and returns it. As on
+// Upper-cases a NUL-terminated string in place and returns it. As on
 // Windows, a "pointer" whose upper bits are all zero is a single character
 // instead: its mapped character comes back in the low 16 bits.
 LPWSTR CharUpperW(LPWSTR lpsz);
-LPWSTR CharLowerW(LPWSTR lpsz);
 // Maps cchLength units in place (NULs included); returns cchLength (0 for null).
 DWORD CharUpperBuffW(LPWSTR lpsz, DWORD cchLength);
 DWORD CharLowerBuffW(LPWSTR lpsz, DWORD cchLength);
