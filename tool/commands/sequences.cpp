@@ -34,12 +34,8 @@ ComPtr<MediaPicture> NewPicture() {
 // `key` with each name written.
 void SaveCreated(const NameValueList& outputs, MediaPicture* picture, bool force_write, LPCWSTR key) {
     for (const NameValueList::Entry& entry : outputs) {
-        std::u16string folder;
-        std::u16string base_name;
-        if (SplitPath(entry.Value(), nullptr, &folder, &base_name, nullptr) == 0 || folder.empty() ||
-            base_name.empty())
-            continue;
-        const std::u16string name = folder + base_name;
+        std::u16string name;
+        if (!OutputStem(entry.Value(), &name)) continue;
         std::u16string extension;
         if (SavePicture(&extension, name.c_str(), picture, force_write))
             WriteKeyValue(key, (name + u".jpg").c_str());

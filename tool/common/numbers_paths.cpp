@@ -67,6 +67,15 @@ DWORD SplitPath(LPCWSTR path, std::u16string* full_path, std::u16string* folder,
     return static_cast<DWORD>(full.size());
 }
 
+bool OutputStem(LPCWSTR path, std::u16string* stem) {
+    std::u16string folder;
+    std::u16string base_name;
+    if (SplitPath(path, nullptr, &folder, &base_name, nullptr) == 0 || folder.empty() || base_name.empty())
+        return false;
+    *stem = folder + base_name;
+    return true;
+}
+
 bool IsExistingFile(LPCWSTR path) {
     if (!path) return false;
     const DWORD attributes = GetFileAttributesW(path);

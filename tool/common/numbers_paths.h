@@ -28,6 +28,11 @@ LONG ParseNumber(LPCWSTR text);
 DWORD SplitPath(LPCWSTR path, std::u16string* full_path, std::u16string* folder, std::u16string* base_name,
                 std::u16string* extension);
 
+// The stem that an output file is named from: the folder of the full path of
+// `path` followed by its base name (no extension). False, with *stem left
+// alone, when the full path cannot be had or the folder or base name is empty.
+bool OutputStem(LPCWSTR path, std::u16string* stem);
+
 // The full path of `path` by GetFullPathNameW's two calls; false when the
 // second call does not return exactly one unit less than the first asked for.
 bool GetFullPath(LPCWSTR path, std::u16string* full_path);

@@ -263,13 +263,9 @@ bool WriteTextFile(LPCWSTR path, LPCWSTR text, LONG digit) {
 bool ExportInfoFiles(const NameValueList& info, const NameValueList& attributes, bool force_write) {
     bool written = false;
     for (const NameValueList::Entry& entry : info) {
-        std::u16string folder;
-        std::u16string base_name;
-        if (SplitPath(entry.Value(), nullptr, &folder, &base_name, nullptr) == 0 || folder.empty() ||
-            base_name.empty()) {
-            continue;
-        }
-        const std::u16string name = folder + base_name + u".info";
+        std::u16string stem;
+        if (!OutputStem(entry.Value(), &stem)) continue;
+        const std::u16string name = stem + u".info";
         if (!force_write && !IsMissingOrFolder(name.c_str())) continue;
         // A file that could not be replaced (read-only, say) still exists with
         // its old content: only a write that went through counts.

@@ -250,12 +250,9 @@ bool ExportNotes(const NameValueList& list, MediaItem* item, const NotesKind& ki
     if (!text && !picture) return false;
 
     for (const NameValueList::Entry& entry : list) {
-        std::u16string folder;
-        std::u16string base_name;
-        if (SplitPath(entry.Value(), nullptr, &folder, &base_name, nullptr) == 0 || folder.empty() ||
-            base_name.empty())
-            continue;
-        const std::u16string name = folder + base_name + kind.extension;
+        std::u16string stem;
+        if (!OutputStem(entry.Value(), &stem)) continue;
+        const std::u16string name = stem + kind.extension;
         if (text && (force_write || IsMissingOrFolder(name.c_str()))) {
             if (WriteTextFile(name.c_str(), text->c_str(), ParseNumber(entry.Name())) &&
                 IsExistingFile(name.c_str()))
@@ -339,12 +336,8 @@ bool ExportJacket(const NameValueList& list, MediaItem* item, bool jpeg, const C
         return false;
     int written = 0;
     for (const NameValueList::Entry& entry : list) {
-        std::u16string folder;
-        std::u16string base_name;
-        if (SplitPath(entry.Value(), nullptr, &folder, &base_name, nullptr) == 0 || folder.empty() ||
-            base_name.empty())
-            continue;
-        const std::u16string name = folder + base_name;
+        std::u16string name;
+        if (!OutputStem(entry.Value(), &name)) continue;
         std::u16string extension;
         if (!SavePicture(&extension, name.c_str(), picture.Get(), force_write)) continue;
         const std::u16string saved = name + extension;
