@@ -28,8 +28,32 @@ struct GraphicsDeleter {
         if (graphics) GdipDeleteGraphics(graphics);
     }
 };
+struct BrushDeleter {
+    void operator()(GpSolidFill* brush) const {
+        if (brush) GdipDeleteBrush(brush);
+    }
+};
+struct FontDeleter {
+    void operator()(GpFont* font) const {
+        if (font) GdipDeleteFont(font);
+    }
+};
+struct FormatDeleter {
+    void operator()(GpStringFormat* format) const {
+        if (format) GdipDeleteStringFormat(format);
+    }
+};
+struct PathDeleter {
+    void operator()(GpPath* path) const {
+        if (path) GdipDeletePath(path);
+    }
+};
 using BitmapPtr = std::unique_ptr<GpBitmap, ImageDisposer>;
 using GraphicsPtr = std::unique_ptr<GpGraphics, GraphicsDeleter>;
+using BrushPtr = std::unique_ptr<GpSolidFill, BrushDeleter>;
+using FontPtr = std::unique_ptr<GpFont, FontDeleter>;
+using FormatPtr = std::unique_ptr<GpStringFormat, FormatDeleter>;
+using PathPtr = std::unique_ptr<GpPath, PathDeleter>;
 
 // Decodes the bytes of `picture` (borrowed, not null). Empty when the bytes
 // cannot be had, are empty, cannot be copied into a memory stream, or do not

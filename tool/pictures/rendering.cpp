@@ -14,31 +14,6 @@ namespace {
 
 using Gdiplus::Ok;
 
-struct BrushDeleter {
-    void operator()(GpSolidFill* brush) const {
-        if (brush) GdipDeleteBrush(brush);
-    }
-};
-struct FontDeleter {
-    void operator()(GpFont* font) const {
-        if (font) GdipDeleteFont(font);
-    }
-};
-struct FormatDeleter {
-    void operator()(GpStringFormat* format) const {
-        if (format) GdipDeleteStringFormat(format);
-    }
-};
-struct PathDeleter {
-    void operator()(GpPath* path) const {
-        if (path) GdipDeletePath(path);
-    }
-};
-using BrushPtr = std::unique_ptr<GpSolidFill, BrushDeleter>;
-using FontPtr = std::unique_ptr<GpFont, FontDeleter>;
-using FormatPtr = std::unique_ptr<GpStringFormat, FormatDeleter>;
-using PathPtr = std::unique_ptr<GpPath, PathDeleter>;
-
 constexpr Gdiplus::ARGB kWhite = 0xFFFFFFFF;
 constexpr Gdiplus::ARGB kBlack = 0xFF000000;
 constexpr LONG kDefaultFontSize = 16;
