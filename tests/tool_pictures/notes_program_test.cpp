@@ -324,10 +324,12 @@ TEST_F(NotesProgram, IndependentReadersStillReadMp3Mp4And3gp) {
                                       ShellQuote(song.string()) + " 2>&1")
                     .out;
             EXPECT_NE(streams.find("png"), std::string::npos) << streams;  // covr is a picture stream
-        } else if (Have("python3 -c 'import mutagen'")) {
+        } else if (Have("/usr/bin/python3 -c 'import mutagen'")) {
+            // Debian's interpreter, where python3-mutagen is installed (a
+            // python3 earlier in PATH may not have it).
             const std::string id3 =
                 testsupport::RunShell(
-                    "python3 -c 'import sys; from mutagen.id3 import ID3; t = ID3(sys.argv[1]); "
+                    "/usr/bin/python3 -c 'import sys; from mutagen.id3 import ID3; t = ID3(sys.argv[1]); "
                     "print(t[\"TIT2\"], t[\"TPE1\"], len(t.getall(\"USLT\")), "
                     "[a.mime for a in t.getall(\"APIC\")])' " +
                     ShellQuote(song.string()))
