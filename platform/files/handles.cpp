@@ -2,22 +2,31 @@
 
 #include "platform/files/handles.h"
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <unordered_map>
 
 namespace {
 
+// Set when the table is gone (process exit, or the module that holds this
+// copy of the platform being unloaded); constant-initialised, so it outlives
+// every static destructor.
+std::atomic<bool> g_table_gone{false};
+
 struct HandleTable {
     std::mutex lock;
     std::unordered_map<uintptr_t, std::shared_ptr<platform::KernelObject>> objects;
     uintptr_t next = 0x100;
+    ~HandleTable() { g_table_gone.store(true); }
 };
 
-HandleTable& Table() {
-    // Never destroyed: handles may still be closed from static destructors.
-    static HandleTable* table = new HandleTable;
-    return *table;
+// The table, destroyed with its module so that an unloaded plug-in leaves
+// nothing behind; null once it is gone. A static destructor that closes a
+// handle after that finds no handle, and its object was freed with the table.
+HandleTable* Table() {
+    static HandleTable table;
+    return g_table_gone.load() ? nullptr : &table;
 }
 
 }  // namespace
@@ -25,7 +34,12 @@ HandleTable& Table() {
 BOOL CloseHandle(HANDLE hObject) {
     std::shared_ptr<platform::KernelObject> object;
     {
-        HandleTable& table = Table();
+        HandleTable* table_ptr = Table();
+        if (!table_ptr) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        HandleTable& table = *table_ptr;
         std::lock_guard<std::mutex> guard(table.lock);
         auto it = table.objects.find(reinterpret_cast<uintptr_t>(hObject));
         if (it == table.objects.end()) {
@@ -42,8 +56,9 @@ BOOL CloseHandle(HANDLE hObject) {
 namespace platform {
 
 HANDLE RegisterHandle(std::shared_ptr<KernelObject> object) {
-    if (!object) return nullptr;
-    HandleTable& table = Table();
+    HandleTable* table_ptr = Table();
+    if (!object || !table_ptr) return nullptr;
+    HandleTable& table = *table_ptr;
     std::lock_guard<std::mutex> guard(table.lock);
     uintptr_t value;
     do {
@@ -56,7 +71,12 @@ HANDLE RegisterHandle(std::shared_ptr<KernelObject> object) {
 }
 
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
-    HandleTable& table = Table();
+    HandleTable* table_ptr = Table();
+    if (!table_ptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    HandleTable& table = *table_ptr;
     std::lock_guard<std::mutex> guard(table.lock);
     auto it = table.objects.find(reinterpret_cast<uintptr_t>(handle));
     if (it == table.objects.end()) {
