@@ -24,6 +24,7 @@
 #include "medialib/core/atomic_save.h"
 #include "medialib/openmg/ea3_header.h"
 #include "medialib/openmg/ea3_writer.h"
+#include "run_quiet.h"
 
 extern char** environ;
 
@@ -33,24 +34,7 @@ namespace fs = std::filesystem;
 
 fs::path BinDir() { return fs::read_symlink("/proc/self/exe").parent_path(); }
 
-int Run(const std::vector<std::string>& words) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    for (const auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int Run(const std::vector<std::string>& words) { return benchrun::RunQuiet(words); }
 
 struct Folder {
     fs::path path = fs::temp_directory_path() / ("cq-convert-bench-" + std::to_string(::getpid()));

@@ -32,6 +32,7 @@
 #include "medialib/openmg/openmg_file.h"
 #include "platform/imaging/gdiplus.h"
 #include "platform/text/text.h"
+#include "run_quiet.h"
 
 namespace attr = medialib::attr;
 
@@ -57,26 +58,7 @@ fs::path FindOnPath(const std::string& name) {
     return {};
 }
 
-// Runs the program to its exit with stdout and stderr on /dev/null; the
-// exit code, or -1 when it could not be started or did not exit normally.
-int Run(const std::vector<std::string>& words) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    for (const auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int Run(const std::vector<std::string>& words) { return benchrun::RunQuiet(words); }
 
 void RunProgram(benchmark::State& state, std::vector<std::string> words) {
     for (auto _ : state) {
