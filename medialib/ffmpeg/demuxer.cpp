@@ -2,6 +2,10 @@
 
 #include <cstring>
 #include <limits>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
 #include <utility>
 
 extern "C" {
@@ -61,6 +65,19 @@ void KeepIoBuffer(AVIOContext* io) {
     SpareBuffer& spare = Spare();
     if (!io || !io->buffer || spare.data || io->buffer_size != kIoBufferSize) return;
     spare.data = std::exchange(io->buffer, nullptr);
+}
+
+// The demuxer of a name. FFmpeg finds it by comparing the name with every
+// demuxer it has, a good part of a quick open; the answer never changes.
+const AVInputFormat* FindFormat(const char* name) {
+    static std::mutex mutex;
+    static std::map<std::string, const AVInputFormat*, std::less<>> known;
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto it = known.find(std::string_view(name));
+    if (it != known.end()) return it->second;
+    const AVInputFormat* format = av_find_input_format(name);
+    known.emplace(name, format);
+    return format;
 }
 
 uint32_t ReadLe32(const uint8_t* p) {
@@ -159,7 +176,7 @@ std::unique_ptr<Demuxer> Demuxer::Open(const ByteSource& source, const char* for
     if (!fmt) return nullptr;
     fmt->pb = d->io_.get();
     fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
-    const AVInputFormat* forced = format_name ? av_find_input_format(format_name) : nullptr;
+    const AVInputFormat* forced = format_name ? FindFormat(format_name) : nullptr;
     if (avformat_open_input(&fmt, nullptr, forced, nullptr) < 0) return nullptr;  // frees fmt on failure
     d->format_.reset(fmt);
     // Stream analysis decodes packets; skip it when the header already gave

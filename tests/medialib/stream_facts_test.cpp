@@ -303,7 +303,9 @@ TEST_F(StreamFacts, Mp3RateChangesAfterSomeFrames) {
         const fs::path joined = Concat("joined_" + std::to_string(frames) + ".mp3", {head, tail});
         ExpectSameAsFullProbe(joined, container::Mp3);
         const bool answered = HeadersAnswerExactly(joined);
-        if (frames >= 120) EXPECT_TRUE(answered) << "a change far past the analysed frames does not matter";
+        if (frames >= 120) {
+            EXPECT_TRUE(answered) << "a change far past the analysed frames does not matter";
+        }
     }
     // An Xing header whose byte count covers only the first of two joined files.
     const fs::path xing = Make("xing_part.mp3", Noise(44100, 3.0), "-c:a libmp3lame -q:a 3");
