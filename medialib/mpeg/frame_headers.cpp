@@ -16,6 +16,12 @@ constexpr int64_t kTimeBase = 14112000;
 // average to be exactly the frames' rate.
 constexpr int kScanFrames = 100;
 
+// The header bits FFmpeg requires to repeat from one frame to the next when
+// it looks for the first frame (sync, version, layer, sample rate, channel
+// mode, copyright, original, emphasis): where they differ it searches on and
+// starts the stream elsewhere. The quick path requires them throughout.
+constexpr uint32_t kSameFrameMask = 0xFFFE0CCF;
+
 // At most this many ID3v2 tags in a row before the audio.
 constexpr int kMaxLeadingTags = 16;
 
@@ -165,9 +171,12 @@ HeaderFacts ReadStreamFacts(const ByteSource& src, StreamInfo& info) {
     FrameHeader first;
     const uint8_t* p = in.At(first_at, 4);
     if (!p || !ParseFrameHeader(p, first) || first.bytes == 0) return HeaderFacts::NotPlainMpeg;
+    const uint32_t first_word = Be32(p) & kSameFrameMask;
     FrameHeader second;
     p = in.At(first_at + static_cast<uint64_t>(first.bytes), 4);
-    if (!p || !ParseFrameHeader(p, second) || !SameStream(first, second)) return HeaderFacts::NotPlainMpeg;
+    if (!p || !ParseFrameHeader(p, second) || !SameStream(first, second) ||
+        (Be32(p) & kSameFrameMask) != first_word)
+        return HeaderFacts::NotPlainMpeg;
     // From here on the content is MPEG audio without doubt; what follows only
     // decides whether the headers alone give FFmpeg's numbers.
     if (first.layer != 3 || first.crc) return HeaderFacts::MpegAudio;
@@ -231,7 +240,8 @@ HeaderFacts ReadStreamFacts(const ByteSource& src, StreamInfo& info) {
             if (HoldsFrameHeader(in, pos)) return HeaderFacts::MpegAudio;
             break;
         }
-        if (!SameStream(first, frame) || frame.bytes == 0) return HeaderFacts::MpegAudio;
+        if (!SameStream(first, frame) || frame.bytes == 0 || (Be32(h) & kSameFrameMask) != first_word)
+            return HeaderFacts::MpegAudio;
         if (rate_from_frames) {
             if (bit_rate == 0) bit_rate = frame.bit_rate;
             if (frame.bit_rate != bit_rate) return HeaderFacts::MpegAudio;

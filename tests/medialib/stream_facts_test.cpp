@@ -21,7 +21,10 @@
 #include "medialib/core/technical.h"
 #include "medialib/detect/dispatch.h"
 #include "medialib/ffmpeg/probe.h"
+#include "medialib/mp4/mp4_file.h"
 #include "medialib/mpeg/frame_headers.h"
+#include "medialib/mpeg/mp3_file.h"
+#include "medialib/riff/wav_file.h"
 
 namespace {
 
@@ -39,6 +42,13 @@ const uint32_t kTechnical[] = {attr::Duration, attr::MilliSecond, attr::Format, 
 std::optional<AttributeSet> Reference(const fs::path& path, int32_t container) {
     auto src = OpenFileSource(path);
     if (!src) return std::nullopt;
+    // The dispatcher's content check comes first, as it always did.
+    std::vector<uint8_t> head(4096);
+    head.resize(src->ReadAt(0, head.data(), head.size()));
+    const bool claimed = container == container::Mp3   ? LooksLikeMp3(head)
+                         : container == container::Wav ? LooksLikeWav(head)
+                                                       : LooksLikeIsoBmff(head);
+    if (!claimed) return std::nullopt;
     StreamInfo info;
     if (!ff::ProbeStream(*src, info, nullptr, ff::ProbeChecks::All)) return std::nullopt;
     if (container == container::Mp3 && info.codec != AudioCodec::Mp3 && info.codec != AudioCodec::MpegLayer12)
@@ -441,6 +451,43 @@ TEST_F(StreamFacts, CutAndHollowFiles) {
     const fs::path chained = *dir_ / "chained.mp3";
     testsupport::WriteBytes(chained, chain);
     ExpectSameAsFullProbe(chained, container::Mp3);
+}
+
+// Damage in the headers the quick path reads (the tag header, the first
+// frames, the Xing header) must never make the two ways disagree: the quick
+// path answers only when the damage leaves FFmpeg's reading unchanged.
+TEST_F(StreamFacts, Mp3DamagedHeaders) {
+    CQ_REQUIRE_FFMPEG();
+    const std::vector<fs::path> sources = {
+        Make("dmg_cbr.mp3", Tone(44100, 3.0), "-c:a libmp3lame -b:a 128k"),
+        Make("dmg_vbr.mp3", Noise(22050, 3.0), "-c:a libmp3lame -q:a 4"),
+        Make("dmg_nx.mp3", Tone(32000, 3.0, 2), "-c:a libmp3lame -b:a 96k -write_xing 0")};
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) & 0xFFFFFF;
+    };
+    int n = 0;
+    for (const fs::path& src : sources) {
+        ASSERT_FALSE(src.empty());
+        const std::vector<uint8_t> original = testsupport::ReadBytes(src);
+        for (int round = 0; round < 100; ++round) {
+            std::vector<uint8_t> bytes = original;
+            const int changes = 1 + static_cast<int>(next() % 3);
+            for (int c = 0; c < changes; ++c) {
+                // Mostly the tag header and the first frames, sometimes anywhere.
+                const size_t span = next() % 4 == 0 ? bytes.size() : std::min<size_t>(bytes.size(), 3000);
+                const size_t at = next() % span;
+                bytes[at] = next() % 2 ? static_cast<uint8_t>(next())
+                                       : static_cast<uint8_t>(bytes[at] ^ (1u << (next() % 8)));
+            }
+            const fs::path f = *dir_ / ("dmg_" + std::to_string(n++) + ".mp3");
+            testsupport::WriteBytes(f, bytes);
+            const std::unique_ptr<OpenedFile> opened = OpenMediaFile(f);
+            if (opened && opened->Container() != container::Mp3) continue;
+            ExpectSameAsFullProbe(f, container::Mp3);
+        }
+    }
 }
 
 }  // namespace
