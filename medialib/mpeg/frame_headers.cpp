@@ -174,9 +174,8 @@ HeaderFacts ReadStreamFacts(const ByteSource& src, StreamInfo& info) {
     const uint32_t first_word = Be32(p) & kSameFrameMask;
     FrameHeader second;
     p = in.At(first_at + static_cast<uint64_t>(first.bytes), 4);
-    if (!p || !ParseFrameHeader(p, second) || !SameStream(first, second) ||
-        (Be32(p) & kSameFrameMask) != first_word)
-        return HeaderFacts::NotPlainMpeg;
+    if (!p || !ParseFrameHeader(p, second) || !SameStream(first, second)) return HeaderFacts::NotPlainMpeg;
+    const bool same_bits = (Be32(p) & kSameFrameMask) == first_word;
     // From here on the content is MPEG audio without doubt; what follows only
     // decides whether the headers alone give FFmpeg's numbers.
     if (first.layer != 3 || first.crc) return HeaderFacts::MpegAudio;
@@ -208,6 +207,9 @@ HeaderFacts ReadStreamFacts(const ByteSource& src, StreamInfo& info) {
     }
     if (const uint8_t* v = in.At(first_at + 36, 4); v && std::memcmp(v, "VBRI", 4) == 0)
         return HeaderFacts::MpegAudio;
+    // Without an Xing frame the first two frames are the pair FFmpeg checks
+    // before it takes the stream to start there.
+    if (!xing.found && !same_bits) return HeaderFacts::NotPlainMpeg;
     if (xing.found) {
         if (xing.frames == 0) return HeaderFacts::MpegAudio;
         if (!xing.is_info && xing.bytes == 0) return HeaderFacts::MpegAudio;
@@ -228,6 +230,7 @@ HeaderFacts ReadStreamFacts(const ByteSource& src, StreamInfo& info) {
     const bool rate_from_frames = !xing.found || xing.is_info;
     uint64_t pos = first_at + (xing.found ? static_cast<uint64_t>(first.bytes) : 0);
     int bit_rate = 0;
+    uint32_t audio_word = 0;
     int seen = 0;
     for (; seen < kScanFrames; ++seen) {
         if (in.size() - pos < 4) break;  // the end (or a few stray bytes)
@@ -240,7 +243,11 @@ HeaderFacts ReadStreamFacts(const ByteSource& src, StreamInfo& info) {
             if (HoldsFrameHeader(in, pos)) return HeaderFacts::MpegAudio;
             break;
         }
-        if (!SameStream(first, frame) || frame.bytes == 0 || (Be32(h) & kSameFrameMask) != first_word)
+        // The Xing frame may differ from the audio frames in the bits FFmpeg
+        // compares (encoders write it with their own mode and flags); the
+        // audio frames after it may not.
+        if (seen == 0) audio_word = Be32(h) & kSameFrameMask;
+        if (!SameStream(first, frame) || frame.bytes == 0 || (Be32(h) & kSameFrameMask) != audio_word)
             return HeaderFacts::MpegAudio;
         if (rate_from_frames) {
             if (bit_rate == 0) bit_rate = frame.bit_rate;
