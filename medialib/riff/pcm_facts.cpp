@@ -46,12 +46,17 @@ bool HoldsBurstPreamble(const ByteSource& src, uint64_t data_at, uint64_t data_s
     const size_t want = static_cast<size_t>(std::min<uint64_t>(data_size, kBurstProbeBytes));
     const size_t got = src.ReadAt(data_at, buffer.data(), want);
     if (got != want) return true;
-    // Pa Pb sync words 0xF872 0x4E1F, in either byte order.
+    // Pa Pb sync words 0xF872 0x4E1F, in either byte order, at any offset:
+    // 72 F8 1F 4E or F8 72 4E 1F. Both hold 0x1F; memchr finds those fast.
     const uint8_t* p = buffer.data();
-    for (size_t i = 0; i + 4 <= got; ++i) {
-        if ((p[i] == 0x72 && p[i + 1] == 0xF8 && p[i + 2] == 0x1F && p[i + 3] == 0x4E) ||
-            (p[i] == 0xF8 && p[i + 1] == 0x72 && p[i + 2] == 0x4E && p[i + 3] == 0x1F))
-            return true;
+    const uint8_t* end = p + got;
+    for (const uint8_t* at = p; at < end;) {
+        const auto* hit = static_cast<const uint8_t*>(std::memchr(at, 0x1F, static_cast<size_t>(end - at)));
+        if (!hit) break;
+        const size_t i = static_cast<size_t>(hit - p);
+        if (i >= 2 && i + 1 < got && p[i - 2] == 0x72 && p[i - 1] == 0xF8 && p[i + 1] == 0x4E) return true;
+        if (i >= 3 && p[i - 3] == 0xF8 && p[i - 2] == 0x72 && p[i - 1] == 0x4E) return true;
+        at = hit + 1;
     }
     return false;
 }
