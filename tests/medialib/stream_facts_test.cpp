@@ -398,20 +398,28 @@ TEST_F(StreamFacts, WavCarryingABurst) {
     CQ_REQUIRE_FFMPEG();
     const fs::path ac3 = Make("burst_src.wav", Tone(48000, 1.0, 2), "-c:a ac3 -f spdif");
     if (ac3.empty()) GTEST_SKIP() << "this ffmpeg has no spdif muxer";
-    // Wrap the burst bytes as the data of a 16-bit stereo PCM file.
+    // Wrap the burst bytes as the data of a 16-bit stereo PCM file, after
+    // some silence: at the start, inside and beyond FFmpeg's search.
     const std::vector<uint8_t> burst = testsupport::ReadBytes(ac3);
-    std::vector<uint8_t> wav = {'R', 'I',  'F', 'F', 0, 0, 0,  0, 'W', 'A', 'V',  'E',  'f', 'm',
-                                't', ' ',  16,  0,   0, 0, 1,  0, 2,   0,   0x80, 0xBB, 0,   0,
-                                0,   0xEE, 2,   0,   4, 0, 16, 0, 'd', 'a', 't',  'a'};
-    const uint32_t n = static_cast<uint32_t>(burst.size() & ~size_t{3});
-    for (int i = 0; i < 4; ++i) wav.push_back(static_cast<uint8_t>(n >> (8 * i)));
-    wav.insert(wav.end(), burst.begin(), burst.begin() + n);
-    const uint32_t riff = static_cast<uint32_t>(wav.size() - 8);
-    for (int i = 0; i < 4; ++i) wav[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
-    const fs::path f = *dir_ / "burst.wav";
-    testsupport::WriteBytes(f, wav);
-    ExpectSameAsFullProbe(f, container::Wav);
-    EXPECT_FALSE(HeadersAnswerExactly(f));
+    for (size_t silence :
+         {size_t{0}, size_t{4096}, size_t{65000}, size_t{65536}, size_t{70000}, size_t{140000}}) {
+        std::vector<uint8_t> wav = {'R', 'I',  'F', 'F', 0, 0, 0,  0, 'W', 'A', 'V',  'E',  'f', 'm',
+                                    't', ' ',  16,  0,   0, 0, 1,  0, 2,   0,   0x80, 0xBB, 0,   0,
+                                    0,   0xEE, 2,   0,   4, 0, 16, 0, 'd', 'a', 't',  'a'};
+        const uint32_t n = static_cast<uint32_t>(silence + (burst.size() & ~size_t{3}));
+        for (int i = 0; i < 4; ++i) wav.push_back(static_cast<uint8_t>(n >> (8 * i)));
+        wav.resize(wav.size() + silence, 0);
+        wav.insert(wav.end(), burst.begin(), burst.begin() + static_cast<std::ptrdiff_t>(n - silence));
+        const uint32_t riff = static_cast<uint32_t>(wav.size() - 8);
+        for (int i = 0; i < 4; ++i) wav[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
+        const fs::path f = *dir_ / ("burst_" + std::to_string(silence) + ".wav");
+        testsupport::WriteBytes(f, wav);
+        ExpectSameAsFullProbe(f, container::Wav);
+        const bool answered = HeadersAnswerExactly(f);
+        if (silence < 60000) {
+            EXPECT_FALSE(answered) << silence;
+        }
+    }
 }
 
 TEST_F(StreamFacts, RealSamples) {
