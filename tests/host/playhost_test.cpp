@@ -1,4 +1,5 @@
 // The playhost program end to end, against the test component.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "support/processes.h"
 #include "support/test_support.h"
@@ -342,6 +344,36 @@ TEST_F(PlayhostScan, FoldersThatCannotBeListedAreReportedAndSkipped) {
     EXPECT_TRUE(r.Has("folder=" + (top() / "sub" / "locked").string() + "\terror=Permission denied"))
         << r.out;
     EXPECT_TRUE(r.Has(Line("sub/deeper/d.tst"))) << r.out;
+}
+
+// A folder whose full path is longer than the system takes (PATH_MAX) cannot
+// be listed, whoever runs the scan: it is reported, and the rest is read.
+TEST_F(PlayhostScan, AFolderBeyondThePathLimitIsReportedAndTheRestRead) {
+    const std::string name(200, 'n');
+    constexpr int kDepth = 24;  // 24 x 201 bytes: well past 4096
+    int fd = ::open((top() / "sub").c_str(), O_DIRECTORY | O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::vector<int> fds{fd};
+    for (int i = 0; i < kDepth; ++i) {
+        ASSERT_EQ(::mkdirat(fds.back(), name.c_str(), 0700), 0);
+        fds.push_back(::openat(fds.back(), name.c_str(), O_DIRECTORY | O_RDONLY));
+        ASSERT_GE(fds.back(), 0);
+    }
+    const RunResult r = Run("scan " + Quote((top() / "sub").string()));
+    // Removed from the deepest up, relative to each parent (the full paths are too long to name).
+    for (int i = kDepth; i > 0; --i) {
+        ::close(fds[i]);
+        ::unlinkat(fds[i - 1], name.c_str(), AT_REMOVEDIR);
+    }
+    ::close(fds[0]);
+
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_NE(r.out.find("\terror=File name too long\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nfolder=" + (top() / "sub").string() + "/" + name + "/"), std::string::npos)
+        << r.out;
+    EXPECT_TRUE(r.Has(Line("sub/c.tst"))) << r.out;
+    EXPECT_TRUE(r.Has(Line("sub/deeper/d.tst"))) << r.out;
+    EXPECT_NE(r.out.find("files=2\tfailed=0\t"), std::string::npos) << r.out;
 }
 
 TEST_F(PlayhostScan, UsageAndNoFolder) {
