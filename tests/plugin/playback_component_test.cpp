@@ -273,6 +273,16 @@ TEST_F(PlaybackTest, ProtectedAndLegacyFilesAreRefused) {
     const ProgramResult r = Playhost("decode " + ShellQuote(path.string()));
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_TRUE(r.HasLine("error=I/O error")) << r.out;
+    // An EA3 stream whose encryption id says OpenMG-encrypted.
+    CQ_REQUIRE_SAMPLE(plain, "atracdencU_test_atrac3_132k_noid3.oma");
+    auto bytes = testsupport::ReadBytes(plain);
+    bytes[6] = 0x00;
+    bytes[7] = 0x01;
+    const fs::path locked = dir / "locked.oma";
+    testsupport::WriteBytes(locked, bytes);
+    const ProgramResult e = Playhost("decode " + ShellQuote(locked.string()));
+    EXPECT_EQ(e.exit_code, 1);
+    EXPECT_TRUE(e.HasLine("error=I/O error")) << e.out;
 }
 
 TEST_F(PlaybackTest, PlayWritesTheAudioToTheSoundDevice) {
