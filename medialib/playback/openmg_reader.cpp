@@ -10,6 +10,9 @@
 //   packets of 24 header bytes (size at 4, packet index at 8) and a payload
 //   that starts with one complete base-layer frame; the payload is the packet.
 //   The lossless enhancement that follows it is not decoded by FFmpeg.
+// - MP3 (plain only): MPEG audio frames, found by their headers (bytes that
+//   are not a frame are skipped, up to 64 KiB); a cut last frame is handed on
+//   as it is, since the decoder still decodes what it holds.
 //
 // Seeking is frame arithmetic (AAL: a walk over the packet headers, whose
 // offsets are remembered). Transform codecs carry state from one frame to the
@@ -103,24 +106,24 @@ class OpenMgReader final : public PacketReader {
         return av_rescale(stream_.info.total_samples, 1000, stream_.info.sample_rate);
     }
 
-    bool Read(AVPacket* packet) override { return blk_ ? ReadBlk(packet) : ReadFixed(packet); }
+    bool Read(AVPacket* packet) override { return variable_ ? ReadVariable(packet) : ReadFixed(packet); }
 
     bool Seek(int64_t ms) override {
         const int64_t sample = av_rescale(std::max<int64_t>(ms, 0), stream_.info.sample_rate, 1000);
         const int64_t frame = std::max<int64_t>(sample / samples_per_packet_ - kPrerollFrames, 0);
-        if (!blk_) {
+        if (!variable_) {
             next_ = std::min(frame, fixed_packets_);
             return next_ < fixed_packets_;
         }
         // The packet offsets are learnt by walking the headers from the last
         // one known.
-        next_ = std::min<int64_t>(frame, static_cast<int64_t>(blk_offsets_.size()) - 1);
+        next_ = std::min<int64_t>(frame, static_cast<int64_t>(offsets_.size()) - 1);
+        Span span;
         while (next_ < frame) {
-            uint64_t payload = 0;
-            if (!BlkAt(blk_offsets_[static_cast<size_t>(next_)], &payload)) return false;
+            if (!PacketAt(offsets_[static_cast<size_t>(next_)], &span)) return false;
             ++next_;
         }
-        return BlkAt(blk_offsets_[static_cast<size_t>(next_)], nullptr);
+        return PacketAt(offsets_[static_cast<size_t>(next_)], &span);
     }
 
   private:
@@ -167,12 +170,23 @@ class OpenMgReader final : public PacketReader {
             p->codec_id = atrac3 ? AV_CODEC_ID_ATRAC3AL : AV_CODEC_ID_ATRAC3PAL;
             p->ch_layout = LayoutFor(atrac3 ? 2 : info.channels);
             samples_per_packet_ = atrac3 ? 1024 : 2048;
-            blk_ = true;
-            blk_offsets_.push_back(stream_.audio_start);
+            variable_ = true;
+            offsets_.push_back(stream_.audio_start);
+        } else if (Is(id, OmaCodec::Mp3)) {
+            p->codec_id = AV_CODEC_ID_MP3;
+            p->ch_layout = LayoutFor(info.channels);
+            variable_ = true;
+            offsets_.push_back(stream_.audio_start);
+            // The header's rate must be the frames' own; the first frame
+            // gives the samples per packet.
+            Span first;
+            if (!PacketAt(stream_.audio_start, &first) || first.rate != info.sample_rate) return false;
+            samples_per_packet_ = first.samples;
+            offsets_.resize(1);
         } else {
-            return false;  // MP3 in EA3 is FFmpeg's
+            return false;
         }
-        if (!blk_) {
+        if (!variable_) {
             // Fixed-size frames: the block size comes from the header.
             const uint64_t frame_bytes = Is(id, OmaCodec::Lpcm)
                                              ? static_cast<uint64_t>(kLpcmFramesPerPacket) * info.frame_size
@@ -185,7 +199,7 @@ class OpenMgReader final : public PacketReader {
             tail_bytes_ =
                 Is(id, OmaCodec::Lpcm) ? (payload % frame_bytes) / info.frame_size * info.frame_size : 0;
             if (tail_bytes_) ++fixed_packets_;
-        } else {
+        } else if (!Is(id, OmaCodec::Mp3)) {
             const uint32_t base_size = BaseFrameSize();
             if (base_size == 0) return false;
             p->block_align = static_cast<int>(base_size);
@@ -231,9 +245,27 @@ class OpenMgReader final : public PacketReader {
         return true;
     }
 
-    // Checks the BLK packet at `offset`; its payload size into `payload` and
-    // the next packet's offset remembered. False at the end or at damage.
-    bool BlkAt(uint64_t offset, uint64_t* payload) {
+    // A packet of a stream of self-describing packets: where its bytes are
+    // and where the next one starts.
+    struct Span {
+        uint64_t data = 0;
+        uint64_t size = 0;
+        uint64_t next = 0;
+        int rate = 0;     // MPEG audio: the frame's sample rate
+        int samples = 0;  // and samples per channel
+    };
+
+    // The packet that starts at `offset` (MPEG audio: at or after it, past
+    // bytes that are not a frame); the next packet's offset is remembered.
+    // False at the end of the stream or at damage.
+    bool PacketAt(uint64_t offset, Span* span) {
+        const bool found =
+            Is(stream_.header.codec_id, OmaCodec::Mp3) ? MpegFrameAt(offset, span) : BlkAt(offset, span);
+        if (found && static_cast<size_t>(next_) + 1 == offsets_.size()) offsets_.push_back(span->next);
+        return found;
+    }
+
+    bool BlkAt(uint64_t offset, Span* span) {
         const uint64_t end = bytes_.Size();
         uint8_t head[kBlkHeaderSize];
         if (offset >= end || end - offset < kBlkHeaderSize) return false;
@@ -241,18 +273,74 @@ class OpenMgReader final : public PacketReader {
         if (std::memcmp(head, "BLK", 3) != 0) return false;  // also the zero tag that ends the stream
         const uint64_t size = openmg::ReadBe16(head + 4);
         if (size == 0 || size > end - offset - kBlkHeaderSize) return false;
-        if (payload) *payload = size;
-        if (static_cast<size_t>(next_) + 1 == blk_offsets_.size())
-            blk_offsets_.push_back(offset + kBlkHeaderSize + size);
+        *span = Span{offset + kBlkHeaderSize, size, offset + kBlkHeaderSize + size, 0, 0};
         return true;
     }
 
-    bool ReadBlk(AVPacket* packet) {
-        if (next_ < 0 || static_cast<size_t>(next_) >= blk_offsets_.size()) return false;
-        const uint64_t offset = blk_offsets_[static_cast<size_t>(next_)];
-        uint64_t payload = 0;
-        if (!BlkAt(offset, &payload)) return false;
-        if (!FillPacket(packet, offset + kBlkHeaderSize, static_cast<size_t>(payload))) return false;
+    // An MPEG audio frame header: its frame length, rate and samples; false
+    // for anything else (free-format frames included: no length to read).
+    static bool MpegFrame(const uint8_t* h, Span* span) {
+        static constexpr int kRates[4] = {44100, 48000, 32000, 0};
+        static constexpr int kKbps[2][3][16] = {
+            {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
+             {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
+             {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}},
+            {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
+             {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+             {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}},
+        };
+        if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
+        const int version = (h[1] >> 3) & 3;  // 0: MPEG 2.5, 2: MPEG 2, 3: MPEG 1
+        const int layer = 4 - ((h[1] >> 1) & 3);
+        const int bitrate_index = h[2] >> 4;
+        const int rate_index = (h[2] >> 2) & 3;
+        if (version == 1 || layer == 4 || bitrate_index == 0 || bitrate_index == 15 || rate_index == 3)
+            return false;
+        const bool mpeg1 = version == 3;
+        const int rate = kRates[rate_index] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+        const int kbps = kKbps[mpeg1 ? 0 : 1][layer - 1][bitrate_index];
+        const int padding = (h[2] >> 1) & 1;
+        uint64_t size = 0;
+        if (layer == 1) {
+            span->samples = 384;
+            size = (12000ull * kbps / rate + padding) * 4;
+        } else {
+            span->samples = layer == 3 && !mpeg1 ? 576 : 1152;
+            size = static_cast<uint64_t>(span->samples) / 8 * 1000 * kbps / rate + padding;
+        }
+        span->rate = rate;
+        span->size = size;
+        return size >= 4;
+    }
+
+    bool MpegFrameAt(uint64_t offset, Span* span) {
+        // Bytes that are not a frame are skipped, but not without end.
+        constexpr uint64_t kMaxSkip = 64 * 1024;
+        const uint64_t end = bytes_.Size();
+        uint8_t buffer[4096];
+        for (uint64_t at = offset; at < end && at - offset < kMaxSkip;) {
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof buffer, end - at));
+            const size_t got = bytes_.ReadAt(at, buffer, want);
+            if (got < 4) return false;
+            for (size_t i = 0; i + 4 <= got; ++i) {
+                if (!MpegFrame(buffer + i, span)) continue;
+                span->data = at + i;
+                // A cut last frame goes to the decoder as it is, which
+                // decodes what it holds.
+                span->size = std::min(span->size, end - span->data);
+                span->next = span->data + span->size;
+                return true;
+            }
+            at += got - 3;
+        }
+        return false;
+    }
+
+    bool ReadVariable(AVPacket* packet) {
+        if (next_ < 0 || static_cast<size_t>(next_) >= offsets_.size()) return false;
+        Span span;
+        if (!PacketAt(offsets_[static_cast<size_t>(next_)], &span)) return false;
+        if (!FillPacket(packet, span.data, static_cast<size_t>(span.size))) return false;
         ++next_;
         return true;
     }
@@ -266,9 +354,10 @@ class OpenMgReader final : public PacketReader {
     uint64_t packet_bytes_ = 0;
     int64_t fixed_packets_ = 0;
     size_t tail_bytes_ = 0;
-    // BLK packets: offsets of the packets known so far (the first always).
-    bool blk_ = false;
-    std::vector<uint64_t> blk_offsets_;
+    // Self-describing packets (AAL's BLK packets, MPEG audio frames): where
+    // each packet known so far starts (the first always).
+    bool variable_ = false;
+    std::vector<uint64_t> offsets_;
 };
 
 }  // namespace

@@ -1,11 +1,11 @@
 // Where the player's source gets its compressed packets from.
 //
-// OpenMG streams (ATRAC3, ATRAC3plus and LPCM in EA3, and the BLK packets of
-// ATRAC Advanced Lossless) are cut into codec frames by the engine itself from
-// the EA3 header it already reads: the frames are fixed-size (or, for AAL,
-// self-describing), so reading and seeking are plain offset arithmetic and the
-// decoder is set up from the header's parameters. Every other container (RIFF,
-// MP4/3GP, MP3, WAV, and MP3 inside EA3) goes through FFmpeg's demuxer.
+// OpenMG streams (ATRAC3, ATRAC3plus, LPCM and MP3 in EA3, and the BLK packets
+// of ATRAC Advanced Lossless) are cut into codec frames by the engine itself
+// from the EA3 header it already reads: the frames are fixed-size (or, for AAL
+// and MP3, self-describing), so reading and seeking are offset arithmetic and
+// the decoder is set up from the header's parameters. Every other container
+// (RIFF, MP4/3GP, MP3, WAV) goes through FFmpeg's demuxer.
 #pragma once
 
 #include <cstdint>

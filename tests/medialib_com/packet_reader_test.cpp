@@ -191,6 +191,45 @@ TEST_F(PacketReaderTest, GeneratedLpcmIsReadInPacketsOfWholeSampleFrames) {
     EXPECT_TRUE(DecodeWithParameters(*reader) == testsupport::FfmpegS16(oma));
 }
 
+TEST_F(PacketReaderTest, Mp3InsideOpenMgIsReadFrameByFrame) {
+    const fs::path oma = dir.path() / "mp3.oma";
+    ASSERT_TRUE(testsupport::MakeMp3Oma(oma, "-f lavfi -i sine=frequency=330:sample_rate=44100:duration=2",
+                                        "-ac 2 -c:a libmp3lame -b:a 128k"));
+    auto bytes = Source(oma);
+    auto reader = OpenOpenMgReader(*bytes);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->Parameters()->codec_id, AV_CODEC_ID_MP3);
+    const auto packets = ReadAll(*reader);
+    const auto file = testsupport::ReadBytes(oma);
+    ASSERT_FALSE(packets.empty());
+    size_t total = 96;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        ASSERT_GE(packets[i].bytes.size(), 4u);
+        EXPECT_EQ(packets[i].bytes[0], 0xFF) << i;  // each packet one MPEG frame
+        EXPECT_EQ(packets[i].pts, static_cast<int64_t>(i) * 1152);
+        total += packets[i].bytes.size();
+    }
+    EXPECT_EQ(total, file.size());
+    ASSERT_TRUE(reader->Seek(0));
+    EXPECT_TRUE(DecodeWithParameters(*reader) == testsupport::FfmpegS16(oma));
+
+    // Bytes that are not a frame between frames are skipped; a cut last
+    // frame still goes to the decoder.
+    auto damaged = file;
+    const size_t third = 96 + packets[0].bytes.size() + packets[1].bytes.size();
+    damaged.insert(damaged.begin() + static_cast<ptrdiff_t>(third), 100, 0x00);
+    damaged.resize(damaged.size() - 50);
+    const fs::path odd = dir.path() / "mp3_damaged.oma";
+    testsupport::WriteBytes(odd, damaged);
+    auto odd_bytes = Source(odd);
+    auto odd_reader = OpenOpenMgReader(*odd_bytes);
+    ASSERT_TRUE(odd_reader);
+    const auto odd_packets = ReadAll(*odd_reader);
+    ASSERT_EQ(odd_packets.size(), packets.size());
+    EXPECT_EQ(odd_packets[2].bytes, packets[2].bytes);
+    EXPECT_EQ(odd_packets.back().bytes.size(), packets.back().bytes.size() - 50);
+}
+
 TEST_F(PacketReaderTest, SeekIsFrameArithmeticWithAFewFramesOfLeadIn) {
     for (const char* name : {"pronom_03-Untitled-3_atrac3plus.oma", "pronom_02-Untitled-2_aal_atrac3.oma"}) {
         CQ_REQUIRE_SAMPLE(path, name);

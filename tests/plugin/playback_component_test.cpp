@@ -114,6 +114,17 @@ TEST_F(PlaybackTest, GeneratedFilesDecodeExactlyAsFfmpeg) {
     const fs::path oma = dir / "demo_pcm.oma";
     ASSERT_TRUE(medialib::openmg::WriteDemoOma(oma, 2.0));
     ExpectSameAsFfmpeg(oma);
+    // MP3 inside OpenMG: MPEG-1 stereo and MPEG-2 mono (576-sample frames).
+    const fs::path mp3_oma = dir / "mp3_in_ea3.oma";
+    ASSERT_TRUE(testsupport::MakeMp3Oma(mp3_oma,
+                                        "-f lavfi -i sine=frequency=330:sample_rate=44100:duration=2.5",
+                                        "-ac 2 -c:a libmp3lame -b:a 128k"));
+    ExpectSameAsFfmpeg(mp3_oma);
+    const fs::path mp3_mono = dir / "mp3_mpeg2_mono_in_ea3.oma";
+    ASSERT_TRUE(testsupport::MakeMp3Oma(mp3_mono,
+                                        "-f lavfi -i sine=frequency=330:sample_rate=22050:duration=2.5",
+                                        "-ac 1 -c:a libmp3lame -b:a 32k"));
+    ExpectSameAsFfmpeg(mp3_mono);
 }
 
 TEST_F(PlaybackTest, SeekStartsAtThePositionAndPastTheEndEndsCleanly) {
@@ -225,6 +236,10 @@ TEST_F(PlaybackTest, SeekInGeneratedCompressedFilesDeliversFfmpegsAudioAtThePosi
     ASSERT_TRUE(testsupport::RunFfmpeg(sweep + "-ac 1 -f mp4 -c:a aac -aac_pns 0 -b:a 64k " +
                                        ShellQuote(aac_mp4.string())));
     ExpectSeekMatchesFfmpeg(*this, aac_mp4, 1, 1024);
+    // MP3 inside OpenMG, whose frames the engine finds itself.
+    const fs::path mp3_oma = dir / "seek_mp3_in_ea3.oma";
+    ASSERT_TRUE(testsupport::MakeMp3Oma(mp3_oma, sweep, "-c:a libmp3lame -b:a 160k"));
+    ExpectSeekMatchesFfmpeg(*this, mp3_oma, 2, 1152);
 }
 
 TEST_F(PlaybackTest, SeekInRealAtracFilesDeliversFfmpegsAudioAtThePosition) {
