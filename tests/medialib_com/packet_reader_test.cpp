@@ -293,6 +293,42 @@ TEST_F(PacketReaderTest, DamagedPayloadsEndTheStreamWhereTheDamageIs) {
     EXPECT_EQ(ReadAll(*reader).size(), 7u);
 }
 
+// Headers with random codec ids and parameter words over a real payload, and
+// payloads with random bytes: the reader opens or refuses, and reading and
+// seeking end, without reading outside the file (checked under ASan).
+TEST_F(PacketReaderTest, RandomHeadersAndPayloadsNeverBreakTheReader) {
+    CQ_REQUIRE_SAMPLE(path, "atracdencU_test_atrac3_132k_noid3.oma");
+    const auto real = testsupport::ReadBytes(path);
+    uint32_t state = 12345;
+    const auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<uint8_t>(state >> 24);
+    };
+    constexpr uint8_t kCodecs[] = {0x00, 0x01, 0x03, 0x04, 0x05, 0x20, 0x21, 0x22, 0x7F};
+    const fs::path file = dir.path() / "random.oma";
+    int opened = 0;
+    for (int round = 0; round < 300; ++round) {
+        auto bytes = real;
+        bytes[32] = kCodecs[next() % sizeof(kCodecs)];
+        for (size_t i = 33; i < 52; ++i) bytes[i] = next();
+        if (round % 2) {
+            for (size_t i = 96 + next(); i < bytes.size(); i += 1 + next()) bytes[i] = next();
+        }
+        if (round % 3 == 0) bytes.resize(96 + (static_cast<size_t>(next()) << 6));
+        testsupport::WriteBytes(file, bytes);
+        auto source = Source(file);
+        auto reader = OpenOpenMgReader(*source);
+        if (!reader) continue;
+        ++opened;
+        const auto packets = ReadAll(*reader);
+        EXPECT_LE(packets.size(), bytes.size()) << round;
+        reader->Seek(reader->DurationMs() / 2);
+        reader->Seek(0);
+        EXPECT_EQ(ReadAll(*reader).size(), packets.size()) << round;
+    }
+    EXPECT_GT(opened, 0);
+}
+
 TEST_F(PacketReaderTest, OtherContentIsLeftToFfmpeg) {
     const fs::path wav = dir.path() / "tone.oma";
     ASSERT_TRUE(testsupport::MakeTone(wav, 0.5, 44100, 2, "-f wav -c:a pcm_s16le"));
