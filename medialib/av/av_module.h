@@ -16,11 +16,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "medialib/convert/converter.h"
-#include "medialib/core/container.h"
-#include "medialib/core/stream_info.h"
+#include "medialib/ffmpeg/packet_compare.h"
+#include "medialib/ffmpeg/probe.h"
 #include "medialib/playback/chain.h"
 
 namespace medialib::av {
@@ -28,18 +27,15 @@ namespace medialib::av {
 // Raised with every change of the table or of a type that crosses it.
 inline constexpr uint32_t kEntryPointsVersion = 1;
 
+// The members take their types from the declarations they stand for; a
+// changed signature also needs its forwarder (forward.cpp) and a new version.
 struct EntryPoints {
     uint32_t version;
     uint32_t size;  // sizeof(EntryPoints)
-    // ff::ProbeStream (ffmpeg/probe.h).
-    bool (*probe_stream)(const ByteSource& source, StreamInfo& info, const char* format_name);
-    // ff::SameAudioPackets (ffmpeg/packet_compare.h).
-    bool (*same_audio_packets)(const ByteSource& a, const ByteSource& b, const char* format_name);
-    // conversion::Convert (convert/converter.h).
-    conversion::Result (*convert)(const conversion::Request& request, const conversion::ProgressFn& progress);
-    // playback::CreateChain (playback/chain.h).
-    std::unique_ptr<playback::Chain> (*create_chain)(std::unique_ptr<ByteSource> bytes, int rate,
-                                                     int channels);
+    decltype(&ff::ProbeStream) probe_stream;
+    decltype(&ff::SameAudioPackets) same_audio_packets;
+    decltype(&conversion::Convert) convert;
+    decltype(&playback::CreateChain) create_chain;
 };
 
 // The module's file name and its one exported function.

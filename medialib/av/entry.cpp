@@ -1,7 +1,5 @@
 // The FFmpeg part's one export (medialib_av.so): its table of entry points.
 #include "medialib/av/av_module.h"
-#include "medialib/ffmpeg/packet_compare.h"
-#include "medialib/ffmpeg/probe.h"
 #include "platform/export.h"
 
 namespace {

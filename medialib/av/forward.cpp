@@ -5,8 +5,6 @@
 // stand-in fails the way its function fails on content FFmpeg cannot read:
 // the operation that needed FFmpeg fails cleanly, everything else works.
 #include "medialib/av/av_module.h"
-#include "medialib/ffmpeg/packet_compare.h"
-#include "medialib/ffmpeg/probe.h"
 #include "platform/kernel/modules.h"
 
 namespace medialib {

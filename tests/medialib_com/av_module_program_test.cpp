@@ -1,9 +1,9 @@
-// The built Quillet with a media library whose FFmpeg part (medialib_av.so,
+// The built programs with a media library whose FFmpeg part (medialib_av.so,
 // loaded on first use) is missing: a scratch copy of the library module and
 // its registry without it. Whatever needs no FFmpeg (OpenMG tag listings)
 // works as with the whole library; what needs it (an MP3 stream's values, a
-// conversion) fails exactly as it fails on content FFmpeg cannot read, and
-// leaves nothing behind.
+// conversion, decoding) fails exactly as it fails on content FFmpeg cannot
+// read, and leaves nothing behind.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -30,16 +30,17 @@ class WithoutAvModule : public ::testing::Test {
         ASSERT_EQ(testsupport::RunProgram(bin / "make_demo_oma", {song_.string(), "1"}).exit_code, 0);
     }
 
-    // Quillet with the whole library (`whole`) or with the scratch copy.
-    static ProgramResult Run(const std::vector<std::string>& args, const fs::path& registry) {
-        return testsupport::RunProgram(testsupport::BinDir() / "Quillet", args,
+    // A program of bin/ with the whole library (Whole) or with the scratch copy (Partial).
+    static ProgramResult Run(const std::vector<std::string>& args, const fs::path& registry,
+                             const char* program) {
+        return testsupport::RunProgram(testsupport::BinDir() / program, args,
                                        {"LC_ALL=C.UTF-8", "CQ_REGISTRY_FILE=" + registry.string()});
     }
-    ProgramResult Whole(const std::vector<std::string>& args) const {
-        return Run(args, testsupport::BinDir() / "registry.reg");
+    ProgramResult Whole(const std::vector<std::string>& args, const char* program = "Quillet") const {
+        return Run(args, testsupport::BinDir() / "registry.reg", program);
     }
-    ProgramResult Partial(const std::vector<std::string>& args) const {
-        return Run(args, lib_ / "registry.reg");
+    ProgramResult Partial(const std::vector<std::string>& args, const char* program = "Quillet") const {
+        return Run(args, lib_ / "registry.reg", program);
     }
 
     testsupport::ScopedTempDir dir_;
@@ -94,6 +95,25 @@ TEST_F(WithoutAvModule, AConversionFailsAndLeavesNothing) {
     const ProgramResult whole = Whole({"--Convert", song_.string(), "--TempPath", work.string()});
     EXPECT_EQ(whole.exit_code, 0) << whole.out;
     EXPECT_TRUE(fs::exists(dir_ / "song.wav"));
+}
+
+// The player's plug-in decodes through the library's player, whose filters
+// are FFmpeg's: without them the decode is refused with an error, while the
+// file's information is read as before.
+TEST_F(WithoutAvModule, ThePlayerRefusesToDecodeAndInfoStillWorks) {
+    const ProgramResult whole = Whole({"decode", song_.string()}, "playhost");
+    ASSERT_EQ(whole.exit_code, 0) << whole.out;
+    EXPECT_TRUE(whole.HasLine("frames=44100")) << whole.out;
+    const ProgramResult partial = Partial({"decode", song_.string()}, "playhost");
+    EXPECT_EQ(partial.exit_code, 1) << partial.out;
+    EXPECT_TRUE(partial.HasKey("error")) << partial.out;
+    EXPECT_FALSE(partial.HasKey("frames"));
+
+    const ProgramResult info_whole = Whole({"info", song_.string()}, "playhost");
+    ASSERT_EQ(info_whole.exit_code, 0);
+    const ProgramResult info_partial = Partial({"info", song_.string()}, "playhost");
+    EXPECT_EQ(info_partial.exit_code, 0);
+    EXPECT_EQ(info_partial.out, info_whole.out);
 }
 
 }  // namespace
