@@ -21,15 +21,18 @@ LAYERS = {"platform": 0, "medialib": 1, "host": 1, "library": 2, "plugin": 3, "t
 
 # Inside each top-level folder: sub-folder -> rank ("" is the folder itself).
 ORDER = {
+    # imaging_delayload binds imaging's flat API from its module on first use.
     "platform": {"": 0, "text": 1, "files": 2, "console": 3, "registry": 3, "kernel": 3, "com": 4, "imaging": 5,
-                 "graph": 5},
+                 "graph": 5, "imaging_delayload": 6},
     # core/ is the model; the container folders build on it (riff reads MPEG
     # audio, mp4/riff/mpeg probe through ffmpeg); detect/ names every
     # container; convert/ converts what detect/ opens; com/ is the COM module
     # over all of it. codecs/ (encoders) stands on nothing else of the engine;
-    # playback/ plays what detect/ opens.
+    # playback/ plays what detect/ opens. av/ is the seam to the module that
+    # holds the FFmpeg part (ffmpeg/, convert/, playback/): its entry table,
+    # and the COM module's forwarders that load it on first use.
     "medialib": {"core": 0, "codecs": 0, "ffmpeg": 1, "mpeg": 2, "riff": 3, "mp4": 3, "openmg": 3,
-                 "detect": 4, "convert": 5, "playback": 5, "com": 6, "demo": 6},
+                 "detect": 4, "convert": 5, "playback": 5, "av": 6, "com": 6, "demo": 6},
     "host": {"sdk": 0, "core": 1, "playhost": 2},
     "library": {"": 0},
     # host/: plug-in-wide services; the module's registration ties it together.
