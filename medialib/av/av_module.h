@@ -25,7 +25,7 @@
 namespace medialib::av {
 
 // Raised with every change of the table or of a type that crosses it.
-inline constexpr uint32_t kEntryPointsVersion = 1;
+inline constexpr uint32_t kEntryPointsVersion = 2;
 
 // The members take their types from the declarations they stand for; a
 // changed signature also needs its forwarder (forward.cpp) and a new version.

@@ -33,9 +33,9 @@ const av::EntryPoints* LoadEntryPoints() {
 
 namespace ff {
 
-bool ProbeStream(const ByteSource& source, StreamInfo& info, const char* format_name) {
+bool ProbeStream(const ByteSource& source, StreamInfo& info, const char* format_name, ProbeChecks checks) {
     const av::EntryPoints* av = EntryPoints();
-    return av && av->probe_stream(source, info, format_name);
+    return av && av->probe_stream(source, info, format_name, checks);
 }
 
 bool SameAudioPackets(const ByteSource& a, const ByteSource& b, const char* format_name) {

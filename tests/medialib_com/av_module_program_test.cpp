@@ -1,9 +1,9 @@
 // The built programs with a media library whose FFmpeg part (medialib_av.so,
 // loaded on first use) is missing: a scratch copy of the library module and
-// its registry without it. Whatever needs no FFmpeg (OpenMG tag listings)
-// works as with the whole library; what needs it (an MP3 stream's values, a
-// conversion, decoding) fails exactly as it fails on content FFmpeg cannot
-// read, and leaves nothing behind.
+// its registry without it. Whatever needs no FFmpeg (OpenMG tag listings, a
+// plain MP3 or PCM WAV) works as with the whole library; what needs it (the
+// values of other MPEG audio, a conversion, decoding) fails exactly as it
+// fails on content FFmpeg cannot read, and leaves nothing behind.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -57,9 +57,23 @@ TEST_F(WithoutAvModule, OpenMgTagsAreListedAsWithTheWholeLibrary) {
     EXPECT_EQ(partial.out, whole.out);
 }
 
-TEST_F(WithoutAvModule, AnMp3FailsAsAnUnreadableFileDoes) {
+// A plain MP3 is measured from its frame headers: its listing needs no FFmpeg.
+TEST_F(WithoutAvModule, APlainMp3IsListedAsWithTheWholeLibrary) {
     const fs::path mp3 = dir_ / "tone.mp3";
     ASSERT_TRUE(testsupport::MakeTone(mp3, 1, 44100, 2, "-c:a libmp3lame -b:a 128k"));
+    const ProgramResult whole = Whole({"--Get", mp3.string()});
+    ASSERT_EQ(whole.exit_code, 0);
+    ASSERT_TRUE(whole.HasKey("TargetTrack"));
+    const ProgramResult partial = Partial({"--Get", mp3.string()});
+    EXPECT_EQ(partial.exit_code, whole.exit_code);
+    EXPECT_EQ(partial.out, whole.out);
+}
+
+// MPEG audio whose values only FFmpeg measures (here Layer II) fails as an
+// unreadable file does.
+TEST_F(WithoutAvModule, AnMp3ThatNeedsFfmpegFailsAsAnUnreadableFileDoes) {
+    const fs::path mp3 = dir_ / "tone.mp3";
+    ASSERT_TRUE(testsupport::MakeTone(mp3, 1, 44100, 2, "-c:a mp2 -b:a 192k -f mp2"));
     const ProgramResult whole = Whole({"--Get", mp3.string()});
     ASSERT_EQ(whole.exit_code, 0);
     ASSERT_TRUE(whole.HasKey("TargetTrack"));
