@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 namespace medialib::mpeg {
 namespace {
@@ -49,8 +48,8 @@ uint32_t Be32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-// Reads the source in blocks through one buffer per thread, so walking a few
-// hundred frame headers costs a handful of reads and no allocation per open.
+// Reads the source in blocks through one buffer on the stack, so walking a
+// few hundred frame headers costs a handful of reads and no allocation.
 class BlockReader {
   public:
     explicit BlockReader(const ByteSource& src) : src_(src), size_(src.Size()) {}
@@ -62,28 +61,24 @@ class BlockReader {
     const uint8_t* At(uint64_t offset, size_t n) {
         if (offset > size_ || size_ - offset < n) return nullptr;
         if (offset < base_ || offset + n > base_ + length_) {
-            std::vector<uint8_t>& block = Block();
             base_ = offset;
-            length_ = src_.ReadAt(offset, block.data(), block.size());
+            length_ = src_.ReadAt(offset, block_, kBlock);
             if (length_ < n) {
                 length_ = 0;
                 return nullptr;
             }
         }
-        return Block().data() + (offset - base_);
+        return block_ + (offset - base_);
     }
 
     static constexpr size_t kBlock = 16 * 1024;
 
   private:
-    static std::vector<uint8_t>& Block() {
-        thread_local std::vector<uint8_t> block(kBlock);
-        return block;
-    }
     const ByteSource& src_;
     uint64_t size_;
     uint64_t base_ = 0;
     size_t length_ = 0;
+    uint8_t block_[kBlock];
 };
 
 // The offset of the first byte after the ID3v2 tags at the start, or -1 when

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace medialib::riff {
 namespace {
@@ -42,13 +42,13 @@ const char* PcmCodecName(bool is_float, int bits) {
 }
 
 bool HoldsBurstPreamble(const ByteSource& src, uint64_t data_at, uint64_t data_size) {
-    thread_local std::vector<uint8_t> buffer(kBurstProbeBytes);
     const size_t want = static_cast<size_t>(std::min<uint64_t>(data_size, kBurstProbeBytes));
-    const size_t got = src.ReadAt(data_at, buffer.data(), want);
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[want]);  // not zeroed: filled by the read
+    const size_t got = src.ReadAt(data_at, buffer.get(), want);
     if (got != want) return true;
     // Pa Pb sync words 0xF872 0x4E1F, in either byte order, at any offset:
     // 72 F8 1F 4E or F8 72 4E 1F. Both hold 0x1F; memchr finds those fast.
-    const uint8_t* p = buffer.data();
+    const uint8_t* p = buffer.get();
     const uint8_t* end = p + got;
     for (const uint8_t* at = p; at < end;) {
         const auto* hit = static_cast<const uint8_t*>(std::memchr(at, 0x1F, static_cast<size_t>(end - at)));
