@@ -16,6 +16,7 @@
 #include "medialib/ffmpeg/packet_compare.h"
 #include "medialib/ffmpeg/probe.h"
 #include "medialib/mp4/asset_boxes.h"
+#include "medialib/mp4/stream_facts.h"
 
 namespace medialib {
 namespace {
@@ -230,8 +231,10 @@ std::unique_ptr<OpenedFile> OpenMp4(const ByteSource& src, const std::filesystem
     const bool is_3gp = Is3gpBrand({head, got});
     const std::set<uint32_t>& storable = is_3gp ? ThreeGpStorable() : Mp4Storable();
 
+    // The box tree gives the stream facts of plain AAC without FFmpeg; every
+    // other layout is measured by FFmpeg as before.
     StreamInfo info;
-    if (!ff::ProbeStream(src, info, "mov")) return nullptr;
+    if (!mp4::ReadAacFacts(src, info) && !ff::ProbeStream(src, info, "mov")) return nullptr;
 
     AttributeSet attrs;
     {

@@ -5,12 +5,15 @@
 // gives. Every generated file and every real sample of those containers is
 // opened through the engine and compared attribute by attribute with the full
 // probe; damaged and cut files must open the same way or fail the same way.
+#include "medialib/mp4/stream_facts.h"
+
 #include <gtest/gtest.h>
 #include <taglib/apetag.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
@@ -89,16 +92,17 @@ void ExpectSameAsFullProbe(const fs::path& path, int32_t container) {
     }
 }
 
-// The MP3 header reader (the WAV chunk reader for .wav) on its own: when it answers, every field equals the
-// full probe's.
+// The MP3 header reader (the WAV chunk reader for .wav, the box reader for
+// MP4 and 3GP) on its own: when it answers, every field equals the full probe's.
 bool HeadersAnswerExactly(const fs::path& path) {
     SCOPED_TRACE(path.filename().string());
     auto src = OpenFileSource(path);
     if (!src) return false;
     StreamInfo quick;
-    const bool answered = path.extension() == ".wav"
-                              ? riff::ReadPcmFacts(*src, quick)
-                              : mpeg::ReadStreamFacts(*src, quick) == mpeg::HeaderFacts::Complete;
+    const std::string ext = path.extension().string();
+    const bool answered = ext == ".wav"   ? riff::ReadPcmFacts(*src, quick)
+                          : ext == ".mp3" ? mpeg::ReadStreamFacts(*src, quick) == mpeg::HeaderFacts::Complete
+                                          : mp4::ReadAacFacts(*src, quick);
     if (!answered) return false;
     StreamInfo full;
     EXPECT_TRUE(ff::ProbeStream(*src, full, nullptr, ff::ProbeChecks::All));
@@ -352,8 +356,81 @@ TEST_F(StreamFacts, Mp4AndThreeGpAac) {
                     continue;  // not every muxer takes 5.1
                 ASSERT_FALSE(f.empty()) << name;
                 ExpectSameAsFullProbe(f, container::ThreeGp);
+                const bool answered = HeadersAnswerExactly(f);
+                if (rate > 24000) {
+                    EXPECT_TRUE(answered) << name << ": plain AAC is read from its boxes";
+                }
             }
         }
+    }
+}
+
+// Lengths that are no whole number of milliseconds or frames, where the edit
+// list, the media duration and the sample table each give another length;
+// the movie box before the media data; no edit list at all.
+TEST_F(StreamFacts, Mp4Lengths) {
+    CQ_REQUIRE_FFMPEG();
+    for (int rate : {11025, 22050, 32000, 44100}) {
+        for (double seconds : {0.0173, 0.5, 1.2345, 3.33333}) {
+            for (const char* layout : {"", " -movflags +faststart", " -use_editlist 0", " -f mp4"}) {
+                const std::string name = "len_" + std::to_string(rate) + "_" +
+                                         std::to_string(static_cast<int>(seconds * 10000)) + "_" +
+                                         std::to_string(std::string(layout).size()) + ".m4a";
+                const fs::path f = Make(name, Tone(rate, seconds), std::string("-c:a aac -b:a 64k") + layout);
+                ASSERT_FALSE(f.empty()) << name;
+                ExpectSameAsFullProbe(f, container::ThreeGp);
+                const bool answered = HeadersAnswerExactly(f);
+                if (rate > 24000) {
+                    EXPECT_TRUE(answered) << name;
+                }
+            }
+        }
+    }
+}
+
+// Files the box reader must leave to FFmpeg: a core rate where a decoder may
+// find implicit SBR, a config that signals SBR, another codec, two sound
+// tracks, a fragmented file.
+TEST_F(StreamFacts, Mp4LayoutsLeftToFfmpeg) {
+    CQ_REQUIRE_FFMPEG();
+    const fs::path low = Make("sbr_src.m4a", Tone(22050, 1.0), "-c:a aac -b:a 32k -movflags +faststart");
+    ASSERT_FALSE(low.empty());
+    const std::vector<uint8_t> bytes = testsupport::ReadBytes(low);
+    // The AudioSpecificConfig follows the decoder-specific tag 0x05 and its length.
+    const uint8_t sync[] = {0x56, 0xE5, 0x00};
+    const auto at = std::search(bytes.begin(), bytes.end(), sync, sync + 3);
+    ASSERT_NE(at, bytes.end());
+    std::vector<uint8_t> implicit = bytes;
+    std::fill_n(implicit.begin() + (at - bytes.begin()), 3, uint8_t{0});
+    const fs::path no_note = *dir_ / "sbr_unsaid.m4a";
+    testsupport::WriteBytes(no_note, implicit);
+    ExpectSameAsFullProbe(no_note, container::ThreeGp);
+    EXPECT_FALSE(HeadersAnswerExactly(no_note));
+    // SBR said to be present, at 44.1 kHz, over a stereo core (a mono one
+    // would leave room for parametric stereo, which the engine's probe only
+    // looks for below 24 kHz output, while the full probe looks everywhere).
+    const fs::path stereo =
+        Make("sbr_src2.m4a", Tone(22050, 1.0, 2), "-c:a aac -b:a 48k -movflags +faststart");
+    ASSERT_FALSE(stereo.empty());
+    std::vector<uint8_t> explicit_sbr = testsupport::ReadBytes(stereo);
+    const auto where = std::search(explicit_sbr.begin(), explicit_sbr.end(), sync, sync + 3);
+    ASSERT_NE(where, explicit_sbr.end());
+    where[2] = 0xA0;
+    const fs::path said = *dir_ / "sbr_said.m4a";
+    testsupport::WriteBytes(said, explicit_sbr);
+    ExpectSameAsFullProbe(said, container::ThreeGp);
+    EXPECT_FALSE(HeadersAnswerExactly(said));
+
+    const std::vector<std::pair<std::string, std::string>> others = {
+        {"alac.m4a", "-c:a alac"},
+        {"mp3in.mp4", "-c:a libmp3lame -b:a 128k"},
+        {"two.m4a", "-filter_complex asplit[a][b] -map [a] -map [b] -c:a aac"},
+        {"frag.mp4", "-c:a aac -movflags +frag_keyframe+empty_moov"}};
+    for (const auto& [name, args] : others) {
+        const fs::path f = Make(name, Tone(44100, 1.5), args);
+        ASSERT_FALSE(f.empty()) << name;
+        ExpectSameAsFullProbe(f, container::ThreeGp);
+        EXPECT_FALSE(HeadersAnswerExactly(f)) << name;
     }
 }
 
@@ -451,6 +528,7 @@ TEST_F(StreamFacts, CutAndHollowFiles) {
         Make("cut_src_vbr.mp3", Noise(44100, 2.0), "-c:a libmp3lame -q:a 2"),
         Make("cut_src_nx.mp3", Tone(16000, 2.0), "-c:a libmp3lame -b:a 32k -write_xing 0"),
         Make("cut_src.m4a", Tone(22050, 2.0), "-c:a aac -b:a 48k"),
+        Make("cut_start.m4a", Tone(44100, 2.0, 2), "-c:a aac -b:a 96k -movflags +faststart"),
         Make("cut_src.wav", Tone(22050, 2.0), "-c:a pcm_s16le")};
     for (const fs::path& src : sources) {
         ASSERT_FALSE(src.empty());
@@ -502,8 +580,8 @@ TEST_F(StreamFacts, CutAndHollowFiles) {
 }
 
 // Damage in the headers the quick paths read (the tag header, the first
-// frames, the Xing header; the RIFF chunks) must never make the two ways disagree: the quick
-// path answers only when the damage leaves FFmpeg's reading unchanged.
+// frames, the Xing header; the RIFF chunks; the movie box, placed first) must never make the two ways
+// disagree: the quick path answers only when the damage leaves FFmpeg's reading unchanged.
 TEST_F(StreamFacts, DamagedHeaders) {
     CQ_REQUIRE_FFMPEG();
     const std::vector<fs::path> sources = {
@@ -511,7 +589,10 @@ TEST_F(StreamFacts, DamagedHeaders) {
         Make("dmg_vbr.mp3", Noise(22050, 3.0), "-c:a libmp3lame -q:a 4"),
         Make("dmg_nx.mp3", Tone(32000, 3.0, 2), "-c:a libmp3lame -b:a 96k -write_xing 0"),
         Make("dmg_s16.wav", Tone(22050, 1.0, 2), "-c:a pcm_s16le -metadata title=T"),
-        Make("dmg_ext.wav", Tone(48000, 0.5, 6), "-c:a pcm_s24le")};
+        Make("dmg_ext.wav", Tone(48000, 0.5, 6), "-c:a pcm_s24le"),
+        Make("dmg_start.m4a", Tone(44100, 1.0, 2), "-c:a aac -b:a 96k -movflags +faststart"),
+        Make("dmg_low.m4a", Tone(16000, 1.0), "-c:a aac -b:a 32k -movflags +faststart"),
+        Make("dmg_start.3gp", Tone(8000, 1.0), "-c:a aac -b:a 16k -movflags +faststart -f 3gp")};
     uint32_t seed = 12345;
     auto next = [&seed] {
         seed = seed * 1103515245u + 12345u;
@@ -525,7 +606,8 @@ TEST_F(StreamFacts, DamagedHeaders) {
             std::vector<uint8_t> bytes = original;
             const int changes = 1 + static_cast<int>(next() % 3);
             for (int c = 0; c < changes; ++c) {
-                // Mostly the tag header and the first frames, sometimes anywhere.
+                // Mostly the tag header and the first frames (the movie box
+                // of an MP4 file written with it first), sometimes anywhere.
                 const size_t span = next() % 4 == 0 ? bytes.size() : std::min<size_t>(bytes.size(), 3000);
                 const size_t at = next() % span;
                 bytes[at] = next() % 2 ? static_cast<uint8_t>(next())
@@ -533,7 +615,9 @@ TEST_F(StreamFacts, DamagedHeaders) {
             }
             const fs::path f = *dir_ / ("dmg_" + std::to_string(n++) + src.extension().string());
             testsupport::WriteBytes(f, bytes);
-            const int32_t container = src.extension() == ".wav" ? container::Wav : container::Mp3;
+            const int32_t container = src.extension() == ".wav"   ? container::Wav
+                                      : src.extension() == ".mp3" ? container::Mp3
+                                                                  : container::ThreeGp;
             const std::unique_ptr<OpenedFile> opened = OpenMediaFile(f);
             if (opened && opened->Container() != container) continue;
             ExpectSameAsFullProbe(f, container);
