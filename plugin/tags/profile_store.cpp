@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,13 +10,17 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
 #include <new>
 
 #include "host/sdk/callstack.h"
 #include "host/sdk/core_api.h"
 #include "host/sdk/filesystem.h"
+#include "host/sdk/text.h"
 #include "platform/files/files.h"
+#include "platform/files/folder_handle.h"
 #include "platform/text/text.h"
+#include "plugin/tags/local_paths.h"
 
 namespace corvina {
 namespace {
@@ -77,10 +82,7 @@ std::string TagFileName(const std::string& bucket_folder, uint32_t number) {
     return bucket_folder + name;
 }
 
-bool Exists(const std::string& path, abort_callback& abort) {
-    TRACK_CALL_TEXT("filesystem::g_get_stats");
-    return filesystem::g_exists(path.c_str(), abort);
-}
+bool Exists(const std::string& path, abort_callback& abort) { return PathExists(path, abort); }
 
 // Creates a folder of the store when asked and reports whether it exists
 // afterwards. A folder that cannot be made leaves the profile place
@@ -128,6 +130,124 @@ std::optional<std::u16string> ReadStoredKeyPath(const std::string& path, uint64_
         f->seek(offset, abort);
         return f->read(buffer, n, abort);
     });
+}
+
+// One file of a bucket listing: its host path (as the host's listing gives
+// it) and, when the bucket was listed directly, the folder it is in and its
+// name there, so that it is opened relative to that folder.
+struct Listed {
+    std::string path;
+    const platform::FolderHandle* folder = nullptr;
+    std::string name;
+    bool worth_reading = false;  // a regular file (direct listing) or one of 9 bytes or more (host listing)
+};
+
+// The bucket listing of the host's local file system, made with one
+// descriptor per folder and the kinds the directory entries record: no
+// status call per entry, and the candidates are later opened relative to
+// their folder. Same files, same order (names sorted by bytes, a subfolder's
+// files at its place), same host paths as filesystem::g_list_directory
+// (recursive) gives. False when anything is out of the ordinary (a link to a
+// folder, a name holding a "\", a folder that cannot be read): the caller
+// then lists through the host, which gives its own answer or error.
+class DirectListing {
+  public:
+    enum Result { kListed, kMissing, kUnusual };
+    // kMissing: the folder does not exist (nothing else was looked at).
+    Result List(const std::string& host_folder) {
+        const std::optional<std::string> native = LocalNativePath(host_folder);
+        if (!native) return kUnusual;
+        std::string folder = *native;
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        host_form_ = fb2k::starts_with_nocase(host_folder, "file://");
+        folders_.push_back(std::make_unique<platform::FolderHandle>(platform::FolderHandle::Open(folder)));
+        if (!folders_.back()->valid()) return errno == ENOENT ? kMissing : kUnusual;
+        return ListInto(*folders_.back(), folder) ? kListed : kUnusual;
+    }
+    std::vector<Listed>& files() { return files_; }
+
+  private:
+    bool ListInto(const platform::FolderHandle& handle, const std::string& folder) {
+        std::vector<platform::FolderHandle::Entry> entries;
+        if (!handle.List(entries)) return false;
+        std::sort(entries.begin(), entries.end(),
+                  [](const auto& a, const auto& b) { return a.name < b.name; });
+        const std::string prefix = folder == "/" ? "" : folder;
+        for (platform::FolderHandle::Entry& entry : entries) {
+            if (entry.name.find('\\') != std::string::npos) return false;
+            platform::FolderHandle::Kind kind = entry.kind;
+            if (kind == platform::FolderHandle::Kind::Unknown && !handle.KindOf(entry.name, false, kind))
+                continue;  // gone since the listing
+            if (kind == platform::FolderHandle::Kind::Link) {
+                if (!handle.KindOf(entry.name, true, kind)) continue;  // dangling, as the host skips it
+                if (kind == platform::FolderHandle::Kind::Folder) return false;
+            }
+            std::string child = prefix + "/" + entry.name;
+            if (kind == platform::FolderHandle::Kind::Folder) {
+                folders_.push_back(std::make_unique<platform::FolderHandle>(handle.OpenFolder(entry.name)));
+                if (!folders_.back()->valid() || !ListInto(*folders_.back(), child)) return false;
+                continue;
+            }
+            files_.push_back({host_form_ ? fb2k::native_path_to_host(child) : std::move(child), &handle,
+                              std::move(entry.name), kind == platform::FolderHandle::Kind::File});
+        }
+        return true;
+    }
+
+    bool host_form_ = false;
+    std::vector<std::unique_ptr<platform::FolderHandle>> folders_;
+    std::vector<Listed> files_;
+};
+
+// The stored key path of a candidate of a direct listing, read with one
+// relative open, the status of the open descriptor and, for a file no larger
+// than the first window, one read of the whole file (else one read of the
+// head and one of the window). Fails (false) where the host's file system
+// would have something to say (an error other than a file gone since the
+// listing); the caller then reads the candidate through the host.
+bool ReadStoredKeyPathDirect(const Listed& candidate, uint64_t first_window,
+                             std::optional<std::u16string>& stored) {
+    stored.reset();
+    struct stat st {};
+    const int fd = candidate.folder->OpenForReading(candidate.name, st);
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    if (!S_ISREG(st.st_mode)) return true;  // not a file to read (the host's open refuses it too)
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (size < kMinCandidateSize) return true;
+
+    std::vector<uint8_t> whole;
+    bool failed = false;
+    auto pread_all = [&](uint64_t offset, uint8_t* buffer, size_t n) -> size_t {
+        size_t done = 0;
+        while (done < n) {
+            const ssize_t got = ::pread(fd, buffer + done, n - done, static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) failed = true;
+            if (got <= 0) break;
+            done += static_cast<size_t>(got);
+        }
+        return done;
+    };
+    if (size <= first_window) {
+        whole.resize(static_cast<size_t>(size));
+        whole.resize(pread_all(0, whole.data(), whole.size()));
+        if (failed) return false;
+    }
+    stored =
+        StoredKeyPathOfFile(size, first_window, [&](uint64_t offset, uint8_t* buffer, size_t n) -> size_t {
+            if (size <= first_window) {
+                if (offset >= whole.size()) return 0;
+                n = static_cast<size_t>(std::min<uint64_t>(n, whole.size() - offset));
+                std::copy_n(whole.data() + offset, n, buffer);
+                return n;
+            }
+            return pread_all(offset, buffer, n);
+        });
+    return !failed;
 }
 
 // Removes a side-tag file found in the listing; one that another lookup has
@@ -303,24 +423,43 @@ bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, cons
     const std::optional<SplitKey> key_parts = Split(key_path);
 
     const std::string profile = core_api::get_profile_path();
-    if (!Exists(profile, abort)) return false;
     const std::string root = profile + "\\ID3v2\\";
-    if (!EnsureFolder(root, create, abort)) return false;
     char digits[4];
     std::snprintf(digits, sizeof(digits), "%02X", *bucket);
     const std::string bucket_folder = root + digits + "\\";
-    if (!EnsureFolder(bucket_folder, create, abort)) return false;
+    if (create && (!Exists(profile, abort) || !EnsureFolder(root, true, abort) ||
+                   !EnsureFolder(bucket_folder, true, abort)))
+        return false;
 
+    // One listing answers both "is the bucket empty" and "which files are
+    // in it"; an empty-folder test first would list the bucket twice. The
+    // bucket is listed directly where the host's local file system serves it
+    // (see DirectListing), otherwise through the host. A lookup creates
+    // nothing, so for it the bucket folder alone decides whether there is a
+    // store: it exists only below an existing store root and profile folder.
+    DirectListing direct;
+    std::vector<Listed> host_listed;
+    std::vector<Listed>* files = &direct.files();
+    const DirectListing::Result listed = direct.List(bucket_folder);
+    if (listed == DirectListing::kMissing && !create) return false;
+    if (listed != DirectListing::kListed) {
+        if (!create && !Exists(bucket_folder, abort)) return false;
+        directory_callback_impl listing(true);
+        {
+            TRACK_CALL_TEXT("filesystem::g_list_directory");
+            filesystem::g_list_directory(bucket_folder.c_str(), listing, abort);
+        }
+        for (const directory_callback_impl::entry& entry : listing.get_files()) {
+            // Sizes from the listing: a file too small is not opened.
+            const bool big_enough = entry.stats.m_size != t_filestats::filesize_invalid &&
+                                    entry.stats.m_size >= kMinCandidateSize;
+            host_listed.push_back({entry.path, nullptr, {}, big_enough});
+        }
+        files = &host_listed;
+    }
     const bool keeps_clean = settings.keeps_clean();
     const bool portable = settings.portable();
-    // One listing answers both "is the bucket empty" and "which files are
-    // in it"; an empty-folder test first would list the bucket twice.
-    directory_callback_impl listing(true);
-    {
-        TRACK_CALL_TEXT("filesystem::g_list_directory");
-        filesystem::g_list_directory(bucket_folder.c_str(), listing, abort);
-    }
-    if (listing.get_count() == 0) {
+    if (files->empty()) {
         if (!create) return false;
         out = TagFileName(bucket_folder, 0);
         return true;
@@ -331,11 +470,12 @@ bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, cons
     FolderListings listings;  // for keeps-clean's existence tests
     const uint64_t first_window =
         std::max<uint64_t>(kBaseWindow, 2 * (static_cast<uint64_t>(lstrlenW(key_path)) + 4));
-    for (const directory_callback_impl::entry& candidate : listing.get_files()) {
-        const uint64_t size = candidate.stats.m_size;
-        if (size == t_filestats::filesize_invalid || size < kMinCandidateSize) continue;
-        if (!HasTagExtension(candidate.path)) continue;
-        const std::optional<std::u16string> stored = ReadStoredKeyPath(candidate.path, first_window, abort);
+    for (const Listed& candidate : *files) {
+        if (!candidate.worth_reading || !HasTagExtension(candidate.path)) continue;
+        abort.check();
+        std::optional<std::u16string> stored;
+        if (!candidate.folder || !ReadStoredKeyPathDirect(candidate, first_window, stored))
+            stored = ReadStoredKeyPath(candidate.path, first_window, abort);
         if (!stored) continue;
         const std::optional<SplitKey> stored_parts = Split(stored->c_str());
         if (!stored_parts) continue;
