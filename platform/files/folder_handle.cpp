@@ -100,20 +100,12 @@ bool FolderHandle::KindOf(const std::string& name, bool follow, Kind& kind) cons
     return true;
 }
 
-int FolderHandle::OpenForReading(const std::string& name, struct stat& st) const {
+int FolderHandle::OpenForReading(const std::string& name) const {
     if (fd_ < 0) {
         errno = EBADF;
         return -1;
     }
-    const int fd = ::openat(fd_, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return -1;
-    if (::fstat(fd, &st) != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    return fd;
+    return ::openat(fd_, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
 }
 
 }  // namespace platform

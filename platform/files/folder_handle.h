@@ -54,10 +54,12 @@ class FolderHandle {
     bool KindOf(const std::string& name, bool follow, Kind& kind) const;
 
     // Opens `name` for reading without waiting (a FIFO does not block the
-    // open, a terminal does not become the controlling one) and gives its
-    // status from the open descriptor. -1 with errno on failure. The caller
-    // closes the descriptor and checks the kind in `st`.
-    int OpenForReading(const std::string& name, struct stat& st) const;
+    // open, a terminal does not become the controlling one). -1 with errno on
+    // failure. The caller closes the descriptor; what it opened is whatever
+    // the name is now (fstat tells), which a scan that trusts the listing's
+    // kind reads as that kind, failing cleanly otherwise (a folder or FIFO
+    // refuses pread).
+    int OpenForReading(const std::string& name) const;
 
   private:
     explicit FolderHandle(int fd) : fd_(fd) {}

@@ -279,4 +279,15 @@ TEST_F(ProfileStore, UnreadableCandidatesStillFailAsTheHostFails) {
     std::filesystem::permissions(blocked, std::filesystem::perms::owner_all);
 }
 
+TEST_F(ProfileStore, LargeSideTagFilesAreReadByTheirWindow) {
+    // Most side-tag files fit a page and are read whole; one with long text
+    // has its trailer read from the end of the file.
+    file_info_impl big = Titled("big");
+    big.meta_set("lyrics", std::string(20000, 'x').c_str());
+    const auto path = Plant(kTrack, "00000003.tag", kTrack, big);
+    ASSERT_GT(std::filesystem::file_size(path), 16384u);
+    Plant(kTrack, "00000001.tag", u"/SOMEWHERE/ELSE.OMA", big);
+    EXPECT_EQ(Resolve(kTrack, false), "00000003.tag");
+}
+
 }  // namespace
