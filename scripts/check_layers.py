@@ -21,8 +21,9 @@ LAYERS = {"platform": 0, "medialib": 1, "host": 1, "library": 2, "plugin": 3, "t
 
 # Inside each top-level folder: sub-folder -> rank ("" is the folder itself).
 ORDER = {
+    # imaging_delayload binds imaging's flat API from its module on first use.
     "platform": {"": 0, "text": 1, "files": 2, "console": 3, "registry": 3, "kernel": 3, "com": 4, "imaging": 5,
-                 "graph": 5},
+                 "graph": 5, "imaging_delayload": 6},
     # core/ is the model; the container folders build on it (riff reads MPEG
     # audio, mp4/riff/mpeg probe through ffmpeg); detect/ names every
     # container; convert/ converts what detect/ opens; com/ is the COM module

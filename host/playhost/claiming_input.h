@@ -1,13 +1,14 @@
 // Finding the input service that claims a path, as the player does before it
 // opens a file: every loaded component's input entries in load and
 // registration order, the first whose is_our_path accepts the path and its
-// extension. The file commands (open, info, tag) share the steps around it
-// here: announcing the path and the claiming module, reading a record, and
+// extension. The file commands (open, info, tag, scan) share the steps around
+// it here: announcing the path and the claiming module, reading a record, and
 // turning a thrown exception into an "error=" line.
 #pragma once
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "host/core/host.h"
 #include "host/playhost/output.h"
@@ -27,12 +28,26 @@ struct ClaimingInput {
     service_ptr_t<input_entry> input;
 };
 
+// The input entries of `host`'s components in the order they are asked,
+// made once: a command that handles many paths (info with several, scan)
+// asks the same entries for each instead of creating them anew every time.
+class ClaimingInputs {
+  public:
+    explicit ClaimingInputs(Host& host);
+    // The first entry that claims `path`; an empty result when none does.
+    ClaimingInput Find(const std::string& path) const;
+
+  private:
+    std::vector<ClaimingInput> inputs_;
+};
+
 // The first input entry of `host`'s components that claims `path`.
 ClaimingInput FindClaimingInput(Host& host, const std::string& path);
 
 // What every file command prints first: path=PATH, then input=MODULE for the
 // input that claims PATH, or, when none does, the unsupported-format error
 // (the result's input is then null and the command ends with exit code 1).
+ClaimingInput AnnounceClaimingInput(std::ostream& out, const ClaimingInputs& inputs, const std::string& path);
 ClaimingInput AnnounceClaimingInput(std::ostream& out, Host& host, const std::string& path);
 
 // Opens `path` through `input` for info reading and fills `info` with track

@@ -1,9 +1,13 @@
-// `info PATH`: the input that claims PATH opens it for info reading and its
-// record is printed: every metadata value as NAME=VALUE (a field with several
-// values gives several lines), every technical field as info:NAME=VALUE, each
-// ReplayGain value that is set as replaygain:NAME=VALUE (gains in dB with
-// two decimals, peaks with six), and the length in seconds. A failure prints
-// the exception's text and ends the command with exit code 1.
+// `info PATH...`: for each PATH, the input that claims it opens it for info
+// reading and its record is printed: every metadata value as NAME=VALUE (a
+// field with several values gives several lines), every technical field as
+// info:NAME=VALUE, each ReplayGain value that is set as replaygain:NAME=VALUE
+// (gains in dB with two decimals, peaks with six), and the length in seconds.
+// A failure prints the exception's text in that file's block. Several paths
+// are read in this one process, one after the other as a player's library
+// scan does, each block printed exactly as for a single path and separated
+// from the next by an empty line; a failed file does not stop the others,
+// and the exit code is 1 when any failed.
 #include <charconv>
 #include <string>
 
@@ -46,21 +50,34 @@ void WriteFileInfo(std::ostream& out, const file_info& info) {
     WriteKeyValue(out, "length", Shortest(info.get_length()));
 }
 
-int RunInfo(Session& session, const std::vector<std::string>& args) {
-    if (args.size() != 1) {
-        session.err << "usage: playhost info PATH\n";
-        return kExitUsage;
-    }
-    const std::string path = PlayerPath(args[0]);
-    std::ostream& out = session.out;
-    const ClaimingInput claim = AnnounceClaimingInput(out, session.host, path);
-    if (!claim.input) return kExitFailure;
+namespace {
+
+// One file's block; false when it failed.
+bool PrintInfoBlock(std::ostream& out, const ClaimingInputs& inputs, const std::string& path) {
+    const ClaimingInput claim = AnnounceClaimingInput(out, inputs, path);
+    if (!claim.input) return false;
 
     abort_callback_dummy abort;
     file_info_impl info;
-    if (!RunReportingErrors(out, [&] { ReadFileInfo(claim.input, path, info, abort); })) return kExitFailure;
+    if (!RunReportingErrors(out, [&] { ReadFileInfo(claim.input, path, info, abort); })) return false;
     WriteFileInfo(out, info);
-    return kExitOk;
+    return true;
+}
+
+}  // namespace
+
+int RunInfo(Session& session, const std::vector<std::string>& args) {
+    if (args.empty()) {
+        session.err << "usage: playhost info PATH...\n";
+        return kExitUsage;
+    }
+    const ClaimingInputs inputs(session.host);
+    int code = kExitOk;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (i > 0) session.out << '\n';
+        if (!PrintInfoBlock(session.out, inputs, PlayerPath(args[i]))) code = kExitFailure;
+    }
+    return code;
 }
 
 }  // namespace playhost

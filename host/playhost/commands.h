@@ -46,6 +46,7 @@ int RunComponents(Session& session, const std::vector<std::string>& args);
 int RunConfig(Session& session, const std::vector<std::string>& args);
 int RunOpen(Session& session, const std::vector<std::string>& args);
 int RunInfo(Session& session, const std::vector<std::string>& args);
+int RunScan(Session& session, const std::vector<std::string>& args);
 int RunTag(Session& session, const std::vector<std::string>& args);
 int RunArt(Session& session, const std::vector<std::string>& args);
 int RunDecode(Session& session, const std::vector<std::string>& args);

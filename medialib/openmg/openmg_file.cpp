@@ -344,6 +344,28 @@ bool WriteDemoOma(const std::filesystem::path& path, double seconds, const DemoO
 
 }  // namespace openmg
 
+namespace openmg {
+
+std::optional<Ea3Stream> LocateEa3Stream(const ByteSource& src) {
+    try {
+        const auto layout = ReadLayout(src);
+        if (!layout) return std::nullopt;
+        Ea3Stream stream;
+        stream.header = layout->header;
+        stream.audio_start = layout->header_offset + kEa3HeaderSize;
+        const auto info = DescribeStream(src, stream.audio_start, layout->header);
+        if (!info) return std::nullopt;
+        stream.info = *info;
+        return stream;
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;  // absurd sizes in the content
+    } catch (const std::length_error&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace openmg
+
 bool LooksLikeOpenMg(std::span<const uint8_t> head) {
     if (head.size() >= openmg::kTagHeaderSize && openmg::Ea3TagTotalSize(head)) return true;
     if (head.size() >= 6 && std::memcmp(head.data(), "EA3", 3) == 0 && head[4] == 0 && head[5] == 0x60)

@@ -16,10 +16,12 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "medialib/core/attributes.h"
 #include "medialib/core/container.h"
+#include "medialib/openmg/ea3_header.h"
 
 namespace medialib {
 
@@ -35,6 +37,19 @@ bool LooksLikeOpenMg(std::span<const uint8_t> head);
 std::unique_ptr<OpenedFile> OpenOpenMg(const ByteSource& src, const std::filesystem::path& path);
 
 namespace openmg {
+
+// Where the audio stream of an ea3/EA3 file lies and what it holds: what the
+// player's source needs to cut the payload into codec frames itself.
+struct Ea3Stream {
+    Ea3Header header;
+    StreamInfo info;
+    uint64_t audio_start = 0;  // first payload byte, right after the EA3 header
+};
+
+// Reads the layout of ea3/EA3 content through `src` (borrowed for the call).
+// nullopt for anything else (the legacy package included) and for a header
+// whose codec or parameters cannot be described; never throws.
+std::optional<Ea3Stream> LocateEa3Stream(const ByteSource& src);
 
 // Options of the demo writer.
 struct DemoOmaOptions {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "medialib/ffmpeg/demuxer.h"
 #include "medialib/ffmpeg/ffmpeg_raii.h"
 #include "platform/com/memory.h"
 
@@ -23,6 +24,9 @@ constexpr GUID kFormatPackets = platform::MakeGuid("{9A3C7E11-5B0D-4E7A-8C61-2F4
 struct PacketFormat {
     const AVCodecParameters* parameters;  // owned by the Source's demuxer
     AVRational time_base;
+    // Timestamp of the first sample the stream presents (after the priming
+    // that the decoder skips; e.g. an MP3 encoder's delay), in time_base.
+    int64_t start_pts;
 };
 
 // A media sample holding one FFmpeg packet (its bytes are the sample's).
@@ -66,16 +70,86 @@ AM_MEDIA_TYPE PcmType(int rate, int channels) {
     return mt;
 }
 
+constexpr int64_t kPrerollFrames = 4;
+
+// FFmpeg's demuxer as the packet reader of every container the engine does
+// not cut itself.
+class FfmpegReader final : public PacketReader {
+  public:
+    FfmpegReader(const ByteSource& bytes, std::unique_ptr<ff::Demuxer> demuxer)
+        : bytes_(bytes), demuxer_(std::move(demuxer)) {}
+
+    const AVCodecParameters* Parameters() const override { return stream()->codecpar; }
+    AVRational TimeBase() const override { return stream()->time_base; }
+    int64_t StartPts() const override {
+        return stream()->start_time != AV_NOPTS_VALUE ? stream()->start_time : 0;
+    }
+
+    bool Read(AVPacket* packet) override {
+        while (av_read_frame(demuxer_->format(), packet) >= 0) {
+            if (packet->stream_index == demuxer_->audio_stream()) return true;
+            av_packet_unref(packet);
+        }
+        return false;
+    }
+
+    int64_t DurationMs() const override {
+        const AVFormatContext* fmt = demuxer_->format();
+        const AVStream* st = stream();
+        if (st->duration > 0 && st->time_base.den > 0)
+            return av_rescale_q(st->duration, st->time_base, {1, 1000});
+        if (fmt->duration > 0) return av_rescale(fmt->duration, 1000, AV_TIME_BASE);
+        return 0;
+    }
+
+    bool Seek(int64_t ms) override {
+        if (ms <= 0) {
+            // The very start: a fresh demuxer, so that priming packets before
+            // the first timestamp (which a timestamp seek would skip) are read
+            // again and the decode equals a first play.
+            if (auto fresh = ff::Demuxer::Open(bytes_);
+                fresh && fresh->audio_stream() == demuxer_->audio_stream()) {
+                demuxer_ = std::move(fresh);
+                return true;
+            }
+        }
+        const int index = demuxer_->audio_stream();
+        const AVStream* st = stream();
+        // A few codec frames early: the decoder's state (overlap, filter
+        // history, an MP3 bit reservoir) is rebuilt by the time the wanted
+        // position comes, and the decoder filter drops the audio before it.
+        const int frame = st->codecpar->frame_size > 0 ? st->codecpar->frame_size : 1152;
+        const int64_t preroll_ms =
+            av_rescale(kPrerollFrames * frame, 1000, std::max(st->codecpar->sample_rate, 1));
+        int64_t ts = av_rescale_q(std::max<int64_t>(ms - preroll_ms, 0), {1, 1000}, st->time_base);
+        if (st->start_time != AV_NOPTS_VALUE) ts += st->start_time;
+        return av_seek_frame(demuxer_->format(), index, ts, AVSEEK_FLAG_BACKWARD) >= 0 ||
+               av_seek_frame(demuxer_->format(), index, ts, AVSEEK_FLAG_ANY) >= 0;
+    }
+
+  private:
+    const AVStream* stream() const { return demuxer_->format()->streams[demuxer_->audio_stream()]; }
+    const ByteSource& bytes_;
+    std::unique_ptr<ff::Demuxer> demuxer_;
+};
+
 }  // namespace
+
+std::unique_ptr<PacketReader> OpenFfmpegReader(const ByteSource& bytes) {
+    auto demuxer = ff::Demuxer::Open(bytes);
+    if (!demuxer) return nullptr;
+    return std::make_unique<FfmpegReader>(bytes, std::move(demuxer));
+}
 
 // ---------------------------------------------------------------- Source
 
 Source* Source::Create(std::unique_ptr<ByteSource> bytes) {
-    auto demuxer = ff::Demuxer::Open(*bytes);
-    if (!demuxer) return nullptr;
+    std::unique_ptr<PacketReader> reader = OpenOpenMgReader(*bytes);
+    if (!reader) reader = OpenFfmpegReader(*bytes);
+    if (!reader) return nullptr;
     auto* s = new Source();
     s->bytes_ = std::move(bytes);
-    s->demuxer_ = std::move(demuxer);
+    s->reader_ = std::move(reader);
     return s;
 }
 
@@ -88,14 +162,13 @@ HRESULT Source::QueryExtra(REFIID riid, void** object) {
 
 bool Source::GetOutputType(platform::graph::Pin*, int index, AM_MEDIA_TYPE* mt) {
     if (index != 0) return false;
-    const AVStream* st = demuxer_->format()->streams[demuxer_->audio_stream()];
     *mt = AM_MEDIA_TYPE{};
     mt->majortype = MEDIATYPE_Audio;
     mt->subtype = kSubtypePackets;
     mt->formattype = kFormatPackets;
     auto* f = static_cast<PacketFormat*>(CoTaskMemAlloc(sizeof(PacketFormat)));
     if (!f) return false;
-    *f = PacketFormat{st->codecpar, st->time_base};
+    *f = PacketFormat{reader_->Parameters(), reader_->TimeBase(), reader_->StartPts()};
     mt->pbFormat = reinterpret_cast<BYTE*>(f);
     mt->cbFormat = sizeof(PacketFormat);
     return true;
@@ -103,8 +176,7 @@ bool Source::GetOutputType(platform::graph::Pin*, int index, AM_MEDIA_TYPE* mt) 
 
 HRESULT Source::Produce() {
     ff::PacketPtr packet = at_end_ ? nullptr : ff::MakePacket();
-    if (packet && av_read_frame(demuxer_->format(), packet.get()) >= 0) {
-        if (packet->stream_index != demuxer_->audio_stream()) return S_OK;
+    if (packet && reader_->Read(packet.get())) {
         auto* sample = PacketSample::Adopt(std::move(packet));
         const HRESULT hr = out_->Deliver(sample);
         sample->Release();
@@ -116,34 +188,10 @@ HRESULT Source::Produce() {
     return S_FALSE;
 }
 
-int64_t Source::DurationMs() const {
-    const AVFormatContext* fmt = demuxer_->format();
-    const AVStream* st = fmt->streams[demuxer_->audio_stream()];
-    if (st->duration > 0 && st->time_base.den > 0)
-        return av_rescale_q(st->duration, st->time_base, {1, 1000});
-    if (fmt->duration > 0) return av_rescale(fmt->duration, 1000, AV_TIME_BASE);
-    return 0;
-}
+int64_t Source::DurationMs() const { return reader_->DurationMs(); }
 
 void Source::Seek(int64_t ms) {
-    ended_ = false;
-    if (ms <= 0) {
-        // The very start: a fresh demuxer, so that priming packets before the
-        // first timestamp (which a timestamp seek would skip) are read again
-        // and the decode equals a first play.
-        if (auto fresh = ff::Demuxer::Open(*bytes_);
-            fresh && fresh->audio_stream() == demuxer_->audio_stream()) {
-            demuxer_ = std::move(fresh);
-            at_end_ = false;
-            return;
-        }
-    }
-    const int stream = demuxer_->audio_stream();
-    const AVStream* st = demuxer_->format()->streams[stream];
-    int64_t ts = av_rescale_q(ms, {1, 1000}, st->time_base);
-    if (st->start_time != AV_NOPTS_VALUE) ts += st->start_time;
-    at_end_ = av_seek_frame(demuxer_->format(), stream, ts, AVSEEK_FLAG_BACKWARD) < 0 &&
-              av_seek_frame(demuxer_->format(), stream, ts, AVSEEK_FLAG_ANY) < 0;
+    at_end_ = !reader_->Seek(ms);
     ended_ = false;
 }
 
@@ -159,6 +207,7 @@ struct Decoder::Codec {
     ff::SwrPtr swr;
     ff::FramePtr frame;
     AVRational time_base{1, 1};
+    int64_t start_pts = 0;
     // What the resampler was built for; a frame that differs rebuilds it.
     int in_format = -1;
     int in_rate = 0;
@@ -200,6 +249,7 @@ void Decoder::OnConnected(platform::graph::Pin* pin) {
     const AVCodec* decoder = avcodec_find_decoder(f->parameters->codec_id);
     codec->context.reset(avcodec_alloc_context3(decoder));
     codec->time_base = f->time_base;
+    codec->start_pts = f->start_pts;
     codec->frame = ff::MakeFrame();
     if (codec->context && codec->frame &&
         avcodec_parameters_to_context(codec->context.get(), f->parameters) >= 0) {
@@ -291,7 +341,9 @@ HRESULT Decoder::DrainFrames() {
             const int64_t pts = frame->best_effort_timestamp;
             if (pts != AV_NOPTS_VALUE) {
                 const int64_t at = av_rescale_q(pts, c.time_base, {1, rate_});
-                const int64_t want = av_rescale(skip_to_ms_, rate_, 1000);
+                // Position 0 is the stream's first presented sample.
+                const int64_t want =
+                    av_rescale(skip_to_ms_, rate_, 1000) + av_rescale_q(c.start_pts, c.time_base, {1, rate_});
                 const int64_t drop = std::min<int64_t>(std::max<int64_t>(want - at, 0), got);
                 pending_.erase(pending_.begin() + static_cast<ptrdiff_t>(start),
                                pending_.begin() + static_cast<ptrdiff_t>(start + drop * channels_));

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "medialib/core/container.h"
-#include "medialib/ffmpeg/demuxer.h"
+#include "medialib/playback/packet_reader.h"
 #include "platform/graph/graph.h"
 
 namespace medialib::playback {
@@ -35,10 +35,12 @@ inline constexpr CLSID CLSID_PlayerAudioOutput = platform::MakeGuid("{9A3C7E11-5
 class Source;
 class Decoder;
 
-// Demuxes the file; the streaming thread calls Produce for one packet at a time.
+// Demuxes the file (see packet_reader.h for who reads what); the streaming
+// thread calls Produce for one packet at a time.
 class Source final : public platform::graph::FilterBase, public platform::graph::IStreamSource {
   public:
-    // Null when FFmpeg cannot demux the file or it has no audio stream.
+    // Null when neither the engine nor FFmpeg can demux the file or it has no
+    // audio stream.
     static Source* Create(std::unique_ptr<ByteSource> bytes);
 
     HRESULT QueryInterface(REFIID riid, void** object) override {
@@ -53,8 +55,9 @@ class Source final : public platform::graph::FilterBase, public platform::graph:
 
     // Duration of the stream in milliseconds (0 when unknown).
     int64_t DurationMs() const;
-    // Repositions (only while the graph is stopped): the next packet is the
-    // one at or before `ms`; past the end, the stream ends at once.
+    // Repositions (only while the graph is stopped) so that the stream
+    // decodes exactly from `ms` on, given that the decoder drops the audio
+    // before `ms`; past the end, the stream ends at once.
     void Seek(int64_t ms);
     void SeekToEnd();
     // True once the end of the stream has been delivered downstream.
@@ -66,7 +69,7 @@ class Source final : public platform::graph::FilterBase, public platform::graph:
   private:
     Source() : FilterBase(CLSID_PlayerSource) { out_ = AddPin(PINDIR_OUTPUT, u"Out"); }
     std::unique_ptr<ByteSource> bytes_;
-    std::unique_ptr<ff::Demuxer> demuxer_;
+    std::unique_ptr<PacketReader> reader_;  // reads bytes_: declared after it, destroyed before it
     platform::graph::Pin* out_;
     bool at_end_ = false;
     std::atomic<bool> ended_{false};

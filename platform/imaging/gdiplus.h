@@ -264,6 +264,13 @@ inline constexpr GUID ImageFormatIcon = platform::MakeGuid("{B96B3CB5-0728-11D3-
 // Encoder parameter: JPEG quality 0..100 (one EncoderParameterValueTypeLong).
 inline constexpr GUID EncoderQuality = platform::MakeGuid("{1D5BE4B5-FA4A-452D-9CDD-5DB35105E7EB}");
 
+// The flat API has C names and default visibility, as the exports of a DLL:
+// the picture services module (gdiplus.so) exports exactly these functions,
+// and a program that loads the module on first use finds each by its name
+// (platform/imaging_delayload). Linked statically, they are ordinary functions.
+extern "C" {
+#pragma GCC visibility push(default)
+
 // ---- start-up --------------------------------------------------------------
 
 // Starts the library; calls nest (each needs its GdiplusShutdown). Version must
@@ -415,3 +422,6 @@ Gdiplus::Status GdipDrawString(GpGraphics* graphics, const WCHAR* text, INT leng
 Gdiplus::Status GdipMeasureString(GpGraphics* graphics, const WCHAR* text, INT length, const GpFont* font,
                                   const Gdiplus::RectF* layout, const GpStringFormat* format,
                                   Gdiplus::RectF* bounds, INT* codepoints_fitted, INT* lines_filled);
+
+#pragma GCC visibility pop
+}  // extern "C"

@@ -3,7 +3,9 @@
 // its states, and the files it refuses.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "platform/graph/dshow.h"
 #include "support/audio_reference.h"
@@ -171,6 +173,42 @@ TEST_F(PlayerTest, RealAtracFilesDecodeAsFfmpegDecodesThem) {
         ASSERT_EQ(player->Run(), S_OK);
         EXPECT_EQ(WaitEnd(events.Get()), EC_COMPLETE) << name;
         EXPECT_EQ(collector->samples, FfmpegS16(path)) << name;
+        player->Close();
+    }
+}
+
+TEST_F(PlayerTest, SeekingInAnOpenMgStreamAfterPlayingGivesFfmpegsAudioFromThePosition) {
+    // The engine reads these itself: fixed-size ATRAC3plus frames and AAL's
+    // BLK packets, whose offsets it learns while playing and seeking.
+    for (const char* name : {"pronom_03-Untitled-3_atrac3plus.oma", "pronom_02-Untitled-2_aal_atrac3.oma"}) {
+        CQ_REQUIRE_SAMPLE(path, name);
+        SCOPED_TRACE(name);
+        ComPtr<MediaPlayer> player = NewPlayer(path);
+        ASSERT_TRUE(player);
+        ComPtr<Collector> collector;
+        collector.Attach(new Collector());
+        ComPtr<IMediaEvent> events = Tap(player.Get(), path, collector.Get());
+        ASSERT_EQ(player->Run(), S_OK);
+        for (int i = 0; i < 1000; ++i) {
+            {
+                std::lock_guard lock(collector->mu);
+                if (!collector->samples.empty()) break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_EQ(player->Stop(), S_OK);
+        {
+            std::lock_guard lock(collector->mu);
+            collector->samples.clear();
+        }
+        ASSERT_EQ(player->Seek(10500, 1), S_OK);
+        ASSERT_EQ(player->Run(), S_OK);
+        EXPECT_EQ(WaitEnd(events.Get()), EC_COMPLETE);
+        player->Stop();
+        const auto reference = FfmpegS16(path);
+        const size_t from = 463050 * 2;
+        ASSERT_GT(reference.size(), from);
+        EXPECT_TRUE(std::vector<int16_t>(reference.begin() + from, reference.end()) == collector->samples);
         player->Close();
     }
 }

@@ -121,6 +121,30 @@ TEST_F(InfoComponent, NamesNearTheFileSystemLimitAreReadAndTagged) {
     EXPECT_TRUE(Info(file).HasLine("title=Long"));
 }
 
+// A library scan through the component: every OMA file below the folder is
+// read in one process, in name order, with its summary line. A FIFO with a
+// claimed name is passed over unopened: not listed, not failed, counted as
+// skipped (a reader that opened it could wait for a writer for ever; `timeout`
+// turns such a hang into a failure here). A link back up the tree is not
+// followed.
+TEST_F(InfoComponent, ScanReadsEveryFileOnceAndNeverOpensAFifo) {
+    fs::create_directories(dir / "music" / "cd1");
+    const fs::path one = Demo("music/one.oma");
+    const fs::path two = Demo("music/cd1/two.oma");
+    ASSERT_EQ(::mkfifo((dir / "music" / "cd1" / "pipe.oma").c_str(), 0600), 0);
+    fs::create_directory_symlink(dir / "music", dir / "music" / "cd1" / "up");
+
+    const ProgramResult r = testsupport::RunShell(
+        "timeout 60 " + ShellQuote((testsupport::BinDir() / "playhost").string()) + " --component " +
+        ShellQuote((testsupport::BinDir() / "corvina.so").string()) + " --profile " +
+        ShellQuote(Profile().string()) + " scan " + ShellQuote((dir / "music").string()) + " 2>/dev/null");
+    ASSERT_EQ(r.exit_code, 0) << r.out;
+    const std::string facts = "\tcodec=PCM\tsamplerate=44100\tchannels=2\tlength=0.25\ttitle=Demo\n";
+    const std::string lines = "path=" + two.string() + facts + "path=" + one.string() + facts;
+    EXPECT_EQ(r.out.substr(0, lines.size()), lines) << r.out;
+    EXPECT_EQ(r.out.find("files=2\tfailed=0\tskipped=2\t", lines.size()), lines.size()) << r.out;
+}
+
 // Ten playhost processes tag ten files of one bucket at once (the names add
 // up alike). Each save holds the bucket's lock from the lookup to the
 // rename, so no two files get the same new name: ten side-tag files, every

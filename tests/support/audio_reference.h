@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,52 @@ inline bool MakeTone(const std::filesystem::path& out, double seconds, int rate,
         channels == 1 ? std::string()
                       : " -filter_complex \"" + merge + "amerge=inputs=" + std::to_string(channels) + "\"";
     return RunFfmpeg(inputs + filter + " " + codec_options + " " + ShellQuote(out.string()));
+}
+
+// MP3 inside OpenMG: FFmpeg cannot write it, so the MPEG frames that
+// `ffmpeg -f mp3` makes of `input_options` (no tags, no Xing frame) go behind
+// a bare EA3 header with codec 3 (plain), whose parameter bytes, length in
+// milliseconds and frame count describe them.
+inline bool MakeMp3Oma(const std::filesystem::path& out, const std::string& input_options,
+                       const std::string& codec_options) {
+    const std::filesystem::path raw = out.string() + ".mp3";
+    if (!RunFfmpeg(input_options + " -f mp3 -write_xing 0 -id3v2_version 0 " + codec_options + " " +
+                   ShellQuote(raw.string())))
+        return false;
+    std::ifstream in(raw, std::ios::binary);
+    const std::vector<uint8_t> frames((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(raw);
+    if (frames.size() < 4 || frames[0] != 0xFF) return false;
+    // Count the frames (constant bit rate: every header alike but padding).
+    static constexpr int kKbpsMpeg1[16] = {0,   32,  40,  48,  56,  64,  80,  96,
+                                           112, 128, 160, 192, 224, 256, 320, 0};
+    static constexpr int kKbpsMpeg2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+    const bool mpeg1 = ((frames[1] >> 3) & 3) == 3;
+    static constexpr int kRates[4] = {44100, 48000, 32000, 44100};
+    const int rate = kRates[(frames[2] >> 2) & 3] / (mpeg1 ? 1 : 2);  // MPEG 1 or 2
+    uint32_t count = 0;
+    for (size_t at = 0; at + 4 <= frames.size(); ++count) {
+        const int kbps = (mpeg1 ? kKbpsMpeg1 : kKbpsMpeg2)[frames[at + 2] >> 4];
+        at += static_cast<size_t>((mpeg1 ? 144000 : 72000) * kbps / rate + ((frames[at + 2] >> 1) & 1));
+    }
+    const uint32_t ms = static_cast<uint32_t>(uint64_t{count} * (mpeg1 ? 1152 : 576) * 1000 / rate);
+    std::vector<uint8_t> header(96, 0);
+    header[0] = 'E', header[1] = 'A', header[2] = '3', header[3] = 1, header[5] = 0x60;
+    header[6] = header[7] = 0xFF;
+    header[32] = 3;
+    header[33] = 0x80;
+    header[34] =
+        static_cast<uint8_t>(((frames[1] >> 3) & 3) << 6 | ((frames[1] >> 1) & 3) << 4 | frames[2] >> 4);
+    header[35] =
+        static_cast<uint8_t>(((frames[2] >> 2) & 3) << 6 | (frames[3] >> 6) << 4 | (frames[3] & 3) << 2);
+    for (int i = 0; i < 4; ++i) {
+        header[36 + i] = static_cast<uint8_t>(ms >> (24 - 8 * i));
+        header[40 + i] = static_cast<uint8_t>(count >> (24 - 8 * i));
+    }
+    std::ofstream file(out, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
+    file.write(reinterpret_cast<const char*>(frames.data()), static_cast<std::streamsize>(frames.size()));
+    return static_cast<bool>(file);
 }
 
 // FFmpeg's decode of `file` as 16-bit samples (empty on failure).

@@ -371,9 +371,20 @@ TEST_F(ProcessEntryTest, NoLibraryPrintsOnlyTheBanner) {
     EXPECT_EQ(Output(), kBanner);
 }
 
-TEST_F(ProcessEntryTest, FindsTheJpegEncoder) {
+// The picture services start when a picture is first needed, not with the
+// run: a run without pictures ends without having started them.
+TEST_F(ProcessEntryTest, StartsThePictureServicesOnFirstUseOnly) {
     EXPECT_EQ(quillet::ProcessEntry({u"Quillet", u"--Exit"}), 0);
+    EXPECT_FALSE(quillet::PictureServicesStarted());
+    EXPECT_EQ(quillet::JpegEncoderClsid, CLSID{});
+
+    ASSERT_TRUE(quillet::UsePictureServices());
+    EXPECT_TRUE(quillet::PictureServicesStarted());
     EXPECT_NE(quillet::JpegEncoderClsid, CLSID{});
+    EXPECT_TRUE(quillet::UsePictureServices()) << "a second use finds them running";
+    quillet::EndPictureServices();
+    EXPECT_FALSE(quillet::PictureServicesStarted());
+    EXPECT_EQ(quillet::JpegEncoderClsid, CLSID{});
 }
 
 }  // namespace

@@ -1,45 +1,14 @@
 #include "tool/commands/entry.h"
 
-#include <cstddef>
-#include <cstring>
-
 #include "library/identity.h"
 #include "platform/com/apartment.h"
 #include "platform/files/files.h"
-#include "platform/imaging/gdiplus.h"
 #include "platform/text/text.h"
 #include "tool/commands/dispatch.h"
 #include "tool/common/console_output.h"
+#include "tool/pictures/picture_services.h"
 
 namespace quillet {
-
-CLSID JpegEncoderClsid{};
-
-uintptr_t StartPictureServices() {
-    ULONG_PTR token = 0;
-    Gdiplus::GdiplusStartupInput input;  // version 1, no callback, nothing suppressed
-    GdiplusStartup(&token, &input, nullptr);
-
-    UINT count = 0;
-    UINT size = 0;
-    GdipGetImageEncodersSize(&count, &size);
-    if (size != 0) {
-        // The entries' strings live in the same buffer, after the array.
-        std::vector<std::max_align_t> buffer((size + sizeof(std::max_align_t) - 1) /
-                                             sizeof(std::max_align_t));
-        std::memset(buffer.data(), 0, buffer.size() * sizeof(std::max_align_t));
-        auto* encoders = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
-        if (GdipGetImageEncoders(count, size, encoders) == Gdiplus::Ok) {
-            for (UINT i = 0; i < count; ++i) {
-                if (encoders[i].MimeType && lstrcmpiW(encoders[i].MimeType, u"image/jpeg") == 0)
-                    JpegEncoderClsid = encoders[i].Clsid;
-            }
-        }
-    }
-    return token;
-}
-
-void StopPictureServices(uintptr_t token) { GdiplusShutdown(token); }
 
 // Arguments are UTF-8 on this platform whatever the locale says (a C or
 // POSIX locale would turn every non-ASCII character into a default
@@ -84,9 +53,10 @@ LONG ProcessEntry(const std::vector<std::u16string>& words) {
     WriteLine(FormatLine(u"EOS."));
 
     if (FAILED(CoInitialize(nullptr))) return 1;
-    const uintptr_t pictures = StartPictureServices();
+    // The picture services start when the command first needs a picture
+    // (UsePictureServices), and end here if it did.
     const LONG exit_code = RunCommandLine(words);
-    StopPictureServices(pictures);
+    EndPictureServices();
     CoUninitialize();
     return exit_code;
 }

@@ -1,5 +1,7 @@
 #include "tool/pictures/gdiplus_objects.h"
 
+#include "tool/pictures/picture_services.h"
+
 namespace quillet {
 
 BitmapPtr DecodePictureData(MediaPicture* picture) {
@@ -9,6 +11,7 @@ BitmapPtr DecodePictureData(MediaPicture* picture) {
     std::unique_ptr<BYTE, decltype(&CoTaskMemFree)> bytes(data, &CoTaskMemFree);
     if (FAILED(hr) || size == 0 || !bytes) return {};
 
+    UsePictureServices();
     ComPtr<IStream> stream;
     if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.ReleaseAndGetAddressOf())) || !stream) return {};
     ULONG written = 0;
@@ -35,6 +38,7 @@ bool ApplyGraphicsSettings(GpGraphics* graphics) {
 }
 
 Canvas MakeCanvas(INT width, INT height) {
+    UsePictureServices();
     Canvas canvas;
     GpBitmap* bitmap = nullptr;
     if (GdipCreateBitmapFromScan0(width, height, 0, Gdiplus::PixelFormat32bppARGB, nullptr, &bitmap) !=

@@ -9,6 +9,7 @@
 #include "tool/common/numbers_paths.h"
 #include "tool/pictures/gdiplus_objects.h"
 #include "tool/pictures/image_formats.h"
+#include "tool/pictures/picture_services.h"
 
 namespace quillet {
 namespace {
@@ -31,6 +32,7 @@ UINT Scale(uint64_t a, uint64_t b, uint64_t divisor) {
 bool IsPictureFile(LPCWSTR path) {
     if (!path || !*path || !IsExistingFile(path)) return false;
 
+    UsePictureServices();
     GpBitmap* raw = nullptr;
     const Gdiplus::Status status = GdipCreateBitmapFromFile(path, &raw);
     BitmapPtr bitmap(raw);
@@ -88,6 +90,7 @@ bool ScaledSize(UINT w, UINT h, UINT max_width, UINT max_height, UINT min_width,
 
 bool EncodeJpeg(GpImage* image, const CLSID& jpeg_encoder, MediaPicture* picture) {
     if (!image || !picture) return false;
+    UsePictureServices();
     ComPtr<IStream> stream;
     if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.ReleaseAndGetAddressOf())) || !stream)
         return false;

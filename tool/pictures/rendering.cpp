@@ -7,6 +7,7 @@
 
 #include "platform/text/text.h"
 #include "tool/pictures/gdiplus_objects.h"
+#include "tool/pictures/picture_services.h"
 #include "tool/pictures/recoding.h"
 
 namespace quillet {
@@ -22,8 +23,10 @@ constexpr INT kMeasureHeight = 1200;  // room below the area while the size is s
 
 // The generic sans-serif family, asked for on first use and kept until the
 // process ends (the services hand out one object for it anyway). A failed
-// request (the services not started yet) is asked again next time.
+// request (the services not started yet) is asked again next time. Both
+// renderings ask for it first, so this is where they start the services.
 GpFontFamily* SansSerif() {
+    UsePictureServices();
     static GpFontFamily* family = nullptr;
     if (!family && GdipGetGenericFontFamilySansSerif(&family) != Ok) family = nullptr;
     return family;
