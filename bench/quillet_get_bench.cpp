@@ -4,13 +4,16 @@
 // ratio says what the program's start-up (COM, picture services, registry,
 // library module) and the library's open cost against FFmpeg's own probe.
 // `Quillet --Get FILE` with the attribute listing is measured as well, since
-// the listing decodes the jacket picture.
+// the listing decodes the jacket picture. The second peer is python3 reading
+// the file's tags with mutagen (Debian's python3-mutagen): mutagen.File for
+// MP3 and M4A, and for OpenMG the ea3 tag, which is ID3v2 under another magic,
+// parsed by mutagen's ID3 reader.
 //
-// Files: the real samples when their folder is there (CQ_SAMPLES_DIR), and
-// always two generated OMA files, one plain and one with a 600 x 600 JPEG
-// jacket. Each run is timed by hand around posix_spawn and waitpid, output to
-// /dev/null, after a short warm-up that brings the files and libraries into
-// the page cache. A table of the ratios closes the output; with
+// Files: the real samples when their folder is there (CQ_SAMPLES_DIR), always
+// two generated OMA files, one plain and one with a 600 x 600 JPEG jacket, and
+// a tagged MP3 and M4A that the ffmpeg command makes when it is on PATH. Each run is timed by hand around
+// posix_spawn and waitpid, output to /dev/null, after a short warm-up that brings the files and libraries
+// into the page cache. A table of the ratios closes the output; with
 // --benchmark_repetitions=N it is made of the medians. Run from a Release build:
 //   build/<release>/bin/quillet_get_bench --benchmark_repetitions=5
 #include <benchmark/benchmark.h>
@@ -125,6 +128,31 @@ struct Folder {
     }
 };
 
+// python3 with mutagen: the system's interpreter (the one Debian's
+// python3-mutagen is installed for) before whatever PATH finds first.
+std::string MutagenPython() {
+    for (const char* candidate : {"/usr/bin/python3", "/bin/python3"})
+        if (access(candidate, X_OK) == 0 && Run({candidate, "-c", "import mutagen"}) == 0) return candidate;
+    const fs::path found = FindOnPath("python3");
+    if (!found.empty() && Run({found.string(), "-c", "import mutagen"}) == 0) return found.string();
+    return {};
+}
+
+// Reads the tags of argv[1] and prints them (to /dev/null in the runs).
+constexpr const char* kMutagenScript = R"(import io, sys
+import mutagen, mutagen.id3
+path = sys.argv[1]
+with open(path, "rb") as f:
+    head = f.read(10)
+    if head[:3] == b"ea3" and len(head) == 10:
+        size = (head[6] << 21) | (head[7] << 14) | (head[8] << 7) | head[9]
+        tag = b"ID3" + head[3:] + f.read(size)
+        print(mutagen.id3.ID3(io.BytesIO(tag)).pprint())
+    else:
+        found = mutagen.File(path)
+        print(found.pprint() if found else "")
+)";
+
 std::vector<fs::path> BenchFiles(const Folder& folder) {
     std::vector<fs::path> files;
     const char* samples_env = std::getenv("CQ_SAMPLES_DIR");
@@ -153,6 +181,35 @@ std::vector<fs::path> BenchFiles(const Folder& folder) {
     if (!picture->bytes.empty() &&
         medialib::openmg::WriteDemoOma(folder.path / "generated_jacket.oma", 10.0, jacket))
         files.push_back(folder.path / "generated_jacket.oma");
+    // MP3 and M4A: their stream values come from the engine's FFmpeg part.
+    if (!FindOnPath("ffmpeg").empty()) {
+        for (const auto& [name, codec] :
+             {std::pair<const char*, const char*>{"generated_tone.mp3", "libmp3lame"},
+              std::pair<const char*, const char*>{"generated_tone.m4a", "aac"}}) {
+            const fs::path out = folder.path / name;
+            if (Run({"ffmpeg",
+                     "-nostdin",
+                     "-v",
+                     "error",
+                     "-y",
+                     "-f",
+                     "lavfi",
+                     "-i",
+                     "sine=frequency=440:sample_rate=44100:duration=10",
+                     "-ac",
+                     "2",
+                     "-c:a",
+                     codec,
+                     "-b:a",
+                     "128k",
+                     "-metadata",
+                     "title=Tone",
+                     "-metadata",
+                     "artist=Quillet",
+                     out.string()}) == 0)
+                files.push_back(out);
+        }
+    }
     return files;
 }
 
@@ -175,16 +232,20 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        std::printf("\n%-52s %11s %11s %11s %8s %8s\n", "file", "--Quiet ms", "listing ms", "ffprobe ms",
-                    "ratio", "listing");
+        std::printf("\n%-52s %10s %10s %10s %10s %8s %8s %8s\n", "file", "--Quiet ms", "listing ms",
+                    "ffprobe ms", "mutagen ms", "ratio", "listing", "mutagen");
         for (const auto& [file, unused] : files_) {
             const double quiet = Time("Get/Quillet_quiet/" + file);
             const double listing = Time("Get/Quillet_listing/" + file);
             const double probe = Time("Get/ffprobe/" + file);
-            std::printf("%-52s %11.2f %11.2f %11.2f %8.2f %8.2f\n", file.c_str(), quiet, listing, probe,
-                        probe > 0 ? quiet / probe : 0.0, probe > 0 ? listing / probe : 0.0);
+            const double mutagen = Time("Get/mutagen/" + file);
+            std::printf("%-52s %10.2f %10.2f %10.2f %10.2f %8.2f %8.2f %8.2f\n", file.c_str(), quiet, listing,
+                        probe, mutagen, probe > 0 ? quiet / probe : 0.0, probe > 0 ? listing / probe : 0.0,
+                        mutagen > 0 ? quiet / mutagen : 0.0);
         }
-        std::printf("ratio = Quillet time / ffprobe time (below 1: Quillet is faster)\n");
+        std::printf(
+            "ratio = Quillet --Quiet time / ffprobe time, listing = Quillet listing time / ffprobe time,\n"
+            "mutagen = Quillet --Quiet time / python3 mutagen time (below 1: Quillet is faster)\n");
     }
     void AddFile(const std::string& name) { files_[name] = true; }
 
@@ -209,7 +270,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s is missing: build the Quillet target first\n", quillet.c_str());
         return 1;
     }
-    if (ffprobe.empty()) std::fprintf(stderr, "ffprobe not found on PATH: only Quillet is measured\n");
+    if (ffprobe.empty()) std::fprintf(stderr, "ffprobe not found on PATH: it is not measured\n");
+    const std::string python = MutagenPython();
+    if (python.empty()) std::fprintf(stderr, "python3 with mutagen not found: it is not measured\n");
 
     Folder folder;
     RatioReporter reporter;
@@ -229,6 +292,14 @@ int main(int argc, char** argv) {
         if (!ffprobe.empty()) {
             benchmark::RegisterBenchmark(("Get/ffprobe/" + name).c_str(), RunProgram,
                                          std::vector<std::string>{ffprobe, "-v", "quiet", file.string()})
+                ->UseManualTime()
+                ->MinWarmUpTime(0.1)
+                ->Unit(benchmark::kMillisecond);
+        }
+        if (!python.empty()) {
+            benchmark::RegisterBenchmark(
+                ("Get/mutagen/" + name).c_str(), RunProgram,
+                std::vector<std::string>{python, "-c", kMutagenScript, file.string()})
                 ->UseManualTime()
                 ->MinWarmUpTime(0.1)
                 ->Unit(benchmark::kMillisecond);

@@ -16,10 +16,12 @@ namespace bench {
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     // `baseline` is the name (or name prefix) of the benchmark the others
-    // are divided by.
-    explicit RatioReporter(std::string baseline)
+    // are divided by. `peers` names, for some benchmarks, the one measuring
+    // the peer on the same input: those rows get a second ratio to it.
+    explicit RatioReporter(std::string baseline, std::map<std::string, std::string> peers = {})
         : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular),
-          baseline_(std::move(baseline)) {}
+          baseline_(std::move(baseline)),
+          peers_(std::move(peers)) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
@@ -40,25 +42,32 @@ class RatioReporter : public benchmark::ConsoleReporter {
             std::printf("\nno ratios: the baseline %s did not run\n", baseline_.c_str());
             return;
         }
-        std::printf("\n%-40s %14s %10s\n", "benchmark", "time", "ratio");
+        std::printf("\n%-40s %14s %10s%s\n", "benchmark", "time", "ratio",
+                    peers_.empty() ? "" : "  same-file peer");
         for (const std::string& name : order_) {
             const double seconds = seconds_[name];
-            std::printf("%-40s %11.1f us %9.2fx\n", name.c_str(), seconds * 1e6, seconds / base);
+            std::printf("%-40s %11.1f us %9.2fx", name.c_str(), seconds * 1e6, seconds / base);
+            const auto peer = peers_.find(name);
+            if (peer != peers_.end() && seconds_.count(peer->second) && seconds_[peer->second] > 0)
+                std::printf("  %8.2fx %s", seconds / seconds_[peer->second], peer->second.c_str());
+            std::printf("\n");
         }
         std::printf("ratio = time / time of %s\n", baseline_.c_str());
     }
 
   private:
     std::string baseline_;
+    std::map<std::string, std::string> peers_;
     std::vector<std::string> order_;
     std::map<std::string, double> seconds_;
 };
 
 // The body of a benchmark program's main that prints the ratios to `baseline`.
-inline int RunWithRatios(int argc, char** argv, const std::string& baseline) {
+inline int RunWithRatios(int argc, char** argv, const std::string& baseline,
+                         std::map<std::string, std::string> peers = {}) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    RatioReporter reporter(baseline);
+    RatioReporter reporter(baseline, std::move(peers));
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -28,9 +28,11 @@ ORDER = {
     # audio, mp4/riff/mpeg probe through ffmpeg); detect/ names every
     # container; convert/ converts what detect/ opens; com/ is the COM module
     # over all of it. codecs/ (encoders) stands on nothing else of the engine;
-    # playback/ plays what detect/ opens.
+    # playback/ plays what detect/ opens. av/ is the seam to the module that
+    # holds the FFmpeg part (ffmpeg/, convert/, playback/): its entry table,
+    # and the COM module's forwarders that load it on first use.
     "medialib": {"core": 0, "codecs": 0, "ffmpeg": 1, "mpeg": 2, "riff": 3, "mp4": 3, "openmg": 3,
-                 "detect": 4, "convert": 5, "playback": 5, "com": 6, "demo": 6},
+                 "detect": 4, "convert": 5, "playback": 5, "av": 6, "com": 6, "demo": 6},
     "host": {"sdk": 0, "core": 1, "playhost": 2},
     "library": {"": 0},
     # host/: plug-in-wide services; the module's registration ties it together.

@@ -17,16 +17,12 @@
 #include "medialib/com/content.h"
 #include "medialib/core/container.h"
 #include "medialib/detect/dispatch.h"
-#include "medialib/playback/filters.h"
+#include "medialib/playback/chain.h"
 #include "platform/com/apartment.h"
 #include "platform/com/classtable.h"
 
 namespace medialib {
 namespace {
-
-using playback::AudioOutput;
-using playback::Decoder;
-using playback::Source;
 
 constexpr SHORT kStateClosed = 0;
 constexpr SHORT kStateRunning = 1;
@@ -72,13 +68,13 @@ class Player final : public platform::ComObject<Player, MediaPlayer, MediaPlayer
         const int channels = NumberOf(file->Attributes(), attr::Channel);
         if (rate <= 0 || channels <= 0) return MEDIALIB_E_UNKNOWNFORMAT;
 
-        ComPtr<Source> source;
-        source.Attach(Source::Create(std::move(bytes)));
-        ComPtr<Decoder> decoder;
-        decoder.Attach(Decoder::Create(rate, channels));
-        if (!source || !decoder) return MEDIALIB_E_UNKNOWNFORMAT;
-        ComPtr<AudioOutput> output;
-        output.Attach(new AudioOutput());
+        // Null also when the decoding support (FFmpeg, in the module this one
+        // loads on first use) is not available: the file cannot be played.
+        std::unique_ptr<playback::Chain> chain = playback::CreateChain(std::move(bytes), rate, channels);
+        if (!chain) return MEDIALIB_E_UNKNOWNFORMAT;
+        IBaseFilter* source = chain->SourceFilter();
+        IBaseFilter* decoder = chain->DecoderFilter();
+        IBaseFilter* output = chain->OutputFilter();
 
         ComPtr<IGraphBuilder> graph;
         // This module keeps its own copy of the platform's per-thread COM
@@ -88,13 +84,13 @@ class Player final : public platform::ComObject<Player, MediaPlayer, MediaPlayer
                                       graph.ReleaseAndGetVoidAddress());
         if (com) CoUninitialize();
         if (FAILED(hr) || !graph) return FAILED(hr) ? hr : E_FAIL;
-        if (FAILED(hr = graph->AddFilter(source.Get(), u"Source")) ||
-            FAILED(hr = graph->AddFilter(decoder.Get(), u"Decoder")) ||
-            FAILED(hr = graph->AddFilter(output.Get(), u"Audio Output")) ||
-            FAILED(hr = graph->Connect(FirstPin(source.Get(), PINDIR_OUTPUT).Get(),
-                                       FirstPin(decoder.Get(), PINDIR_INPUT).Get())) ||
-            FAILED(hr = graph->Connect(FirstPin(decoder.Get(), PINDIR_OUTPUT).Get(),
-                                       FirstPin(output.Get(), PINDIR_INPUT).Get()))) {
+        if (FAILED(hr = graph->AddFilter(source, u"Source")) ||
+            FAILED(hr = graph->AddFilter(decoder, u"Decoder")) ||
+            FAILED(hr = graph->AddFilter(output, u"Audio Output")) ||
+            FAILED(hr = graph->Connect(FirstPin(source, PINDIR_OUTPUT).Get(),
+                                       FirstPin(decoder, PINDIR_INPUT).Get())) ||
+            FAILED(hr = graph->Connect(FirstPin(decoder, PINDIR_OUTPUT).Get(),
+                                       FirstPin(output, PINDIR_INPUT).Get()))) {
             RemoveAll(graph.Get());
             return hr;
         }
@@ -104,10 +100,8 @@ class Player final : public platform::ComObject<Player, MediaPlayer, MediaPlayer
             return E_NOINTERFACE;
         }
         graph_ = graph;
-        source_ = source;
-        decoder_ = decoder;
-        output_ = output;
-        duration_ms_ = source->DurationMs();
+        chain_ = std::move(chain);
+        duration_ms_ = chain_->DurationMs();
         return S_OK;
     }
 
@@ -117,9 +111,7 @@ class Player final : public platform::ComObject<Player, MediaPlayer, MediaPlayer
         RemoveAll(graph_.Get());
         control_.Reset();
         graph_.Reset();
-        source_.Reset();
-        decoder_.Reset();
-        output_.Reset();
+        chain_.reset();
         duration_ms_ = 0;
         return S_OK;
     }
@@ -145,12 +137,9 @@ class Player final : public platform::ComObject<Player, MediaPlayer, MediaPlayer
         control_->GetState(0, &state);
         control_->Stop();
         if (mode == 2 || (duration_ms_ > 0 && milliseconds >= duration_ms_)) {
-            source_->SeekToEnd();
-            decoder_->Flush(-1);
+            chain_->SeekToEnd();
         } else {
-            const int64_t ms = std::max<LONG>(milliseconds, 0);
-            source_->Seek(ms);
-            decoder_->Flush(ms > 0 ? ms : -1);
+            chain_->Seek(milliseconds);
         }
         if (state == State_Running) return control_->Run();
         if (state == State_Paused) return control_->Pause();
@@ -165,7 +154,7 @@ class Player final : public platform::ComObject<Player, MediaPlayer, MediaPlayer
         }
         OAFilterState s = State_Stopped;
         control_->GetState(0, &s);
-        if (s == State_Stopped || (s == State_Running && decoder_->Ended()))
+        if (s == State_Stopped || (s == State_Running && chain_->Ended()))
             *state = kStateStopped;
         else
             *state = s == State_Running ? kStateRunning : kStatePaused;
@@ -175,8 +164,8 @@ class Player final : public platform::ComObject<Player, MediaPlayer, MediaPlayer
     HRESULT GetRenderer(REFIID riid, void** filter) override {
         if (!filter) return E_POINTER;
         *filter = nullptr;
-        if (!output_) return MEDIALIB_E_NOTLOADED;
-        return output_->QueryInterface(riid, filter);
+        if (!chain_) return MEDIALIB_E_NOTLOADED;
+        return chain_->OutputFilter()->QueryInterface(riid, filter);
     }
 
     HRESULT GetGraph(REFIID riid, void** graph) override {
@@ -243,9 +232,7 @@ class Player final : public platform::ComObject<Player, MediaPlayer, MediaPlayer
 
     ComPtr<IGraphBuilder> graph_;
     ComPtr<IMediaControl> control_;
-    ComPtr<Source> source_;
-    ComPtr<Decoder> decoder_;
-    ComPtr<AudioOutput> output_;
+    std::unique_ptr<playback::Chain> chain_;
     int64_t duration_ms_ = 0;
 };
 

@@ -19,6 +19,20 @@ class SourceStream final : public TagLib::IOStream {
         if (pos_ >= size || length == 0) return TagLib::ByteVector();
         const auto n = static_cast<unsigned int>(
             std::min<uint64_t>({length, size - pos_, std::numeric_limits<unsigned int>::max() / 2}));
+        if (n <= kWindow) {
+            // TagLib reads box, chunk and frame headers a few bytes at a
+            // time; serve those from one window read instead of a system
+            // call each.
+            if (pos_ < window_pos_ || pos_ + n > window_pos_ + window_len_) {
+                window_pos_ = pos_;
+                window_len_ = source_.ReadAt(pos_, window_, kWindow);
+            }
+            const auto got = static_cast<unsigned int>(std::min<uint64_t>(
+                n, window_pos_ + window_len_ > pos_ ? window_pos_ + window_len_ - pos_ : 0));
+            TagLib::ByteVector v(reinterpret_cast<const char*>(window_ + (pos_ - window_pos_)), got);
+            pos_ += got;
+            return v;
+        }
         TagLib::ByteVector v(n, '\0');
         const size_t got = source_.ReadAt(pos_, v.data(), n);
         v.resize(static_cast<unsigned int>(got));
@@ -45,8 +59,12 @@ class SourceStream final : public TagLib::IOStream {
     void truncate(long) override {}
 
   private:
+    static constexpr size_t kWindow = 4096;
     const ByteSource& source_;
     uint64_t pos_ = 0;
+    uint64_t window_pos_ = 0;
+    size_t window_len_ = 0;
+    uint8_t window_[kWindow];
 };
 
 }  // namespace

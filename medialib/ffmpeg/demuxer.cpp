@@ -2,6 +2,11 @@
 
 #include <cstring>
 #include <limits>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -31,6 +36,48 @@ bool HeaderIsComplete(const AVFormatContext* fmt) {
             return false;
     }
     return true;
+}
+
+// One spare I/O buffer per thread: a demuxer takes it instead of allocating
+// 32 KiB, and leaves its own for the next, so a scan opening file after file
+// allocates none. FFmpeg may have replaced the buffer it was given; one it
+// grew is not kept, since avio reads as much as the buffer holds.
+struct SpareBuffer {
+    unsigned char* data = nullptr;
+    SpareBuffer() = default;
+    SpareBuffer(const SpareBuffer&) = delete;
+    SpareBuffer& operator=(const SpareBuffer&) = delete;
+    ~SpareBuffer() { av_free(data); }
+};
+
+SpareBuffer& Spare() {
+    thread_local SpareBuffer spare;
+    return spare;
+}
+
+unsigned char* TakeIoBuffer() {
+    SpareBuffer& spare = Spare();
+    if (spare.data) return std::exchange(spare.data, nullptr);
+    return static_cast<unsigned char*>(av_malloc(kIoBufferSize));
+}
+
+void KeepIoBuffer(AVIOContext* io) {
+    SpareBuffer& spare = Spare();
+    if (!io || !io->buffer || spare.data || io->buffer_size != kIoBufferSize) return;
+    spare.data = std::exchange(io->buffer, nullptr);
+}
+
+// The demuxer of a name. FFmpeg finds it by comparing the name with every
+// demuxer it has, a good part of a quick open; the answer never changes.
+const AVInputFormat* FindFormat(const char* name) {
+    static std::mutex mutex;
+    static std::map<std::string, const AVInputFormat*, std::less<>> known;
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto it = known.find(std::string_view(name));
+    if (it != known.end()) return it->second;
+    const AVInputFormat* format = av_find_input_format(name);
+    known.emplace(name, format);
+    return format;
 }
 
 uint32_t ReadLe32(const uint8_t* p) {
@@ -72,6 +119,7 @@ std::vector<Demuxer::Patch> Demuxer::ClampRiffLists(const ByteSource& source) {
 
 Demuxer::~Demuxer() {
     format_.reset();
+    KeepIoBuffer(io_.get());
     io_.reset();
 }
 
@@ -80,7 +128,7 @@ std::unique_ptr<Demuxer> Demuxer::Open(const ByteSource& source, const char* for
     std::unique_ptr<Demuxer> d(new Demuxer());
     d->cursor_ = std::make_unique<Cursor>(Cursor{&source, 0, ClampRiffLists(source)});
 
-    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
+    unsigned char* buffer = TakeIoBuffer();
     if (!buffer) return nullptr;
     auto read = [](void* opaque, uint8_t* buf, int size) -> int {
         auto* c = static_cast<Cursor*>(opaque);
@@ -128,7 +176,7 @@ std::unique_ptr<Demuxer> Demuxer::Open(const ByteSource& source, const char* for
     if (!fmt) return nullptr;
     fmt->pb = d->io_.get();
     fmt->flags |= AVFMT_FLAG_CUSTOM_IO;
-    const AVInputFormat* forced = format_name ? av_find_input_format(format_name) : nullptr;
+    const AVInputFormat* forced = format_name ? FindFormat(format_name) : nullptr;
     if (avformat_open_input(&fmt, nullptr, forced, nullptr) < 0) return nullptr;  // frees fmt on failure
     d->format_.reset(fmt);
     // Stream analysis decodes packets; skip it when the header already gave

@@ -10,6 +10,8 @@ extern "C" {
 namespace medialib::ff {
 namespace {
 
+constexpr int kMaxSbrCoreRate = 24000;
+
 AudioCodec Classify(AVCodecID id) {
     switch (id) {
         case AV_CODEC_ID_MP3:
@@ -81,7 +83,7 @@ void DetectImplicitSbr(AVFormatContext* fmt, int stream, StreamInfo& info) {
 
 }  // namespace
 
-bool ProbeStream(const ByteSource& source, StreamInfo& info, const char* format_name) {
+bool ProbeStream(const ByteSource& source, StreamInfo& info, const char* format_name, ProbeChecks checks) {
     info = StreamInfo{};
     std::unique_ptr<Demuxer> demuxer = Demuxer::Open(source, format_name);
     if (!demuxer) return false;
@@ -110,7 +112,10 @@ bool ProbeStream(const ByteSource& source, StreamInfo& info, const char* format_
     if (info.codec == AudioCodec::Aac) {
         info.he_aac =
             par->profile == FF_PROFILE_AAC_HE || par->profile == FF_PROFILE_AAC_HE_V2 || SignalsSbrOrPs(par);
-        if (!info.he_aac) DetectImplicitSbr(fmt, demuxer->audio_stream(), info);
+        // Implicit SBR doubles a core rate of at most 24 kHz; a faster core
+        // plays at its own rate, and decoding packets to see that is waste.
+        const bool sbr_possible = par->sample_rate <= kMaxSbrCoreRate || checks == ProbeChecks::All;
+        if (!info.he_aac && sbr_possible) DetectImplicitSbr(fmt, demuxer->audio_stream(), info);
     }
     return info.sample_rate > 0 && info.channels > 0;
 }

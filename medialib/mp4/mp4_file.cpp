@@ -6,6 +6,7 @@
 #include <taglib/tpropertymap.h>
 
 #include <cstring>
+#include <vector>
 
 #include "library/media_ids.h"
 #include "medialib/core/property_mapping.h"
@@ -116,13 +117,23 @@ void WritePictures(const AttributeSet& tags, const std::set<uint32_t>& storable,
 // TagLib's property map plus the freeform text items of our keys that it
 // leaves out.
 TagLib::PropertyMap PropertiesWithFreeform(const TagLib::MP4::Tag& tag) {
+    // The keys and their item names, made once rather than on every open.
+    struct Freeform {
+        TagLib::String key, item;
+    };
+    static const std::vector<Freeform> kFreeform = [] {
+        std::vector<Freeform> list;
+        for (const std::string& key : MappedPropertyKeys())
+            list.push_back({TagLib::String(key), kFreeformPrefix + TagLib::String(key)});
+        return list;
+    }();
     TagLib::PropertyMap props = tag.properties();
     const TagLib::MP4::ItemMap& items = tag.itemMap();
-    for (const std::string& key : MappedPropertyKeys()) {
-        if (props.contains(key)) continue;
-        auto it = items.find(kFreeformPrefix + TagLib::String(key));
+    for (const Freeform& f : kFreeform) {
+        if (props.contains(f.key)) continue;
+        auto it = items.find(f.item);
         if (it != items.end() && !it->second.toStringList().isEmpty())
-            props.insert(key, it->second.toStringList());
+            props.insert(f.key, it->second.toStringList());
     }
     return props;
 }

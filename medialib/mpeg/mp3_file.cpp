@@ -12,6 +12,7 @@
 #include "medialib/core/taglib_stream.h"
 #include "medialib/core/technical.h"
 #include "medialib/ffmpeg/probe.h"
+#include "medialib/mpeg/frame_headers.h"
 #include "medialib/mpeg/id3v2_mapping.h"
 
 namespace medialib {
@@ -55,8 +56,20 @@ bool LooksLikeMp3(std::span<const uint8_t> head) {
 const std::set<uint32_t>& Mp3Storable() { return AllTagAttributes(); }
 
 std::unique_ptr<OpenedFile> OpenMp3(const ByteSource& src, const std::filesystem::path& path) {
+    // The frame headers give the stream facts of a plain MP3 without FFmpeg;
+    // FFmpeg measures the rest, told the format when the headers leave no
+    // doubt, left to detect it where they do.
     StreamInfo info;
-    if (!ff::ProbeStream(src, info)) return nullptr;
+    switch (mpeg::ReadStreamFacts(src, info)) {
+        case mpeg::HeaderFacts::Complete:
+            break;
+        case mpeg::HeaderFacts::MpegAudio:
+            if (!ff::ProbeStream(src, info, "mp3")) return nullptr;
+            break;
+        case mpeg::HeaderFacts::NotPlainMpeg:
+            if (!ff::ProbeStream(src, info)) return nullptr;
+            break;
+    }
     if (info.codec != AudioCodec::Mp3 && info.codec != AudioCodec::MpegLayer12) return nullptr;
 
     AttributeSet attrs;

@@ -1,6 +1,7 @@
 // MPEG audio files (MP3; Layer I/II too) with ID3v2 tags.
 //
 // Check: an "ID3" header, or an MPEG audio frame header at offset 0. Confirm:
+// the frame headers (frame_headers.h) or, where they cannot tell everything,
 // FFmpeg must find an MPEG audio stream. Tags: ID3v2 through TagLib; saving
 // writes ID3v2.4 (UTF-8 text) and, when the file already had an ID3v1 tag,
 // refreshes it from the new values so the two never disagree.

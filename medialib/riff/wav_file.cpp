@@ -15,6 +15,7 @@
 #include "medialib/core/technical.h"
 #include "medialib/ffmpeg/probe.h"
 #include "medialib/mpeg/id3v2_mapping.h"
+#include "medialib/riff/pcm_facts.h"
 
 namespace medialib {
 namespace {
@@ -50,8 +51,9 @@ bool LooksLikeWav(std::span<const uint8_t> head) {
 const std::set<uint32_t>& WavStorable() { return AllTagAttributes(); }
 
 std::unique_ptr<OpenedFile> OpenWav(const ByteSource& src, const std::filesystem::path& path) {
+    // Plain PCM is measured from its chunks; everything else by FFmpeg.
     StreamInfo info;
-    if (!ff::ProbeStream(src, info, "wav")) return nullptr;
+    if (!riff::ReadPcmFacts(src, info) && !ff::ProbeStream(src, info, "wav")) return nullptr;
 
     AttributeSet attrs;
     auto stream = MakeTagLibStream(src);
