@@ -45,13 +45,19 @@ constexpr uint32_t kListing[] = {attr::Title,          attr::SortTitle,
                                  attr::LinerNotesText, attr::LinerNotesPicture,
                                  attr::Jacket,         attr::JacketAlt};
 
+// The generated files live for one run of the benchmark program and go with it.
+struct ScratchFolder {
+    fs::path path = fs::temp_directory_path() / ("cq-bench-" + std::to_string(::getpid()));
+    ScratchFolder() { fs::create_directories(path); }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+};
+
 const fs::path& Folder() {
-    static const fs::path dir = [] {
-        fs::path d = fs::temp_directory_path() / ("cq-bench-" + std::to_string(::getpid()));
-        fs::create_directories(d);
-        return d;
-    }();
-    return dir;
+    static const ScratchFolder folder;
+    return folder.path;
 }
 
 fs::path Make(const std::string& name, const std::string& args) {

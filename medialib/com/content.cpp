@@ -6,7 +6,7 @@
 #include "medialib/com/classes.h"
 #include "medialib/com/item.h"
 #include "medialib/core/container.h"
-#include "medialib/detect/dispatch.h"
+#include "medialib/detect/parse_cache.h"
 #include "platform/files/files.h"
 #include "platform/text/text.h"
 
@@ -60,8 +60,10 @@ bool IsKnownFormatId(LONG format_id) {
 
 HRESULT OpenContentObject(LPCWSTR path, REFIID riid, void** content, LONG* format_id, LONG* status) {
     if (!*path) return E_INVALIDARG;
-    std::unique_ptr<OpenedFile> file = OpenMediaFile(FilePathOf(path));
-    if (!file) {
+    // The parse stays with the engine for the item that loads this file next
+    // (usually this content's own, right away).
+    const std::optional<int32_t> container = EngineParseCache().ParseAndKeep(FilePathOf(path));
+    if (!container) {
         if (status) *status = -1;
         return MEDIALIB_E_UNKNOWNFORMAT;
     }
@@ -69,7 +71,7 @@ HRESULT OpenContentObject(LPCWSTR path, REFIID riid, void** content, LONG* forma
     HRESULT hr = object->QueryInterface(riid, content);
     object->Release();
     if (FAILED(hr)) return hr;
-    if (format_id) *format_id = file->Container();
+    if (format_id) *format_id = *container;
     return S_OK;
 }
 

@@ -6,7 +6,7 @@
 #include "medialib/com/barrier.h"
 #include "medialib/com/classes.h"
 #include "medialib/com/content.h"
-#include "medialib/detect/dispatch.h"
+#include "medialib/detect/parse_cache.h"
 
 namespace medialib {
 namespace {
@@ -44,7 +44,9 @@ HRESULT MediaItemImpl::Load(LPCWSTR path, LONG mode) {
         if (mode != kMediaItemRead && mode != kMediaItemWrite) return E_INVALIDARG;
         std::lock_guard lock(mutex_);
         std::filesystem::path file_path = FilePathOf(path);
-        std::unique_ptr<OpenedFile> file = OpenMediaFile(file_path);
+        // The parse of the content object that opened this file, when the
+        // file has not changed since.
+        std::unique_ptr<OpenedFile> file = EngineParseCache().TakeOrParse(file_path);
         if (!file) return MEDIALIB_E_UNKNOWNFORMAT;
         file_ = std::move(file);
         path_ = std::move(file_path);
@@ -60,8 +62,12 @@ HRESULT MediaItemImpl::Close() {
         std::lock_guard lock(mutex_);
         if (!file_) return S_FALSE;
         HRESULT hr = S_OK;
-        if (mode_ == kMediaItemWrite && dirty_ && !file_->Save(path_, attributes_))
-            hr = MEDIALIB_E_WRITEFAILED;
+        if (mode_ == kMediaItemWrite && dirty_) {
+            // A parse kept from before the write no longer describes the file
+            // (its new stamp would tell as much; this does not wait for it).
+            if (!file_->Save(path_, attributes_)) hr = MEDIALIB_E_WRITEFAILED;
+            EngineParseCache().Forget(path_);
+        }
         file_.reset();
         attributes_.clear();
         dirty_ = false;

@@ -2,6 +2,7 @@
 // factory for each class the module serves.
 #include "medialib/com/barrier.h"
 #include "medialib/com/classes.h"
+#include "medialib/detect/parse_cache.h"
 #include "platform/export.h"
 
 namespace medialib {
@@ -51,3 +52,8 @@ extern "C" CQ_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void
 }
 
 extern "C" CQ_EXPORT HRESULT DllCanUnloadNow() { return S_FALSE; }
+
+// How many times the module's content objects and items have parsed a file:
+// tests and benchmarks read it to see that a content object and its item
+// share one parse.
+extern "C" CQ_EXPORT uint64_t MedialibParseCount() { return medialib::EngineParseCache().Parses(); }

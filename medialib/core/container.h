@@ -38,6 +38,25 @@ class ByteSource {
 std::unique_ptr<ByteSource> OpenFileSource(const std::filesystem::path& path);  // null on failure
 std::unique_ptr<ByteSource> MemorySource(std::span<const uint8_t> bytes);       // borrows the bytes
 
+// What tells one state of a file from another without reading it: which file
+// it is (device and inode) and its size and times in nanoseconds. Any write
+// moves the change time, which nobody can set back, so equal stamps taken far
+// enough apart (see ParseCache) mean equal content.
+struct FileStamp {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    int64_t modified_ns = 0;
+    int64_t changed_ns = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// OpenFileSource that also gives the stamp of the file it opened (taken from
+// the open descriptor, before anything is read).
+std::unique_ptr<ByteSource> OpenFileSource(const std::filesystem::path& path, FileStamp* stamp);
+// The stamp of the regular file at `path` now; false when there is none.
+bool StampOf(const std::filesystem::path& path, FileStamp* stamp);
+
 // What the dispatcher learnt about a file when it opened it.
 struct OpenedFile {
     virtual ~OpenedFile() = default;

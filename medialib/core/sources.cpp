@@ -53,15 +53,37 @@ class SpanSource final : public ByteSource {
     std::span<const uint8_t> bytes_;
 };
 
+FileStamp StampFrom(const struct stat& st) {
+    FileStamp stamp;
+    stamp.device = static_cast<uint64_t>(st.st_dev);
+    stamp.inode = static_cast<uint64_t>(st.st_ino);
+    stamp.size = static_cast<uint64_t>(st.st_size);
+    stamp.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.changed_ns = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return stamp;
+}
+
 }  // namespace
 
 std::unique_ptr<ByteSource> OpenFileSource(const std::filesystem::path& path) {
+    return OpenFileSource(path, nullptr);
+}
+
+std::unique_ptr<ByteSource> OpenFileSource(const std::filesystem::path& path, FileStamp* stamp) {
     // Without O_NONBLOCK the open of a FIFO would wait for a writer: the
     // type is known only once it is open. Regular files ignore the flag.
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat st {};
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+    if (stamp) *stamp = StampFrom(st);
     return std::make_unique<FileSource>(std::move(fd), static_cast<uint64_t>(st.st_size));
+}
+
+bool StampOf(const std::filesystem::path& path, FileStamp* stamp) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    *stamp = StampFrom(st);
+    return true;
 }
 
 std::unique_ptr<ByteSource> MemorySource(std::span<const uint8_t> bytes) {

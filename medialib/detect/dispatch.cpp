@@ -1,5 +1,7 @@
 #include "medialib/detect/dispatch.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -24,15 +26,36 @@ constexpr Handler kHandlers[] = {
     {LooksLikeMp3, OpenMp3},
 };
 
+// The source with its first bytes kept in memory: every container's parser
+// starts by reading its headers again from the start of the file, and the
+// detection has those bytes already.
+class HeadKeptSource final : public ByteSource {
+  public:
+    HeadKeptSource(const ByteSource& src, const std::vector<uint8_t>& head) : src_(src), head_(head) {}
+    uint64_t Size() const override { return src_.Size(); }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t n) const override {
+        if (offset >= head_.size()) return src_.ReadAt(offset, buffer, n);
+        const size_t kept = std::min<size_t>(n, head_.size() - static_cast<size_t>(offset));
+        std::memcpy(buffer, head_.data() + offset, kept);
+        if (kept == n || offset + kept >= src_.Size()) return kept;
+        return kept + src_.ReadAt(offset + kept, static_cast<uint8_t*>(buffer) + kept, n - kept);
+    }
+
+  private:
+    const ByteSource& src_;
+    const std::vector<uint8_t>& head_;
+};
+
 }  // namespace
 
 std::unique_ptr<OpenedFile> OpenMediaSource(const ByteSource& src, const std::filesystem::path& path) {
     try {
         std::vector<uint8_t> head(kSniffBytes);
         head.resize(src.ReadAt(0, head.data(), head.size()));
+        const HeadKeptSource kept(src, head);
         for (const Handler& h : kHandlers) {
             if (!h.looks_like(head)) continue;
-            if (auto file = h.open(src, path)) return file;
+            if (auto file = h.open(kept, path)) return file;
         }
     } catch (const std::bad_alloc&) {
         // Absurd sizes in the content: the file cannot be read, and the

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,13 +10,17 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
 #include <new>
 
 #include "host/sdk/callstack.h"
 #include "host/sdk/core_api.h"
 #include "host/sdk/filesystem.h"
+#include "host/sdk/text.h"
 #include "platform/files/files.h"
+#include "platform/files/folder_handle.h"
 #include "platform/text/text.h"
+#include "plugin/tags/local_paths.h"
 
 namespace corvina {
 namespace {
@@ -25,6 +30,8 @@ namespace {
 constexpr uint64_t kBaseWindow = 520;
 // Beyond the longest path Windows can name (32767 units) plus both zeros.
 constexpr uint64_t kMaxWindow = 2 * (32767 + 2);
+// A candidate no larger than this is read whole in one read (one page).
+constexpr uint64_t kWholeReadSize = 4096;
 // A candidate must be longer than "ID3" plus an empty trailer.
 constexpr uint64_t kMinCandidateSize = 9;
 
@@ -77,10 +84,7 @@ std::string TagFileName(const std::string& bucket_folder, uint32_t number) {
     return bucket_folder + name;
 }
 
-bool Exists(const std::string& path, abort_callback& abort) {
-    TRACK_CALL_TEXT("filesystem::g_get_stats");
-    return filesystem::g_exists(path.c_str(), abort);
-}
+bool Exists(const std::string& path, abort_callback& abort) { return PathExists(path, abort); }
 
 // Creates a folder of the store when asked and reports whether it exists
 // afterwards. A folder that cannot be made leaves the profile place
@@ -128,6 +132,142 @@ std::optional<std::u16string> ReadStoredKeyPath(const std::string& path, uint64_
         f->seek(offset, abort);
         return f->read(buffer, n, abort);
     });
+}
+
+// One file of a bucket listing. Through the host: its host path. Listed
+// directly: the folder it is in (by index) and its name there, so that it is
+// opened relative to that folder; its host path is made only when needed.
+struct Listed {
+    std::string path;
+    size_t folder = 0;
+    std::string name;
+    bool worth_reading = false;  // a regular file (direct listing) or one of 9 bytes or more (host listing)
+};
+
+// The bucket listing of the host's local file system, made with one
+// descriptor per folder and the kinds the directory entries record: no
+// status call per entry, and the candidates are later opened relative to
+// their folder. Same files, same order (names sorted by bytes, a subfolder's
+// files at its place), same host paths as filesystem::g_list_directory
+// (recursive) gives. Anything out of the ordinary (a link to a folder, a
+// name holding a "\\", a folder that cannot be read) makes it give up: the
+// caller then lists through the host, which gives its own answer or error.
+class DirectListing {
+  public:
+    enum Result { kListed, kMissing, kUnusual };
+    // kMissing: the folder does not exist (nothing else was looked at).
+    Result List(const std::string& host_folder) {
+        const std::optional<std::string> native = LocalNativePath(host_folder);
+        if (!native) return kUnusual;
+        std::string folder = *native;
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        host_form_ = fb2k::starts_with_nocase(host_folder, "file://");
+        platform::FolderHandle handle = platform::FolderHandle::Open(folder);
+        if (!handle.valid()) return errno == ENOENT ? kMissing : kUnusual;
+        return ListInto(std::move(handle), folder) ? kListed : kUnusual;
+    }
+    std::vector<Listed>& files() { return files_; }
+    const platform::FolderHandle& FolderOf(const Listed& file) const { return *folders_[file.folder]; }
+    // The host path the host's listing gives the file.
+    std::string HostPathOf(const Listed& file) const {
+        const std::string& folder = paths_[file.folder];
+        std::string child = (folder == "/" ? "" : folder) + "/" + file.name;
+        return host_form_ ? fb2k::native_path_to_host(child) : child;
+    }
+
+  private:
+    bool ListInto(platform::FolderHandle handle, const std::string& folder) {
+        std::vector<platform::FolderHandle::Entry> entries;
+        if (!handle.List(entries)) return false;
+        const size_t index = folders_.size();
+        folders_.push_back(std::make_unique<platform::FolderHandle>(std::move(handle)));
+        paths_.push_back(folder);
+        const platform::FolderHandle& here = *folders_.back();
+        std::sort(entries.begin(), entries.end(),
+                  [](const auto& a, const auto& b) { return a.name < b.name; });
+        for (platform::FolderHandle::Entry& entry : entries) {
+            if (entry.name.find('\\') != std::string::npos) return false;
+            platform::FolderHandle::Kind kind = entry.kind;
+            if (kind == platform::FolderHandle::Kind::Unknown && !here.KindOf(entry.name, false, kind))
+                continue;  // gone since the listing
+            if (kind == platform::FolderHandle::Kind::Link) {
+                if (!here.KindOf(entry.name, true, kind)) continue;  // dangling, as the host skips it
+                if (kind == platform::FolderHandle::Kind::Folder) return false;
+            }
+            if (kind == platform::FolderHandle::Kind::Folder) {
+                platform::FolderHandle sub = here.OpenFolder(entry.name);
+                if (!sub.valid() ||
+                    !ListInto(std::move(sub), (folder == "/" ? "" : folder) + "/" + entry.name))
+                    return false;
+                continue;
+            }
+            files_.push_back({{}, index, std::move(entry.name), kind == platform::FolderHandle::Kind::File});
+        }
+        return true;
+    }
+
+    bool host_form_ = false;
+    std::vector<std::unique_ptr<platform::FolderHandle>> folders_;
+    std::vector<std::string> paths_;  // native path of each folder
+    std::vector<Listed> files_;
+};
+
+// The stored key path of a candidate of a direct listing, read with one
+// relative open and, for a file of up to a page (side-tag files are about a
+// kilobyte: the tag and its padding), one read of the whole file, whose size
+// is what that read gives; only a larger file is sized by its descriptor and
+// has its window read apart. The bytes looked at are the same as reading the
+// head and the window apart; the page is read either way. Fails (false)
+// where the host's file system would have something to say (an error other
+// than a file gone since the listing or a name that is no longer a file); the
+// caller then reads the candidate through the host.
+bool ReadStoredKeyPathDirect(const platform::FolderHandle& folder, const Listed& candidate,
+                             uint64_t first_window, std::vector<uint8_t>& head,
+                             std::optional<std::u16string>& stored) {
+    stored.reset();
+    const int fd = folder.OpenForReading(candidate.name);
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG;
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    auto pread_once = [&](uint64_t offset, uint8_t* buffer, size_t n) -> ssize_t {
+        ssize_t got;
+        do {
+            got = ::pread(fd, buffer, n, static_cast<off_t>(offset));
+        } while (got < 0 && errno == EINTR);
+        return got;
+    };
+    head.resize(static_cast<size_t>(std::max(kWholeReadSize, first_window)));
+    const ssize_t got = pread_once(0, head.data(), head.size());
+    if (got < 0) return errno == EISDIR || errno == ESPIPE || errno == EINVAL;  // not a file any more
+    // A regular file reads short only at its end.
+    uint64_t size = static_cast<uint64_t>(got);
+    if (size == head.size()) {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) return false;
+        if (!S_ISREG(st.st_mode)) return true;
+        size = static_cast<uint64_t>(st.st_size);
+    }
+    if (size < kMinCandidateSize) return true;
+    const uint64_t held = static_cast<uint64_t>(got);
+    bool failed = false;
+    stored =
+        StoredKeyPathOfFile(size, first_window, [&](uint64_t offset, uint8_t* buffer, size_t n) -> size_t {
+            if (offset + n <= held) {
+                std::copy_n(head.data() + offset, n, buffer);
+                return n;
+            }
+            size_t done = 0;
+            while (done < n) {
+                const ssize_t part = pread_once(offset + done, buffer + done, n - done);
+                if (part < 0) failed = true;
+                if (part <= 0) break;
+                done += static_cast<size_t>(part);
+            }
+            return done;
+        });
+    return !failed;
 }
 
 // Removes a side-tag file found in the listing; one that another lookup has
@@ -303,24 +443,43 @@ bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, cons
     const std::optional<SplitKey> key_parts = Split(key_path);
 
     const std::string profile = core_api::get_profile_path();
-    if (!Exists(profile, abort)) return false;
     const std::string root = profile + "\\ID3v2\\";
-    if (!EnsureFolder(root, create, abort)) return false;
     char digits[4];
     std::snprintf(digits, sizeof(digits), "%02X", *bucket);
     const std::string bucket_folder = root + digits + "\\";
-    if (!EnsureFolder(bucket_folder, create, abort)) return false;
+    if (create && (!Exists(profile, abort) || !EnsureFolder(root, true, abort) ||
+                   !EnsureFolder(bucket_folder, true, abort)))
+        return false;
 
+    // One listing answers both "is the bucket empty" and "which files are
+    // in it"; an empty-folder test first would list the bucket twice. The
+    // bucket is listed directly where the host's local file system serves it
+    // (see DirectListing), otherwise through the host. A lookup creates
+    // nothing, so for it the bucket folder alone decides whether there is a
+    // store: it exists only below an existing store root and profile folder.
+    DirectListing direct;
+    std::vector<Listed> host_listed;
+    std::vector<Listed>* files = &direct.files();
+    const DirectListing::Result listed = direct.List(bucket_folder);
+    if (listed == DirectListing::kMissing && !create) return false;
+    if (listed != DirectListing::kListed) {
+        if (!create && !Exists(bucket_folder, abort)) return false;
+        directory_callback_impl listing(true);
+        {
+            TRACK_CALL_TEXT("filesystem::g_list_directory");
+            filesystem::g_list_directory(bucket_folder.c_str(), listing, abort);
+        }
+        for (const directory_callback_impl::entry& entry : listing.get_files()) {
+            // Sizes from the listing: a file too small is not opened.
+            const bool big_enough = entry.stats.m_size != t_filestats::filesize_invalid &&
+                                    entry.stats.m_size >= kMinCandidateSize;
+            host_listed.push_back({entry.path, 0, {}, big_enough});
+        }
+        files = &host_listed;
+    }
     const bool keeps_clean = settings.keeps_clean();
     const bool portable = settings.portable();
-    // One listing answers both "is the bucket empty" and "which files are
-    // in it"; an empty-folder test first would list the bucket twice.
-    directory_callback_impl listing(true);
-    {
-        TRACK_CALL_TEXT("filesystem::g_list_directory");
-        filesystem::g_list_directory(bucket_folder.c_str(), listing, abort);
-    }
-    if (listing.get_count() == 0) {
+    if (files->empty()) {
         if (!create) return false;
         out = TagFileName(bucket_folder, 0);
         return true;
@@ -331,24 +490,31 @@ bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, cons
     FolderListings listings;  // for keeps-clean's existence tests
     const uint64_t first_window =
         std::max<uint64_t>(kBaseWindow, 2 * (static_cast<uint64_t>(lstrlenW(key_path)) + 4));
-    for (const directory_callback_impl::entry& candidate : listing.get_files()) {
-        const uint64_t size = candidate.stats.m_size;
-        if (size == t_filestats::filesize_invalid || size < kMinCandidateSize) continue;
-        if (!HasTagExtension(candidate.path)) continue;
-        const std::optional<std::u16string> stored = ReadStoredKeyPath(candidate.path, first_window, abort);
+    const bool direct_listing = files != &host_listed;
+    std::vector<uint8_t> head;  // reused by every candidate
+    for (const Listed& candidate : *files) {
+        if (!candidate.worth_reading || !HasTagExtension(direct_listing ? candidate.name : candidate.path))
+            continue;
+        abort.check();
+        std::optional<std::u16string> stored;
+        // Made only for what needs it: the host's reading, the answer, a removal.
+        auto host_path = [&] { return direct_listing ? direct.HostPathOf(candidate) : candidate.path; };
+        if (!direct_listing ||
+            !ReadStoredKeyPathDirect(direct.FolderOf(candidate), candidate, first_window, head, stored))
+            stored = ReadStoredKeyPath(host_path(), first_window, abort);
         if (!stored) continue;
         const std::optional<SplitKey> stored_parts = Split(stored->c_str());
         if (!stored_parts) continue;
 
         if (Matches(*stored, *stored_parts, key_path, *key_parts, portable)) {
             if (out.empty()) {
-                out = candidate.path;
+                out = host_path();
                 if (!keeps_clean) break;
                 continue;
             }
-            RemoveCandidate(candidate.path, abort);  // a duplicate of the first match
+            RemoveCandidate(host_path(), abort);  // a duplicate of the first match
         } else if (keeps_clean && !portable && !StoredFileExistsIn(*stored, listings)) {
-            RemoveCandidate(candidate.path, abort);  // its audio file is gone
+            RemoveCandidate(host_path(), abort);  // its audio file is gone
         }
     }
     if (!out.empty()) return true;

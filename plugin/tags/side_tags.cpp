@@ -7,6 +7,7 @@
 #include "host/sdk/file_info.h"
 #include "host/sdk/filesystem.h"
 #include "host/sdk/tag_processor.h"
+#include "plugin/tags/local_paths.h"
 #include "plugin/tags/profile_store.h"
 
 namespace corvina {
@@ -31,11 +32,6 @@ bool HasContent(const file_info& info) {
 }
 
 bool KeyPresent(LPCWSTR key_path) { return key_path && *key_path; }
-
-bool Exists(const std::string& path, abort_callback& abort) {
-    TRACK_CALL_TEXT("filesystem::g_get_stats");
-    return filesystem::g_exists(path.c_str(), abort);
-}
 
 // Reads the side-tag file at `path` into `info`. A file whose tag does not
 // parse (damaged, cut short) is left where it is and ignored: the audio
@@ -98,7 +94,7 @@ void RemoveStalePending(const std::string& target) {
     const std::string pending = target + kPendingSuffix;
     try {
         abort_callback_dummy cleanup;
-        if (filesystem::g_exists(pending.c_str(), cleanup)) filesystem::g_remove(pending.c_str(), cleanup);
+        if (PathExists(pending, cleanup)) filesystem::g_remove(pending.c_str(), cleanup);
     } catch (const exception_io&) {
         // A leftover that cannot be removed changes nothing for this save.
     }
@@ -112,14 +108,14 @@ void WriteTag(const file_ptr& f, const file_info& info, abort_callback& abort) {
 void LoadFromStream(file_info& info, const char* host_path, abort_callback& abort) {
     if (!host_path || !*host_path) return;
     const std::string stream = StreamTagPath(host_path);
-    if (Exists(stream, abort)) ReadTagInto(stream, info, abort);
+    if (PathExists(stream, abort)) ReadTagInto(stream, info, abort);
 }
 
 void LoadFromProfile(file_info& info, LPCWSTR key_path, const SideTagSettings& settings,
                      abort_callback& abort) {
     if (!KeyPresent(key_path)) return;
     std::string path;
-    if (ResolveProfileTagPath(key_path, false, path, settings, abort) && Exists(path, abort)) {
+    if (ResolveProfileTagPath(key_path, false, path, settings, abort) && PathExists(path, abort)) {
         ReadTagInto(path, info, abort);
     }
 }

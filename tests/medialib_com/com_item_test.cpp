@@ -1,7 +1,13 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
 #include "com_fixture.h"
 #include "library/media_ids.h"
 #include "medialib/com/classes.h"
 #include "medialib/openmg/openmg_file.h"
+#include "platform/kernel/modules.h"
 
 namespace {
 
@@ -214,6 +220,96 @@ TEST_F(DemoFile, ContentCarriesTheItemOfItsFile) {
     EXPECT_EQ(item->Close(), S_FALSE) << "closing twice is harmless";
     ComPtr<MediaContent> back = item.As<MediaContent>();
     EXPECT_EQ(back.Get(), content.Get());
+}
+
+// The module's count of file parses by content objects and items.
+uint64_t ModuleParses() {
+    const std::u16string module = comtest::Wide(testsupport::BinDir() / "medialib.so");
+    HMODULE handle = LoadLibraryW(module.c_str());  // the loaded module, one more reference
+    auto* count =
+        reinterpret_cast<uint64_t (*)()>(handle ? GetProcAddress(handle, "MedialibParseCount") : nullptr);
+    const uint64_t value = count ? count() : ~uint64_t{0};
+    if (handle) FreeLibrary(handle);
+    return value;
+}
+
+// File times move in ticks of a coarse clock; the engine keeps no parse of a
+// file changed in the tick it opens it in. Waits for that tick to pass.
+void WaitPastChange(const std::filesystem::path& path) {
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    for (;;) {
+        struct timespec now {};
+        ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+        if (now.tv_sec > st.st_ctim.tv_sec ||
+            (now.tv_sec == st.st_ctim.tv_sec && now.tv_nsec > st.st_ctim.tv_nsec))
+            return;
+        ::usleep(1000);
+    }
+}
+
+TEST_F(DemoFile, ContentAndItsItemParseTheFileOnce) {
+    WaitPastChange(path_);
+    const uint64_t before = ModuleParses();
+    ASSERT_NE(before, ~uint64_t{0}) << "the module counts its parses";
+    std::u16string p = comtest::Wide(path_);
+    ComPtr<MediaContent> content;
+    LONG format = 0, status = 0;
+    ASSERT_EQ(
+        root_->OpenContent(p.c_str(), IID_MediaContent, content.ReleaseAndGetVoidAddress(), &format, &status),
+        S_OK);
+    ComPtr<MediaItem> item = content.As<MediaItem>();
+    ASSERT_TRUE(item);
+    ASSERT_EQ(item->Load(p.c_str(), kMediaItemRead), S_OK);
+    EXPECT_EQ(ModuleParses() - before, 1u);
+    Values format_value;
+    Get(item.Get(), attr::Format, &format_value);
+    EXPECT_EQ(format_value.Text(), u"9");
+    EXPECT_EQ(item->Close(), S_OK);
+    // A second load parses again: the parse went to the first.
+    ASSERT_EQ(item->Load(p.c_str(), kMediaItemRead), S_OK);
+    EXPECT_EQ(ModuleParses() - before, 2u);
+    EXPECT_EQ(item->Close(), S_OK);
+}
+
+TEST_F(DemoFile, AFileChangedAfterTheContentOpenedIsParsedAgain) {
+    WaitPastChange(path_);
+    std::u16string p = comtest::Wide(path_);
+    ComPtr<MediaContent> content;
+    LONG format = 0, status = 0;
+    ASSERT_EQ(
+        root_->OpenContent(p.c_str(), IID_MediaContent, content.ReleaseAndGetVoidAddress(), &format, &status),
+        S_OK);
+    const uint64_t before = ModuleParses();
+    // Same size, a new modification time.
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path_.c_str(), times, 0), 0);
+    ComPtr<MediaItem> item = content.As<MediaItem>();
+    ASSERT_EQ(item->Load(p.c_str(), kMediaItemRead), S_OK);
+    EXPECT_EQ(ModuleParses() - before, 1u);
+    EXPECT_EQ(item->Close(), S_OK);
+}
+
+TEST_F(DemoFile, AnItemLoadedAfterASaveSeesTheSavedTags) {
+    WaitPastChange(path_);
+    std::u16string p = comtest::Wide(path_);
+    ComPtr<MediaContent> content;
+    LONG format = 0, status = 0;
+    ASSERT_EQ(
+        root_->OpenContent(p.c_str(), IID_MediaContent, content.ReleaseAndGetVoidAddress(), &format, &status),
+        S_OK);
+    // Another content object of the same file writes a title.
+    ComPtr<MediaItem> writer = Open(path_, kMediaItemWrite);
+    ASSERT_TRUE(writer);
+    ASSERT_EQ(SetText(writer.Get(), attr::Title, u"Saved"), S_OK);
+    ASSERT_EQ(writer->Close(), S_OK);
+    // The first content's item sees the file as it is now.
+    ComPtr<MediaItem> item = content.As<MediaItem>();
+    ASSERT_EQ(item->Load(p.c_str(), kMediaItemRead), S_OK);
+    Values title;
+    Get(item.Get(), attr::Title, &title);
+    EXPECT_EQ(title.Text(), u"Saved");
+    EXPECT_EQ(item->Close(), S_OK);
 }
 
 }  // namespace

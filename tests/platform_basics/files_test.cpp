@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
+#include "platform/files/folder_handle.h"
 #include "platform/text/text.h"
 #include "support/test_support.h"
 
@@ -599,6 +601,76 @@ TEST(ModuleTest, ExecutableAndModulePaths) {
     ASSERT_GT(GetModuleFileNameW(libm, buf, 4096), 0u);
     EXPECT_NE(std::u16string::npos, std::u16string(buf).find(u"libm")) << platform::Utf16ToUtf8(buf);
     dlclose(libm);
+}
+
+TEST(FolderHandleTest, ListsKindsAndOpensRelativeToTheFolder) {
+    testsupport::ScopedTempDir dir;
+    testsupport::WriteText(dir / "file.txt", "twelve bytes");
+    fs::create_directories(dir / "sub");
+    testsupport::WriteText(dir / "sub" / "inner.txt", "inner");
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    fs::create_symlink("file.txt", dir / "link");
+    fs::create_symlink("missing", dir / "dangling");
+
+    using Kind = platform::FolderHandle::Kind;
+    const platform::FolderHandle folder = platform::FolderHandle::Open(dir.path().string());
+    ASSERT_TRUE(folder.valid());
+    std::vector<platform::FolderHandle::Entry> entries;
+    ASSERT_TRUE(folder.List(entries));
+    std::map<std::string, Kind> kinds;
+    for (const auto& e : entries) kinds[e.name] = e.kind;
+    ASSERT_EQ(kinds.size(), 5u) << "no . and ..";
+    // File systems that record no kinds list everything as Unknown; the
+    // status call then gives it.
+    for (auto& [name, kind] : kinds) {
+        if (kind == Kind::Unknown) {
+            ASSERT_TRUE(folder.KindOf(name, false, kind)) << name;
+        }
+    }
+    EXPECT_EQ(kinds["file.txt"], Kind::File);
+    EXPECT_EQ(kinds["sub"], Kind::Folder);
+    EXPECT_EQ(kinds["fifo"], Kind::Other);
+    EXPECT_EQ(kinds["link"], Kind::Link);
+    EXPECT_EQ(kinds["dangling"], Kind::Link);
+
+    Kind kind = Kind::Unknown;
+    EXPECT_TRUE(folder.KindOf("link", true, kind));
+    EXPECT_EQ(kind, Kind::File);
+    EXPECT_TRUE(folder.KindOf("link", false, kind));
+    EXPECT_EQ(kind, Kind::Link);
+    EXPECT_TRUE(folder.KindOf("fifo", true, kind));
+    EXPECT_EQ(kind, Kind::Other);
+    EXPECT_FALSE(folder.KindOf("dangling", true, kind));
+    EXPECT_EQ(errno, ENOENT);
+
+    struct stat st {};
+    int fd = folder.OpenForReading("link");
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(fstat(fd, &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_size, 12);
+    char text[16] = {};
+    EXPECT_EQ(pread(fd, text, sizeof text, 0), 12);
+    EXPECT_STREQ(text, "twelve bytes");
+    close(fd);
+    // A FIFO opens at once (no writer is waited for) and tells what it is.
+    fd = folder.OpenForReading("fifo");
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(fstat(fd, &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(pread(fd, text, sizeof text, 0), -1) << "a FIFO refuses pread";
+    close(fd);
+    EXPECT_EQ(folder.OpenForReading("missing"), -1);
+    EXPECT_EQ(errno, ENOENT);
+
+    const platform::FolderHandle sub = folder.OpenFolder("sub");
+    ASSERT_TRUE(sub.valid());
+    ASSERT_TRUE(sub.List(entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "inner.txt");
+    EXPECT_FALSE(folder.OpenFolder("file.txt").valid());
+    EXPECT_EQ(errno, ENOTDIR);
+    EXPECT_FALSE(platform::FolderHandle::Open((dir / "none").string()).valid());
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // 00000000.tag upwards, keeps-clean, portable, files that are never taken,
 // and long paths.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "host/sdk/tag_processor.h"
 #include "platform/text/text.h"
@@ -212,6 +214,80 @@ TEST_F(ProfileStore, LongKeyPathsAreFoundAgain) {
     flags.clean = true;
     EXPECT_EQ(Resolve(same_bucket, false), "");
     EXPECT_TRUE(BucketFiles(long_key).empty());  // both stored files are gone
+}
+
+// Entries of a bucket that are not plain side-tag files: each is skipped or
+// followed as a listing by the host's file system treats it, and nothing
+// blocks (a FIFO is never opened to wait for a writer).
+TEST_F(ProfileStore, FifosFoldersAndLinksInABucket) {
+    const auto folder = BucketFolder(kTrack);
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(::mkfifo((folder / "00000000.tag").c_str(), 0600), 0);
+    std::filesystem::create_directories(folder / "00000001.tag");  // a folder with a side-tag name
+    std::filesystem::create_symlink(folder / "nowhere.tag", folder / "00000002.tag");   // dangling
+    std::filesystem::create_symlink("00000003.tag", folder / "00000003.tag");           // a loop
+    std::filesystem::create_symlink(folder / "00000000.tag", folder / "00000004.tag");  // to the FIFO
+    const auto before = BucketFiles(kTrack);
+    flags.clean = true;
+    EXPECT_EQ(Resolve(kTrack, false), "");
+    // The FIFO, the links to the FIFO and the loop hold names; the dangling
+    // link's name is free for the host's existence test.
+    EXPECT_EQ(Resolve(kTrack, true), "00000002.tag");
+    EXPECT_EQ(BucketFiles(kTrack), before);
+
+    // A side-tag file reached through a link to it, after one inside the
+    // folder with the side-tag name.
+    flags.clean = false;
+    Plant(kTrack, "00000001.tag/00000009.tag", u"/OTHER/FILE.OMA", Titled("inside"));
+    std::filesystem::create_directories(dir / "elsewhere");
+    {
+        std::vector<uint8_t> bytes = TagBytes(Titled("linked"));
+        const auto trailer = corvina::ProfileTrailer(kTrack.c_str());
+        bytes.insert(bytes.end(), trailer.begin(), trailer.end());
+        testsupport::WriteBytes(dir / "elsewhere" / "real.tag", bytes);
+    }
+    std::filesystem::create_symlink(dir / "elsewhere" / "real.tag", folder / "00000005.tag");
+    EXPECT_EQ(Resolve(kTrack, false), "00000005.tag");
+}
+
+TEST_F(ProfileStore, ALinkedSubfolderAndOddNamesAreListedAsTheHostListsThem) {
+    const auto folder = BucketFolder(kTrack);
+    std::filesystem::create_directories(folder);
+    // A subfolder that is a link to a folder elsewhere, holding the match.
+    std::filesystem::create_directories(dir / "moved");
+    {
+        std::vector<uint8_t> bytes = TagBytes(Titled("moved"));
+        const auto trailer = corvina::ProfileTrailer(kTrack.c_str());
+        bytes.insert(bytes.end(), trailer.begin(), trailer.end());
+        testsupport::WriteBytes(dir / "moved" / "00000007.tag", bytes);
+    }
+    std::filesystem::create_directory_symlink(dir / "moved", folder / "linked");
+    // A name holding a backslash, which the host's paths read as a separator.
+    Plant(kTrack, "odd\\name.tag", u"/ODD/NAME.OMA", Titled("odd"));
+    std::string out;
+    ASSERT_TRUE(ResolveProfileTagPath(kTrack.c_str(), false, out, flags, abort));
+    EXPECT_NE(out.find("linked/00000007.tag"), std::string::npos) << out;
+}
+
+TEST_F(ProfileStore, UnreadableCandidatesStillFailAsTheHostFails) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    Plant(kTrack, "00000000.tag", u"/OTHER.OMA", Titled("other"));
+    const auto blocked = BucketFolder(kTrack) / "00000000.tag";
+    std::filesystem::permissions(blocked, std::filesystem::perms::none);
+    std::string out;
+    EXPECT_THROW(ResolveProfileTagPath(kTrack.c_str(), false, out, flags, abort), exception_io_denied);
+    std::filesystem::permissions(blocked, std::filesystem::perms::owner_all);
+}
+
+TEST_F(ProfileStore, LargeSideTagFilesAreReadByTheirWindow) {
+    // Most side-tag files fit a page and are read whole; one with long text
+    // has its trailer read from the end of the file.
+    file_info_impl big = Titled("big");
+    big.meta_set("lyrics", std::string(20000, 'x').c_str());
+    const auto path = Plant(kTrack, "00000003.tag", kTrack, big);
+    ASSERT_GT(std::filesystem::file_size(path), 16384u);
+    Plant(kTrack, "00000001.tag", u"/SOMEWHERE/ELSE.OMA", big);
+    EXPECT_EQ(Resolve(kTrack, false), "00000003.tag");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/text/text.h"
 #include "side_tag_fixture.h"
 #include "support/taglib_id3v2.h"
+#include "throw_counter.h"
 
 namespace {
 
@@ -169,6 +170,45 @@ TEST_F(SideTags, LoadWithNothingStoredGivesNothing) {
     file_info_impl no_key;
     LoadSideTags(no_key, host_path.c_str(), nullptr, flags, abort);
     EXPECT_EQ(no_key.meta_get_count(), 0u);
+}
+
+// "Not there" is the usual answer of every place, and it comes back as a
+// value: no exception is thrown and caught on the way, with the store
+// missing, empty or holding only other files' side tags.
+TEST_F(SideTags, LoadWithNothingStoredThrowsNothing) {
+    {
+        const uint64_t start = sidetagtest::ExceptionsThrown();
+        try {
+            throw exception_io_not_found();
+        } catch (const exception_io&) {
+        }
+        ASSERT_EQ(sidetagtest::ExceptionsThrown(), start + 1) << "the count sees this program's throws";
+    }
+    for (bool user_profile : {false, true}) {
+        flags.ntfs_stream = !user_profile;
+        flags.user_profile = user_profile;
+        const uint64_t before = sidetagtest::ExceptionsThrown();
+        EXPECT_EQ(Load().meta_get_count(), 0u);
+        EXPECT_EQ(sidetagtest::ExceptionsThrown(), before) << "no store root";
+    }
+    std::filesystem::create_directories(BucketFolder(key));
+    uint64_t before = sidetagtest::ExceptionsThrown();
+    EXPECT_EQ(Load().meta_get_count(), 0u);
+    EXPECT_EQ(sidetagtest::ExceptionsThrown(), before) << "an empty bucket";
+    Plant(key, "00000000.tag", u"/ELSEWHERE/OTHER.OMA", Titled("other"));
+    before = sidetagtest::ExceptionsThrown();
+    EXPECT_EQ(Load().meta_get_count(), 0u);
+    EXPECT_EQ(sidetagtest::ExceptionsThrown(), before) << "another file's side tag";
+    // An error that is not "not there" still reaches the caller.
+    const std::filesystem::path blocked = BucketFolder(key) / "00000001.tag";
+    Plant(key, "00000001.tag", key, Titled("mine"));
+    std::filesystem::permissions(blocked, std::filesystem::perms::none);
+    if (::geteuid() != 0) {
+        file_info_impl info;
+        EXPECT_THROW(LoadSideTags(info, host_path.c_str(), key.c_str(), flags, abort), exception_io_denied);
+    }
+    std::filesystem::permissions(blocked, std::filesystem::perms::owner_all);
+    EXPECT_STREQ(Load().meta_get("title", 0), "mine");
 }
 
 // A side-tag file whose tag does not parse must not make a good audio file
