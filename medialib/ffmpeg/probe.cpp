@@ -47,6 +47,30 @@ bool SignalsSbrOrPs(const AVCodecParameters* par) {
     return aot == 5 || aot == 29;
 }
 
+// Whether the AudioSpecificConfig is plain AAC-LC whose only extension, if
+// any, says that SBR is absent (FFmpeg's own encoder writes that extension).
+// Anything else may turn on SBR where the reported rate does not show it.
+bool ConfigRulesOutSbr(const AVCodecParameters* par) {
+    if (!par->extradata || par->extradata_size < 2) return false;
+    const uint8_t* d = par->extradata;
+    const size_t bits = static_cast<size_t>(par->extradata_size) * 8;
+    size_t at = 0;
+    auto get = [&](int n) {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i, ++at) v = (v << 1) | ((d[at / 8] >> (7 - at % 8)) & 1);
+        return v;
+    };
+    auto left = [&] { return bits - at; };
+    if (get(5) != 2) return false;              // AAC-LC
+    if (get(4) == 15 && left() >= 24) get(24);  // an explicit rate
+    if (left() < 4 + 3) return false;
+    get(4);                         // channel configuration
+    if (get(3) != 0) return false;  // 1024 frames, no core coder, no extension flag
+    if (left() < 16) return true;   // no sync extension
+    if (get(11) != 0x2B7 || get(5) != 5 || left() < 1) return false;
+    return get(1) == 0;  // sbrPresentFlag
+}
+
 // AAC with implicit SBR (or PS) says "LC" in its AudioSpecificConfig; only the
 // decoder finds the extension in the bit stream, and then reports a doubled
 // output rate or a second channel for a mono core. Decode a few packets to see.
@@ -114,7 +138,11 @@ bool ProbeStream(const ByteSource& source, StreamInfo& info, const char* format_
             par->profile == FF_PROFILE_AAC_HE || par->profile == FF_PROFILE_AAC_HE_V2 || SignalsSbrOrPs(par);
         // Implicit SBR doubles a core rate of at most 24 kHz; a faster core
         // plays at its own rate, and decoding packets to see that is waste.
-        const bool sbr_possible = par->sample_rate <= kMaxSbrCoreRate || checks == ProbeChecks::All;
+        // A config longer than the plain two bytes may carry a backward-
+        // compatible extension that says SBR is present (FFmpeg then reports
+        // the doubled rate already): only the decoder tells what plays.
+        const bool sbr_possible =
+            par->sample_rate <= kMaxSbrCoreRate || !ConfigRulesOutSbr(par) || checks == ProbeChecks::All;
         if (!info.he_aac && sbr_possible) DetectImplicitSbr(fmt, demuxer->audio_stream(), info);
     }
     return info.sample_rate > 0 && info.channels > 0;
