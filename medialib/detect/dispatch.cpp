@@ -34,6 +34,9 @@ class HeadKeptSource final : public ByteSource {
     HeadKeptSource(const ByteSource& src, const std::vector<uint8_t>& head) : src_(src), head_(head) {}
     uint64_t Size() const override { return src_.Size(); }
     size_t ReadAt(uint64_t offset, void* buffer, size_t n) const override {
+        // An empty read (an element of length 0 reads into an empty vector's
+        // null buffer) copies nothing; memcpy must not see the null pointer.
+        if (n == 0) return 0;
         if (offset >= head_.size()) return src_.ReadAt(offset, buffer, n);
         const size_t kept = std::min<size_t>(n, head_.size() - static_cast<size_t>(offset));
         std::memcpy(buffer, head_.data() + offset, kept);
