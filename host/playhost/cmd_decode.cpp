@@ -7,7 +7,6 @@
 // a WAV file.
 #include <chrono>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 
 #include "host/playhost/claiming_input.h"
@@ -47,14 +46,6 @@ class ScopedSetting {
     service_ptr_t<advconfig_entry_checkbox> box_;
     bool old_ = false;
 };
-
-std::string Fixed(double v, int digits) {
-    std::ostringstream s;
-    s.setf(std::ios::fixed);
-    s.precision(digits);
-    s << v;
-    return s.str();
-}
 
 }  // namespace
 
@@ -132,8 +123,8 @@ int RunDecode(Session& session, const std::vector<std::string>& args) {
     WriteKeyValue(out, "frames", std::to_string(frames));
     WriteKeyValue(out, "samplerate", std::to_string(rate));
     WriteKeyValue(out, "channels", std::to_string(channels));
-    WriteKeyValue(out, "length", Fixed(length, 3));
-    WriteKeyValue(out, "speed", Fixed(seconds_taken > 0 ? length / seconds_taken : 0.0, 1) + "x");
+    WriteKeyValue(out, "length", FixedNumber(length, 3));
+    WriteKeyValue(out, "speed", FixedNumber(seconds_taken > 0 ? length / seconds_taken : 0.0, 1) + "x");
     if (!out_path.empty()) {
         if (!WriteWav(out_path, received, rate ? rate : 44100, channels ? channels : 2)) {
             WriteKeyValue(out, "error", "cannot write " + out_path);

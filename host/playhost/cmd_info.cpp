@@ -8,7 +8,6 @@
 // scan does, each block printed exactly as for a single path and separated
 // from the next by an empty line; a failed file does not stop the others,
 // and the exit code is 1 when any failed.
-#include <charconv>
 #include <string>
 
 #include "host/playhost/claiming_input.h"
@@ -16,22 +15,6 @@
 #include "host/playhost/output.h"
 
 namespace playhost {
-namespace {
-
-std::string Fixed(double value, int decimals) {
-    char buffer[64];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::fixed, decimals);
-    return std::string(buffer, result.ptr);
-}
-
-std::string Shortest(double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value);
-    return std::string(buffer, result.ptr);
-}
-
-}  // namespace
 
 void WriteFileInfo(std::ostream& out, const file_info& info) {
     for (size_t i = 0; i < info.meta_get_count(); ++i) {
@@ -42,12 +25,14 @@ void WriteFileInfo(std::ostream& out, const file_info& info) {
         WriteKeyValue(out, std::string("info:") + info.info_enum_name(i), info.info_enum_value(i));
     const replaygain_info rg = info.get_replaygain();
     if (rg.is_track_gain_present())
-        WriteKeyValue(out, "replaygain:track_gain", Fixed(rg.m_track_gain, 2) + " dB");
-    if (rg.is_track_peak_present()) WriteKeyValue(out, "replaygain:track_peak", Fixed(rg.m_track_peak, 6));
+        WriteKeyValue(out, "replaygain:track_gain", FixedNumber(rg.m_track_gain, 2) + " dB");
+    if (rg.is_track_peak_present())
+        WriteKeyValue(out, "replaygain:track_peak", FixedNumber(rg.m_track_peak, 6));
     if (rg.is_album_gain_present())
-        WriteKeyValue(out, "replaygain:album_gain", Fixed(rg.m_album_gain, 2) + " dB");
-    if (rg.is_album_peak_present()) WriteKeyValue(out, "replaygain:album_peak", Fixed(rg.m_album_peak, 6));
-    WriteKeyValue(out, "length", Shortest(info.get_length()));
+        WriteKeyValue(out, "replaygain:album_gain", FixedNumber(rg.m_album_gain, 2) + " dB");
+    if (rg.is_album_peak_present())
+        WriteKeyValue(out, "replaygain:album_peak", FixedNumber(rg.m_album_peak, 6));
+    WriteKeyValue(out, "length", ShortestNumber(info.get_length()));
 }
 
 namespace {

@@ -31,7 +31,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -45,19 +44,6 @@ namespace playhost {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string Number(double value, int decimals) {
-    char buffer[64];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::fixed, decimals);
-    return std::string(buffer, result.ptr);
-}
-
-std::string Shortest(double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value);
-    return std::string(buffer, result.ptr);
-}
 
 // What the walk found: a claimed file to read, or a folder that could not be
 // listed, in the order of the tree.
@@ -175,7 +161,7 @@ void WriteSummary(std::ostream& out, const std::string& path, const file_info& i
     fact("codec", info.info_get("codec"));
     fact("samplerate", info.info_get("samplerate"));
     fact("channels", info.info_get("channels"));
-    if (info.get_length() > 0) out << "\tlength=" << Shortest(info.get_length());
+    if (info.get_length() > 0) out << "\tlength=" << ShortestNumber(info.get_length());
     fact("artist", info.meta_get("artist", 0));
     fact("title", info.meta_get("title", 0));
     out << '\n';
@@ -256,8 +242,8 @@ int RunScan(Session& session, const std::vector<std::string>& args) {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (terminal) out << "\r\033[K";
     out << "files=" << files << "\tfailed=" << failed << "\tskipped=" << walk.skipped()
-        << "\tseconds=" << Number(seconds, 3) << "\tper_file=" << Number(files ? seconds * 1e6 / files : 0, 1)
-        << " us\n";
+        << "\tseconds=" << FixedNumber(seconds, 3)
+        << "\tper_file=" << FixedNumber(files ? seconds * 1e6 / files : 0, 1) << " us\n";
     return failed || folder_failed ? kExitFailure : kExitOk;
 }
 

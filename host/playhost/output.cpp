@@ -1,5 +1,7 @@
 #include "host/playhost/output.h"
 
+#include <charconv>
+
 namespace playhost {
 
 std::string EscapeValue(std::string_view value) {
@@ -23,6 +25,19 @@ std::string EscapeValue(std::string_view value) {
         }
     }
     return out;
+}
+
+std::string FixedNumber(double value, int decimals) {
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::fixed, decimals);
+    return std::string(buffer, result.ptr);
+}
+
+std::string ShortestNumber(double value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value);
+    return std::string(buffer, result.ptr);
 }
 
 void WriteKeyValue(std::ostream& out, std::string_view key, std::string_view value) {

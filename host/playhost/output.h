@@ -10,6 +10,10 @@
 namespace playhost {
 
 std::string EscapeValue(std::string_view value);
+// Numbers as the protocol writes them: with a fixed count of decimals
+// ("1.50"), or in the shortest form that reads back the same value ("1.5").
+std::string FixedNumber(double value, int decimals);
+std::string ShortestNumber(double value);
 void WriteKeyValue(std::ostream& out, std::string_view key, std::string_view value);
 inline void WriteKeyValue(std::ostream& out, std::string_view key, const char* value) {
     WriteKeyValue(out, key, std::string_view(value ? value : ""));
