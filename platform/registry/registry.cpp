@@ -1,15 +1,17 @@
 #include "platform/registry/registry.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -38,6 +40,7 @@ struct Hive {
     std::map<std::string, std::map<std::string, Value>> values;  // key → upper value name → value
     fs::path file;
     struct timespec mtime {};
+    struct timespec ctime {};
     off_t size = -1;
     ino_t inode = 0;
     bool loaded = false;
@@ -201,16 +204,56 @@ fs::path ModuleFolder() {
     return {};
 }
 
+// The registry file as one open descriptor: what is checked for change is the
+// file that is read, even while another process renames a new one into place.
+struct OpenedFile {
+    int fd = -1;
+    struct stat st {};
+    OpenedFile(const fs::path& file) {
+        if (file.empty()) return;
+        // Non-blocking, so that a FIFO in its place cannot hold every lookup; only a
+        // regular file is read (a device might never end).
+        fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ~OpenedFile() {
+        if (fd >= 0) ::close(fd);
+    }
+    OpenedFile(const OpenedFile&) = delete;
+    OpenedFile& operator=(const OpenedFile&) = delete;
+
+    std::string ReadAll() const {
+        std::string raw;
+        char buffer[16384];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            raw.append(buffer, static_cast<size_t>(n));
+        }
+        return raw;
+    }
+};
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 // Re-reads the file when it changed; call with g_mutex held.
 void Refresh() {
     fs::path file = platform::RegistryFilePath();
-    struct stat st {};
-    // Only a regular file is read: a FIFO would block every lookup and a device might never end.
-    const bool exists = !file.empty() && ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    OpenedFile opened(file);
+    const bool exists = opened.fd >= 0;
+    const struct stat& st = opened.st;
     if (g_hive.loaded && g_hive.file == file) {
         if (!exists && g_hive.size == -1) return;
+        // A file renamed into place may reuse a freed inode within the same clock tick;
+        // the change time is set by the rename as well, which narrows that further.
         if (exists && g_hive.size == st.st_size && g_hive.inode == st.st_ino &&
-            g_hive.mtime.tv_sec == st.st_mtim.tv_sec && g_hive.mtime.tv_nsec == st.st_mtim.tv_nsec)
+            SameTime(g_hive.mtime, st.st_mtim) && SameTime(g_hive.ctime, st.st_ctim))
             return;
     }
     Hive fresh;
@@ -220,9 +263,8 @@ void Refresh() {
         fresh.size = st.st_size;
         fresh.inode = st.st_ino;
         fresh.mtime = st.st_mtim;
-        std::ifstream in(file, std::ios::binary);
-        std::string raw((std::istreambuf_iterator<char>(in)), {});
-        Parse(fresh, DecodeFile(raw));
+        fresh.ctime = st.st_ctim;
+        Parse(fresh, DecodeFile(opened.ReadAll()));
     }
     g_hive = std::move(fresh);
 }
