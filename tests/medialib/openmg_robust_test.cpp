@@ -109,7 +109,9 @@ TEST(OpenMgRobustness, TruncatedAndBitFlippedCopies) {
             ++mutations;
         }
     }
-    EXPECT_GT(mutations, 2000u);
+    // Every file of the corpus (the generated one alone where the samples are
+    // absent) went through its truncations and its 400 flips.
+    EXPECT_GT(mutations, 600u * corpus.size());
     EXPECT_GT(opened, 0u);
     std::cout << "[ INFO ] " << mutations << " mutations, " << opened << " opened, " << g_values_seen
               << " values seen\n";
