@@ -30,7 +30,12 @@ void MapInPlace(char16_t* s, size_t length, Map map) {
 
 UChar32 Upper(UChar32 c) { return u_toupper(c); }
 UChar32 Lower(UChar32 c) { return u_tolower(c); }
-UChar32 Fold(UChar32 c) { return u_foldCase(c, U_FOLD_CASE_DEFAULT); }
+// ASCII folds to ASCII lower case and nothing else; answering it here keeps the
+// comparisons of ASCII paths (most of them) out of the Unicode tables.
+UChar32 Fold(UChar32 c) {
+    if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+    return u_foldCase(c, U_FOLD_CASE_DEFAULT);
+}
 
 // Code point order (so surrogate pairs sort after U+E000-U+FFFF as code points).
 template <class Map>

@@ -3,6 +3,7 @@
 #include "platform/text/text.h"
 
 #include <gtest/gtest.h>
+#include <unicode/uchar.h>
 
 #include <climits>
 #include <string>
@@ -208,6 +209,23 @@ TEST(CaseTest, CaseInsensitiveComparison) {
     EXPECT_GT(lstrcmpW(u"", nullptr), 0);
     EXPECT_EQ(0, lstrlenW(nullptr));
     EXPECT_EQ(3, lstrlenW(u"abc"));
+}
+
+TEST(CaseTest, AsciiComparesAsTheUnicodeFoldingDoes) {
+    // Every pair of ASCII units orders as their Unicode simple case folding
+    // orders them, and the letters outside ASCII that fold onto ASCII ones
+    // (Kelvin sign, long s) still compare equal to them.
+    for (char16_t a = 1; a < 0x80; ++a) {
+        for (char16_t b = 1; b < 0x80; ++b) {
+            const char16_t left[] = {a, 0}, right[] = {b, 0};
+            const UChar32 fa = u_foldCase(a, U_FOLD_CASE_DEFAULT), fb = u_foldCase(b, U_FOLD_CASE_DEFAULT);
+            const int expected = fa == fb ? 0 : (fa < fb ? -1 : 1);
+            ASSERT_EQ(lstrcmpiW(left, right), expected) << int(a) << " " << int(b);
+        }
+    }
+    EXPECT_EQ(0, lstrcmpiW(u"\u212A", u"k"));
+    EXPECT_EQ(0, lstrcmpiW(u"K", u"\u212A"));
+    EXPECT_EQ(0, lstrcmpiW(u"\u017F", u"S"));
 }
 
 TEST(CaseTest, UpperAndLowerKeepTheLength) {
