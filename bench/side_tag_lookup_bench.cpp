@@ -1,7 +1,11 @@
 // Profile side-tag store lookups in a store of 50 000 side-tag files (about
-// 200 per bucket), made once in a temporary profile folder. Each lookup lists
-// one bucket and reads the head and trailer of its candidates until one
-// matches; a missing key reads them all.
+// 200 per bucket on average, up to about 1 000 in the buckets the similar
+// paths crowd into), made once in a temporary profile folder. Each lookup
+// lists one bucket and reads the head and trailer of its candidates until
+// one matches; a missing key reads them all. What a lookup read is kept for
+// the next one (the trailer cache): the Existing and Missing cases measure
+// lookups in a store this process has seen, as a player does after its first
+// lookups; the FirstTime cases forget everything before each lookup.
 //   build/default/bin/side_tag_lookup_bench
 #include <benchmark/benchmark.h>
 
@@ -20,6 +24,7 @@
 #include "host/sdk/tag_processor.h"
 #include "plugin/tags/profile_store.h"
 #include "plugin/tags/side_tag_settings.h"
+#include "plugin/tags/trailer_cache.h"
 
 namespace {
 
@@ -121,6 +126,54 @@ void BM_LookupMissing(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_LookupMissing)->Unit(benchmark::kMicrosecond);
+
+// Lookups with nothing kept from before, as the first lookup in each bucket.
+void LookupFirstTime(benchmark::State& state, bool existing) {
+    Store& store = TheStore();
+    corvina::SideTagFlags flags;
+    abort_callback_dummy abort;
+    std::mt19937 random(7);
+    std::string out;
+    int i = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        corvina::TrailerCache::Shared().Clear();
+        const std::u16string key =
+            existing ? store.keys[random() % store.keys.size()] : KeyOf(kFiles + (i++ % 1000));
+        state.ResumeTiming();
+        if (corvina::ResolveProfileTagPath(key.c_str(), false, out, flags, abort) != existing) {
+            state.SkipWithError("a lookup answered wrongly");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+void BM_LookupExistingFirstTime(benchmark::State& state) { LookupFirstTime(state, true); }
+void BM_LookupMissingFirstTime(benchmark::State& state) { LookupFirstTime(state, false); }
+BENCHMARK(BM_LookupExistingFirstTime)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LookupMissingFirstTime)->Unit(benchmark::kMicrosecond);
+
+// The memory the trailer cache holds once every bucket has been looked in.
+void BM_CacheSizeOfTheWholeStore(benchmark::State& state) {
+    Store& store = TheStore();
+    corvina::SideTagFlags flags;
+    abort_callback_dummy abort;
+    std::string out;
+    for (auto _ : state) {
+        corvina::TrailerCache::Shared().Clear();
+        std::vector<bool> seen(256, false);
+        // The last file of each bucket: its lookup reads every trailer there.
+        for (auto key = store.keys.rbegin(); key != store.keys.rend(); ++key) {
+            const unsigned bucket = *corvina::ProfileBucketOf(key->c_str());
+            if (seen[bucket]) continue;
+            seen[bucket] = true;
+            corvina::ResolveProfileTagPath(key->c_str(), false, out, flags, abort);
+        }
+    }
+    state.counters["cache_MiB"] = static_cast<double>(corvina::TrailerCache::Shared().bytes()) / (1 << 20);
+    state.counters["folders"] = static_cast<double>(corvina::TrailerCache::Shared().folders());
+}
+BENCHMARK(BM_CacheSizeOfTheWholeStore)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

@@ -21,6 +21,7 @@
 #include "platform/files/folder_handle.h"
 #include "platform/text/text.h"
 #include "plugin/tags/local_paths.h"
+#include "plugin/tags/trailer_cache.h"
 
 namespace corvina {
 namespace {
@@ -69,12 +70,13 @@ bool NameMatchesStored(const std::u16string& name, const std::u16string& compone
     return platform::EqualsNoCase(name, component) || platform::ToUpper(name) == platform::ToUpper(component);
 }
 
-bool Matches(const std::u16string& stored, const SplitKey& stored_parts, LPCWSTR key,
-             const SplitKey& key_parts, bool portable) {
+bool Matches(const std::u16string& stored, LPCWSTR key, const SplitKey& key_parts, bool portable) {
     if (lstrcmpiW(stored.c_str(), key) == 0) return true;
-    return portable && SameNoCase(stored_parts.folder, key_parts.folder) &&
-           SameNoCase(stored_parts.name, key_parts.name) &&
-           SameNoCase(stored_parts.extension, key_parts.extension);
+    if (!portable) return false;
+    const std::optional<SplitKey> stored_parts = Split(stored.c_str());
+    return stored_parts && SameNoCase(stored_parts->folder, key_parts.folder) &&
+           SameNoCase(stored_parts->name, key_parts.name) &&
+           SameNoCase(stored_parts->extension, key_parts.extension);
 }
 
 // "%08X.tag" in the bucket folder.
@@ -152,9 +154,25 @@ struct Listed {
 // (recursive) gives. Anything out of the ordinary (a link to a folder, a
 // name holding a "\\", a folder that cannot be read) makes it give up: the
 // caller then lists through the host, which gives its own answer or error.
+//
+// A plain bucket (one folder of files, no links) is remembered in the trailer
+// cache: listed again only when its stamp changed, with what the trailers of
+// its files said. The memory is put back when the listing ends.
 class DirectListing {
   public:
     enum Result { kListed, kMissing, kUnusual };
+    DirectListing() = default;
+    ~DirectListing() {
+        if (!plain_) return;
+        try {
+            TrailerCache::Shared().Put(paths_.front(), std::move(memory_));
+        } catch (const std::bad_alloc&) {
+            // Out of memory: the folder is simply read again next time.
+        }
+    }
+    DirectListing(const DirectListing&) = delete;
+    DirectListing& operator=(const DirectListing&) = delete;
+
     // kMissing: the folder does not exist (nothing else was looked at).
     Result List(const std::string& host_folder) {
         const std::optional<std::string> native = LocalNativePath(host_folder);
@@ -164,10 +182,31 @@ class DirectListing {
         host_form_ = fb2k::starts_with_nocase(host_folder, "file://");
         platform::FolderHandle handle = platform::FolderHandle::Open(folder);
         if (!handle.valid()) return errno == ENOENT ? kMissing : kUnusual;
-        return ListInto(std::move(handle), folder) ? kListed : kUnusual;
+        // The folder's stamp is taken before it is listed, so that a listing
+        // kept is never newer than its stamp.
+        TrailerCache::Folder before = TrailerCache::Shared().Take(folder);
+        struct stat st {};
+        const bool stamped = ::fstat(handle.fd(), &st) == 0;
+        const FileStamp stamp = stamped ? FileStamp::Of(st) : FileStamp{};
+        if (stamped && !before.files.empty() && before.stamp == stamp) {
+            folders_.push_back(std::make_unique<platform::FolderHandle>(std::move(handle)));
+            paths_.push_back(folder);
+            files_.reserve(before.files.size());
+            for (const TrailerCache::File& file : before.files)
+                files_.push_back({{}, 0, file.name, file.regular});
+            memory_ = std::move(before);
+            plain_ = true;
+            return kListed;
+        }
+        if (!ListInto(std::move(handle), folder)) return kUnusual;
+        plain_ = stamped && folders_.size() == 1 && !saw_link_;
+        if (plain_) Remember(stamp, std::move(before));
+        return kListed;
     }
     std::vector<Listed>& files() { return files_; }
     const platform::FolderHandle& FolderOf(const Listed& file) const { return *folders_[file.folder]; }
+    // What is remembered of the file at `index` of files(), where a folder is remembered.
+    TrailerCache::File* MemoryOf(size_t index) { return plain_ ? &memory_.files[index] : nullptr; }
     // The host path the host's listing gives the file.
     std::string HostPathOf(const Listed& file) const {
         const std::string& folder = paths_[file.folder];
@@ -191,6 +230,7 @@ class DirectListing {
             if (kind == platform::FolderHandle::Kind::Unknown && !here.KindOf(entry.name, false, kind))
                 continue;  // gone since the listing
             if (kind == platform::FolderHandle::Kind::Link) {
+                saw_link_ = true;  // what it leads to may change while the folder does not
                 if (!here.KindOf(entry.name, true, kind)) continue;  // dangling, as the host skips it
                 if (kind == platform::FolderHandle::Kind::Folder) return false;
             }
@@ -206,31 +246,68 @@ class DirectListing {
         return true;
     }
 
+    // The memory of a plain folder just listed: its files, with what was
+    // known of each name that is still a regular file (both lists are sorted
+    // by name).
+    void Remember(const FileStamp& stamp, TrailerCache::Folder before) {
+        memory_.stamp = stamp;
+        memory_.files.reserve(files_.size());
+        size_t j = 0;
+        for (const Listed& file : files_) {
+            TrailerCache::File& remembered = memory_.files.emplace_back();
+            remembered.name = file.name;
+            remembered.regular = file.worth_reading;
+            while (j < before.files.size() && before.files[j].name < file.name) ++j;
+            if (file.worth_reading && j < before.files.size() && before.files[j].name == file.name)
+                remembered.known = std::move(before.files[j].known);
+        }
+    }
+
     bool host_form_ = false;
+    bool saw_link_ = false;
+    bool plain_ = false;  // one folder of files, no links: remembered
     std::vector<std::unique_ptr<platform::FolderHandle>> folders_;
     std::vector<std::string> paths_;  // native path of each folder
     std::vector<Listed> files_;
+    TrailerCache::Folder memory_;  // of a plain folder, in the order of files_
 };
 
-// The stored key path of a candidate of a direct listing, read with one
-// relative open and, for a file of up to a page (side-tag files are about a
-// kilobyte: the tag and its padding), one read of the whole file, whose size
-// is what that read gives; only a larger file is sized by its descriptor and
-// has its window read apart. The bytes looked at are the same as reading the
-// head and the window apart; the page is read either way. Fails (false)
-// where the host's file system would have something to say (an error other
-// than a file gone since the listing or a name that is no longer a file); the
-// caller then reads the candidate through the host.
+// The stored key path of a candidate of a direct listing. A candidate whose
+// status is what it was when its trailer was last read is answered from
+// memory with one status call. Otherwise it is read with one relative open,
+// a status call on the descriptor (before reading, so that what is
+// remembered can only be older than its stamp, never newer) and, for a file
+// of up to a page (side-tag files are about a kilobyte: the tag and its
+// padding), one read of the whole file, whose size is what that read gives;
+// only a larger file is sized by its descriptor and has its window read
+// apart. The bytes looked at are the same as reading the head and the window
+// apart; the page is read either way. Fails (false) where the host's file
+// system would have something to say (an error other than a file gone since
+// the listing or a name that is no longer a file); the caller then reads the
+// candidate through the host.
 bool ReadStoredKeyPathDirect(const platform::FolderHandle& folder, const Listed& candidate,
                              uint64_t first_window, std::vector<uint8_t>& head,
-                             std::optional<std::u16string>& stored) {
+                             std::optional<std::u16string>& stored, TrailerCache::File* memory) {
     stored.reset();
+    const uint64_t limit = std::max(kMaxWindow, first_window);
+    if (memory && memory->known) {
+        struct stat st {};
+        if (::fstatat(folder.fd(), candidate.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && TrailerCache::Answers(*memory->known, FileStamp::Of(st), limit)) {
+            stored = memory->known->stored;
+            return true;
+        }
+        memory->known.reset();
+    }
     const int fd = folder.OpenForReading(candidate.name);
     if (fd < 0) return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG;
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) return true;  // not a file any more
     auto pread_once = [&](uint64_t offset, uint8_t* buffer, size_t n) -> ssize_t {
         ssize_t got;
         do {
@@ -240,34 +317,32 @@ bool ReadStoredKeyPathDirect(const platform::FolderHandle& folder, const Listed&
     };
     head.resize(static_cast<size_t>(std::max(kWholeReadSize, first_window)));
     const ssize_t got = pread_once(0, head.data(), head.size());
-    if (got < 0) return errno == EISDIR || errno == ESPIPE || errno == EINVAL;  // not a file any more
+    if (got < 0) return errno == EISDIR || errno == ESPIPE || errno == EINVAL;
     // A regular file reads short only at its end.
-    uint64_t size = static_cast<uint64_t>(got);
-    if (size == head.size()) {
-        struct stat st {};
-        if (::fstat(fd, &st) != 0) return false;
-        if (!S_ISREG(st.st_mode)) return true;
-        size = static_cast<uint64_t>(st.st_size);
+    const uint64_t size = static_cast<uint64_t>(got) == head.size() ? static_cast<uint64_t>(st.st_size)
+                                                                    : static_cast<uint64_t>(got);
+    if (size >= kMinCandidateSize) {
+        const uint64_t held = static_cast<uint64_t>(got);
+        bool failed = false;
+        stored = StoredKeyPathOfFile(
+            size, first_window, [&](uint64_t offset, uint8_t* buffer, size_t n) -> size_t {
+                if (offset + n <= held) {
+                    std::copy_n(head.data() + offset, n, buffer);
+                    return n;
+                }
+                size_t done = 0;
+                while (done < n) {
+                    const ssize_t part = pread_once(offset + done, buffer + done, n - done);
+                    if (part < 0) failed = true;
+                    if (part <= 0) break;
+                    done += static_cast<size_t>(part);
+                }
+                return done;
+            });
+        if (failed) return false;
     }
-    if (size < kMinCandidateSize) return true;
-    const uint64_t held = static_cast<uint64_t>(got);
-    bool failed = false;
-    stored =
-        StoredKeyPathOfFile(size, first_window, [&](uint64_t offset, uint8_t* buffer, size_t n) -> size_t {
-            if (offset + n <= held) {
-                std::copy_n(head.data() + offset, n, buffer);
-                return n;
-            }
-            size_t done = 0;
-            while (done < n) {
-                const ssize_t part = pread_once(offset + done, buffer + done, n - done);
-                if (part < 0) failed = true;
-                if (part <= 0) break;
-                done += static_cast<size_t>(part);
-            }
-            return done;
-        });
-    return !failed;
+    if (memory) memory->known = TrailerCache::Known{FileStamp::Of(st), stored, limit};
+    return true;
 }
 
 // Removes a side-tag file found in the listing; one that another lookup has
@@ -500,13 +575,12 @@ bool ResolveProfileTagPath(LPCWSTR key_path, bool create, std::string& out, cons
         // Made only for what needs it: the host's reading, the answer, a removal.
         auto host_path = [&] { return direct_listing ? direct.HostPathOf(candidate) : candidate.path; };
         if (!direct_listing ||
-            !ReadStoredKeyPathDirect(direct.FolderOf(candidate), candidate, first_window, head, stored))
+            !ReadStoredKeyPathDirect(direct.FolderOf(candidate), candidate, first_window, head, stored,
+                                     direct.MemoryOf(static_cast<size_t>(&candidate - files->data()))))
             stored = ReadStoredKeyPath(host_path(), first_window, abort);
         if (!stored) continue;
-        const std::optional<SplitKey> stored_parts = Split(stored->c_str());
-        if (!stored_parts) continue;
 
-        if (Matches(*stored, *stored_parts, key_path, *key_parts, portable)) {
+        if (Matches(*stored, key_path, *key_parts, portable)) {
             if (out.empty()) {
                 out = host_path();
                 if (!keeps_clean) break;

@@ -18,8 +18,10 @@
 // length are split and found: the trailer window grows with the key path and
 // with stored paths longer than it.
 //
-// All file access goes through the host's file-system service with host
-// paths. Nothing is kept in memory between calls; SaveSideTags (side_tags.h)
+// Buckets on the local file system are listed and read directly, relative to
+// the bucket folder; what their trailers said is kept between calls, checked
+// against each file's status (trailer_cache.h). Everything else goes through
+// the host's file-system service with host paths. SaveSideTags (side_tags.h)
 // serialises its allocations and writes with ProfileBucketLock.
 #pragma once
 

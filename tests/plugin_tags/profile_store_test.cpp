@@ -18,8 +18,16 @@ const std::u16string kTrack = u"D:\\MUSIC\\TRACK.OMA";
 
 class ProfileStore : public SideTagStore {
   protected:
-    // Resolves `key`; returns the file name found ("" for none).
+    // Resolves `key`; returns the file name found ("" for none). Every lookup
+    // is made twice: the second answers from what the first read wherever
+    // the files are unchanged, and must give the same answer (the first has
+    // already removed what keeps-clean removes).
     std::string Resolve(const std::u16string& key, bool create) {
+        const std::string first = ResolveOnce(key, create);
+        EXPECT_EQ(ResolveOnce(key, create), first) << "a second lookup answered otherwise";
+        return first;
+    }
+    std::string ResolveOnce(const std::u16string& key, bool create) {
         std::string out = "left over";
         const bool found = ResolveProfileTagPath(key.c_str(), create, out, flags, abort);
         EXPECT_EQ(found, !out.empty());
@@ -288,6 +296,42 @@ TEST_F(ProfileStore, LargeSideTagFilesAreReadByTheirWindow) {
     ASSERT_GT(std::filesystem::file_size(path), 16384u);
     Plant(kTrack, "00000001.tag", u"/SOMEWHERE/ELSE.OMA", big);
     EXPECT_EQ(Resolve(kTrack, false), "00000003.tag");
+}
+
+TEST_F(ProfileStore, ALookupSeesEveryChangeSinceTheLastOne) {
+    // What the trailers said is kept between lookups, each file checked by
+    // its status: a file renamed into place, one rewritten in place with the
+    // same size, one removed and one added are all seen by the next lookup.
+    Plant(kTrack, "00000000.tag", u"D:\\OTHER\\ONE.OMA", Titled("one"));
+    const auto second = Plant(kTrack, "00000001.tag", u"D:\\OTHER\\TWO00.OMA", Titled("two"));
+    EXPECT_EQ(ResolveOnce(kTrack, false), "");
+
+    // Same length of key path, so the same size: only the trailer differs.
+    const std::u16string same_length = u"D:\\MUSIC\\TRACK.OMX";
+    ASSERT_EQ(same_length.size(), kTrack.size());
+    Plant(kTrack, "00000001.tag", kTrack, Titled("two"));  // rewritten in place
+    EXPECT_EQ(ResolveOnce(kTrack, false), "00000001.tag");
+
+    const auto aside = BucketFolder(kTrack) / "new.tmp";
+    std::filesystem::copy_file(second, aside);
+    Plant(kTrack, "00000001.tag", same_length, Titled("two"));
+    EXPECT_EQ(ResolveOnce(kTrack, false), "");
+    std::filesystem::rename(aside, second);  // renamed into place
+    EXPECT_EQ(ResolveOnce(kTrack, false), "00000001.tag");
+
+    std::filesystem::remove(second);
+    EXPECT_EQ(ResolveOnce(kTrack, false), "");
+    Plant(kTrack, "00000007.tag", kTrack, Titled("seven"));
+    EXPECT_EQ(ResolveOnce(kTrack, false), "00000007.tag");
+
+    // A file that turns unreadable is read again, and fails as the host fails.
+    if (::geteuid() != 0) {
+        const auto seven = BucketFolder(kTrack) / "00000007.tag";
+        std::filesystem::permissions(seven, std::filesystem::perms::none);
+        std::string out;
+        EXPECT_THROW(ResolveProfileTagPath(kTrack.c_str(), false, out, flags, abort), exception_io_denied);
+        std::filesystem::permissions(seven, std::filesystem::perms::owner_all);
+    }
 }
 
 }  // namespace
