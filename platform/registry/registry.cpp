@@ -209,7 +209,7 @@ fs::path ModuleFolder() {
 struct OpenedFile {
     int fd = -1;
     struct stat st {};
-    OpenedFile(const fs::path& file) {
+    explicit OpenedFile(const fs::path& file) {
         if (file.empty()) return;
         // Non-blocking, so that a FIFO in its place cannot hold every lookup; only a
         // regular file is read (a device might never end).

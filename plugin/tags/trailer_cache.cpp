@@ -5,7 +5,7 @@
 namespace corvina {
 namespace {
 
-// About 80 000 side-tag files of ordinary path lengths: a very large store
+// About 70 000 side-tag files of ordinary path lengths: a very large store
 // stays whole, and the memory stays small beside a player's own.
 constexpr size_t kSharedBudget = 16u << 20;
 
