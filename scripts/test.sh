@@ -30,7 +30,7 @@ done
 # filter graph's streaming thread and the decoder pipeline over it.
 threaded=(platform_com_test platform_graph_test plugin_decoder_test library_identity_test plugin_input_oma_test
   plugin_tags_test tool_convert_test medialib_com_convert_test plugin_info_component_test host_settings_test
-  host_playhost_test medialib_parse_cache_test plugin_playback_test medialib_com_test)
+  host_playhost_test medialib_parse_cache_test plugin_playback_test medialib_com_test plugin_registration_test)
 echo "== tsan build (threaded suites)" >&2
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$(nproc)" --target "${threaded[@]}"

@@ -18,6 +18,12 @@ namespace attr = medialib::attr;
 
 std::string Narrow(std::u16string_view text) { return platform::Utf16ToUtf8(text); }
 
+// Guards what several threads of a test may record at once (logs, opened paths).
+std::mutex& RecordMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 std::string Destroyed(const char* what) {
     return std::string(what) + " destroyed@" + std::to_string(platform::ComInitCount());
 }
@@ -120,7 +126,10 @@ class FakeRoot final : public StubMediaLibrary {
         if (!format_id || *format_id != 0) entry += " format not preset";
         if (!status || *status != E_FAIL) entry += " status not preset";
         Append(&state_->log, entry);
-        state_->opened.push_back(text);
+        {
+            std::lock_guard lock(RecordMutex());
+            state_->opened.push_back(text);
+        }
         *content = nullptr;
         ComPtr<FakeMediaItem> item;
         bool listed = false;
@@ -137,7 +146,10 @@ class FakeRoot final : public StubMediaLibrary {
         if (state_->open_gives_object) {
             // The item class gives a listed path's item (the test holds it);
             // a new item lives only as long as its content.
-            if (listed) state_->next_item = item;
+            if (listed) {
+                std::lock_guard lock(RecordMutex());
+                state_->next_item = item;
+            }
             *content = static_cast<MediaContent*>(new FakeContent(state_, item));
         }
         *format_id = state_->format_id;
@@ -192,8 +204,7 @@ class FakeRoot final : public StubMediaLibrary {
 }  // namespace
 
 void Append(Log* log, std::string entry) {
-    static std::mutex mutex;
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(RecordMutex());
     log->push_back(std::move(entry));
 }
 
