@@ -99,6 +99,16 @@ class DemoFile : public MediaLibraryModule {
         path_ = dir_ / "tone.oma";
         ASSERT_TRUE(medialib::openmg::WriteDemoOma(path_, 1.0));
     }
+    // The content object of the demo file, opened through the root (null on failure).
+    ComPtr<MediaContent> OpenDemoContent() {
+        const std::u16string p = comtest::Wide(path_);
+        ComPtr<MediaContent> content;
+        LONG format = 0, status = 0;
+        EXPECT_EQ(root_->OpenContent(p.c_str(), IID_MediaContent, content.ReleaseAndGetVoidAddress(), &format,
+                                     &status),
+                  S_OK);
+        return content;
+    }
     testsupport::ScopedTempDir dir_;
     std::filesystem::path path_;
 };
@@ -252,12 +262,9 @@ TEST_F(DemoFile, ContentAndItsItemParseTheFileOnce) {
     WaitPastChange(path_);
     const uint64_t before = ModuleParses();
     ASSERT_NE(before, ~uint64_t{0}) << "the module counts its parses";
-    std::u16string p = comtest::Wide(path_);
-    ComPtr<MediaContent> content;
-    LONG format = 0, status = 0;
-    ASSERT_EQ(
-        root_->OpenContent(p.c_str(), IID_MediaContent, content.ReleaseAndGetVoidAddress(), &format, &status),
-        S_OK);
+    const std::u16string p = comtest::Wide(path_);
+    ComPtr<MediaContent> content = OpenDemoContent();
+    ASSERT_TRUE(content);
     ComPtr<MediaItem> item = content.As<MediaItem>();
     ASSERT_TRUE(item);
     ASSERT_EQ(item->Load(p.c_str(), kMediaItemRead), S_OK);
@@ -274,12 +281,9 @@ TEST_F(DemoFile, ContentAndItsItemParseTheFileOnce) {
 
 TEST_F(DemoFile, AFileChangedAfterTheContentOpenedIsParsedAgain) {
     WaitPastChange(path_);
-    std::u16string p = comtest::Wide(path_);
-    ComPtr<MediaContent> content;
-    LONG format = 0, status = 0;
-    ASSERT_EQ(
-        root_->OpenContent(p.c_str(), IID_MediaContent, content.ReleaseAndGetVoidAddress(), &format, &status),
-        S_OK);
+    const std::u16string p = comtest::Wide(path_);
+    ComPtr<MediaContent> content = OpenDemoContent();
+    ASSERT_TRUE(content);
     const uint64_t before = ModuleParses();
     // Same size, a new modification time.
     const struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
@@ -292,12 +296,9 @@ TEST_F(DemoFile, AFileChangedAfterTheContentOpenedIsParsedAgain) {
 
 TEST_F(DemoFile, AnItemLoadedAfterASaveSeesTheSavedTags) {
     WaitPastChange(path_);
-    std::u16string p = comtest::Wide(path_);
-    ComPtr<MediaContent> content;
-    LONG format = 0, status = 0;
-    ASSERT_EQ(
-        root_->OpenContent(p.c_str(), IID_MediaContent, content.ReleaseAndGetVoidAddress(), &format, &status),
-        S_OK);
+    const std::u16string p = comtest::Wide(path_);
+    ComPtr<MediaContent> content = OpenDemoContent();
+    ASSERT_TRUE(content);
     // Another content object of the same file writes a title.
     ComPtr<MediaItem> writer = Open(path_, kMediaItemWrite);
     ASSERT_TRUE(writer);
